@@ -1,0 +1,59 @@
+# Telvio: build and test wrapper around the CMake trees.
+#   make test    install what is missing, build every configuration, run every test
+#   make build   the three product trees only (host, win64, win32)
+#   make bench   benchmarks (Release, native)
+#   make fuzz    a long fuzzing campaign (clang, ASan and UBSan)
+# BUILD=dir puts the trees somewhere other than build/ (several checkouts side by side).
+
+BUILD ?= build
+JOBS ?= 2
+FUZZ_SECONDS ?= 60
+CMAKE ?= cmake
+CTEST ?= ctest
+ROOT := $(abspath .)
+
+HOST := $(BUILD)/host
+WIN64 := $(BUILD)/win64
+WIN32 := $(BUILD)/win32
+BENCHDIR := $(BUILD)/bench
+FUZZDIR := $(BUILD)/fuzz
+
+.PHONY: all deps build configure test test-host test-win64 test-fuzz bench fuzz clean
+
+all: build
+
+deps:
+	@bash tools/install-deps.sh
+
+$(HOST)/CMakeCache.txt:
+	$(CMAKE) -S . -B $(HOST) -DCMAKE_BUILD_TYPE=Debug -DTELVIO_SANITIZE=ON
+$(WIN64)/CMakeCache.txt:
+	$(CMAKE) -S . -B $(WIN64) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-w64-x86_64.cmake
+$(WIN32)/CMakeCache.txt:
+	$(CMAKE) -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-w64-i686.cmake
+$(BENCHDIR)/CMakeCache.txt:
+	$(CMAKE) -S . -B $(BENCHDIR) -DCMAKE_BUILD_TYPE=Release -DTELVIO_TESTS=OFF -DTELVIO_BENCH=ON
+$(FUZZDIR)/CMakeCache.txt:
+	CC=clang CXX=clang++ $(CMAKE) -S . -B $(FUZZDIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELVIO_TESTS=OFF -DTELVIO_FUZZ=ON
+
+configure: deps $(HOST)/CMakeCache.txt $(WIN64)/CMakeCache.txt $(WIN32)/CMakeCache.txt $(FUZZDIR)/CMakeCache.txt
+
+build: configure
+	$(CMAKE) --build $(HOST) -j $(JOBS)
+	$(CMAKE) --build $(WIN64) -j $(JOBS)
+	$(CMAKE) --build $(WIN32) -j $(JOBS)
+	$(CMAKE) --build $(FUZZDIR) -j $(JOBS)
+
+test: build
+	@bash tools/run-tests.sh "$(BUILD)" "$(JOBS)" "$(FUZZ_SECONDS)"
+
+bench: deps $(BENCHDIR)/CMakeCache.txt
+	$(CMAKE) --build $(BENCHDIR) -j $(JOBS)
+	@bash bench/run.sh "$(BENCHDIR)"
+
+fuzz: deps $(FUZZDIR)/CMakeCache.txt
+	$(CMAKE) --build $(FUZZDIR) -j $(JOBS)
+	@bash fuzz/run.sh "$(FUZZDIR)" 1800
+
+clean:
+	rm -rf $(BUILD)

@@ -1,0 +1,62 @@
+# Test registration shared by every folder.
+#
+# telvio_host_test(NAME SOURCES a.cpp ... LIBS x y)
+#     a native GoogleTest program, each case a ctest test.
+# telvio_win_test(NAME SOURCES a.cpp ... LIBS x y [WINVER win98|nt40|winxp] [DISPLAY]
+#                 [ENV VAR=value ...] [NOMAIN])
+#     a Windows GoogleTest program, run as one ctest test under Wine through
+#     tools/wine-run.sh; WINVER is the Windows version Wine reports to it, DISPLAY
+#     gives it an Xvfb server of its own.
+
+if(TELVIO_TESTS)
+    if(NOT TARGET gtest)
+        set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+        set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
+        set(gtest_disable_pthreads OFF CACHE BOOL "" FORCE)
+        add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+        foreach(t gtest gtest_main gmock gmock_main)
+            if(TARGET ${t})
+                # GoogleTest's own sources are not ours to hold to -Werror.
+                target_compile_options(${t} PRIVATE -w)
+            endif()
+        endforeach()
+    endif()
+    enable_testing()
+    include(GoogleTest)
+endif()
+
+function(telvio_host_test name)
+    cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
+    if(NOT TELVIO_TESTS OR TELVIO_WINDOWS)
+        return()
+    endif()
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE ${T_LIBS} gmock gtest_main)
+    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+endfunction()
+
+function(telvio_win_test name)
+    cmake_parse_arguments(T "DISPLAY;NOMAIN" "WINVER;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+    if(NOT TELVIO_TESTS OR NOT TELVIO_WINDOWS)
+        return()
+    endif()
+    add_executable(${name} ${T_SOURCES})
+    if(T_NOMAIN)
+        target_link_libraries(${name} PRIVATE ${T_LIBS} gmock gtest)
+    else()
+        target_link_libraries(${name} PRIVATE ${T_LIBS} gmock gtest_main)
+    endif()
+    add_test(NAME ${name} COMMAND ${name})
+    set(env "TELVIO_BUILD_DIR=${CMAKE_BINARY_DIR}")
+    if(T_WINVER)
+        list(APPEND env "TELVIO_WINVER=${T_WINVER}")
+    endif()
+    if(T_DISPLAY)
+        list(APPEND env "TELVIO_DISPLAY=1")
+    endif()
+    list(APPEND env ${T_ENV})
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    set_tests_properties(${name} PROPERTIES ENVIRONMENT "${env}" TIMEOUT ${T_TIMEOUT})
+endfunction()

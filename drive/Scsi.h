@@ -1,0 +1,27 @@
+// The one operation that sends a command block to a drive, over either transport.
+#pragma once
+
+#include <cstdint>
+
+#include "Aspi.h"
+#include "DriveRecord.h"
+
+namespace telvio {
+
+// Direction flags are the ASPI bit values (Aspi.h), used by both transports:
+// SRB_DIR_IN 0x08 drive -> caller's buffer, SRB_DIR_OUT 0x10 caller's buffer -> drive.
+
+// Fixed-format sense data as the drive returns it: byte 2 sense key (low nibble),
+// byte 12 additional sense code, byte 13 qualifier.
+struct SenseData {
+    uint8_t bytes[32];
+};
+
+// Sends one command block. Returns 1 when the command completed with good status, 0
+// otherwise. `sense` is cleared on entry (first 16 bytes) and filled only when a
+// pass-through command ends with a nonzero SCSI status. A `cdbLength` above 16, or a
+// transfer buffer that cannot be had, returns 0 with nothing sent.
+int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
+                uint8_t cdbLength, const uint8_t* cdb, uint8_t usePassThrough, SenseData& sense);
+
+}  // namespace telvio

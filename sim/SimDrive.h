@@ -1,0 +1,114 @@
+// A simulated MMC CD/DVD drive: the model that stands behind every door the program
+// uses to reach a drive (the ASPI library, Wine's pass-through through the SG_IO
+// library, and the native stand-in for ScsiExecute). Portable C++, no platform header.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+enum class Dir : uint8_t { None = 0, In = 1, Out = 2 };
+
+struct SenseCode {
+    uint8_t key = 0;
+    uint8_t asc = 0;
+    uint8_t ascq = 0;
+};
+
+// What one drive is and how it answers.
+struct DriveConfig {
+    uint8_t peripheral = 0x05;           // INQUIRY byte 0
+    std::string vendor = "TELVIOSM";     // INQUIRY 8..15, padded with spaces to 8
+    std::string product = "SIM DVD-RW";  // INQUIRY 16..31, padded to 16
+    std::string revision = "1.00";       // INQUIRY 32..35, padded to 4
+    std::string newRevision = "2.00";    // reported once a download has been taken
+    uint8_t readCaps = 0x3F;             // MODE SENSE page 0x2A byte 2
+    uint8_t writeCaps = 0x37;            // MODE SENSE page 0x2A byte 3
+    uint32_t bufferSize = 0x120000;      // download buffer; offsets beyond it are refused
+};
+
+// A fault: the next `count` commands that match fail. `opcode` -1 matches any; for
+// WRITE BUFFER `mode` and `bufferOffset` narrow the match (-1 = any).
+struct Fault {
+    enum class Kind : uint8_t {
+        CheckCondition,  // the command ends with CHECK CONDITION and `sense`
+        TransportFail,   // the call that carries the command fails (SG_IO error, ASPI SS_ERR)
+    };
+    int opcode = -1;
+    int mode = -1;
+    int64_t bufferOffset = -1;
+    uint32_t count = 1;
+    Kind kind = Kind::CheckCondition;
+    SenseCode sense;
+};
+
+// One command as the drive received it.
+struct CommandRecord {
+    uint8_t opcode = 0;
+    uint8_t adapter = 0;
+    uint8_t target = 0;
+    uint8_t lun = 0;
+    Dir dir = Dir::None;
+    uint32_t length = 0;        // transfer length the transport announced
+    uint32_t timeoutSeconds = 0;  // as the transport gave it (0 where it gives none)
+    uint8_t cdbLength = 0;
+    std::array<uint8_t, 16> cdb{};
+    uint32_t dataDigest = 0;    // FNV-1a 32 of the bytes moved (out: received; in: returned)
+    uint8_t status = 0;         // SCSI status returned (0 good, 2 check condition)
+    SenseCode sense;            // when status is 2
+    bool transportFailed = false;
+};
+
+// The outcome of one command.
+struct Result {
+    bool transportOk = true;        // false: the carrying call itself failed
+    uint8_t status = 0;             // SCSI status byte
+    std::array<uint8_t, 18> sense{};  // fixed-format sense, valid when status is 2
+    uint32_t transferred = 0;       // bytes moved
+};
+
+uint32_t Fnv1a(const uint8_t* data, size_t length);
+
+class SimDrive {
+public:
+    explicit SimDrive(DriveConfig config = {});
+
+    // Executes one CDB. For Dir::Out `data` holds `length` bytes sent to the drive; for
+    // Dir::In up to `length` bytes are written to `data`. Address fields are recorded.
+    Result Execute(const uint8_t* cdb, uint8_t cdbLength, Dir dir, uint8_t* data,
+                   uint32_t length, uint8_t adapter = 0, uint8_t target = 0, uint8_t lun = 0,
+                   uint32_t timeoutSeconds = 0);
+
+    void AddFault(const Fault& fault);
+    void ClearFaults();
+
+    const DriveConfig& Config() const { return config_; }
+    const std::vector<CommandRecord>& Record() const { return record_; }
+    void ClearRecord() { record_.clear(); }
+
+    // The download buffer as WRITE BUFFER mode 6 filled it (0x00 where nothing came).
+    const std::vector<uint8_t>& DownloadBuffer() const { return buffer_; }
+    // Highest buffer offset + 1 written by mode 6 since the last mode 7.
+    uint32_t DownloadEnd() const { return downloadEnd_; }
+    // Revision INQUIRY reports now; newRevision once a mode 7 has been taken.
+    const std::string& Revision() const { return revision_; }
+    bool Flashed() const { return flashed_; }
+    // The image bytes (buffer offset 32 onward, DownloadEnd()-32 long) that the last
+    // mode 7 accepted; empty until one is taken.
+    const std::vector<uint8_t>& Firmware() const { return firmware_; }
+
+private:
+    DriveConfig config_;
+    std::string revision_;
+    bool flashed_ = false;
+    std::vector<uint8_t> buffer_;
+    uint32_t downloadEnd_ = 0;
+    std::vector<uint8_t> firmware_;
+    std::vector<Fault> faults_;
+    std::vector<CommandRecord> record_;
+};
+
+}  // namespace sim

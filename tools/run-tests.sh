@@ -1,0 +1,39 @@
+#!/usr/bin/env bash
+# Runs every test of the built trees: native, under Wine, and the fuzz replay; ends with
+# one plain line of totals and fails when anything failed.
+set -u
+build=$1; jobs=${2:-2}; fuzz_seconds=${3:-60}
+fail=0
+passed=0; failed=0
+logdir=$(mktemp -d)
+
+count() {  # ctest's "N% tests passed, F tests failed out of T"
+    local line t f
+    line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -1)
+    if [ -z "$line" ]; then fail=1; return; fi
+    f=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/')
+    t=$(echo "$line" | sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/')
+    passed=$((passed + t - f)); failed=$((failed + f))
+}
+
+echo "== host tests (native, ASan+UBSan)"
+ctest --test-dir "$build/host" -j "$jobs" --output-on-failure 2>&1 | tee "$logdir/host"
+[ "${PIPESTATUS[0]}" -eq 0 ] || fail=1
+count "$logdir/host"
+
+echo "== win64 tests (Wine)"
+ctest --test-dir "$build/win64" -j "$jobs" --output-on-failure 2>&1 | tee "$logdir/win64"
+[ "${PIPESTATUS[0]}" -eq 0 ] || fail=1
+count "$logdir/win64"
+# The prefix's server would leave by itself; stop it now that the tests are done.
+WINEPREFIX="$(cd "$build/win64" && pwd)/wineprefix" wineserver -k 2>/dev/null || true
+
+if [ -f fuzz/run.sh ]; then
+    echo "== fuzz corpus replay and a short campaign"
+    if bash fuzz/run.sh "$build/fuzz" "$fuzz_seconds"; then passed=$((passed + 1)); else failed=$((failed + 1)); fail=1; fi
+fi
+rm -rf "$logdir"
+
+[ $failed -gt 0 ] && fail=1
+echo "tests: $passed passed, $failed failed"
+exit $fail

@@ -1,0 +1,94 @@
+#!/usr/bin/env bash
+# Runs a Windows program of the build under Wine: the ctest emulator of the win64 tree,
+# and the runner of the demo and the end-to-end tests.
+#
+#   wine-run.sh program.exe [args...]
+#
+# Environment it reads:
+#   TELVIO_BUILD_DIR      build tree that holds the private prefix (default: found from the exe)
+#   TELVIO_WINEPREFIX     the prefix itself (default: $TELVIO_BUILD_DIR/wineprefix)
+#   TELVIO_WINVER         win98 | nt40 | winxp | ...: the Windows version Wine reports to the program
+#   TELVIO_DISPLAY=1      start a private Xvfb for the program (stopped when it ends)
+#   TELVIO_DLLOVERRIDES   extra WINEDLLOVERRIDES entries, e.g. "wnaspi32=" for a missing library
+#   TELVIO_PRELOAD        a Linux shared library to put in LD_PRELOAD for Wine
+set -u
+exe=$1; shift
+exe_dir=$(cd "$(dirname "$exe")" && pwd)
+exe_name=$(basename "$exe")
+
+if [ -z "${TELVIO_BUILD_DIR:-}" ]; then
+    d=$exe_dir
+    while [ "$d" != "/" ] && [ ! -f "$d/CMakeCache.txt" ]; do d=$(dirname "$d"); done
+    [ -f "$d/CMakeCache.txt" ] || d=$exe_dir
+    TELVIO_BUILD_DIR=$d
+fi
+export WINEPREFIX=${TELVIO_WINEPREFIX:-$TELVIO_BUILD_DIR/wineprefix}
+export WINEDEBUG=${TELVIO_WINEDEBUG:--all}
+export WINEARCH=win64
+# mscoree/mshtml off keeps Wine from offering Mono and Gecko; wnaspi32=n takes the
+# simulator's library beside the exe instead of Wine's built-in stub.
+overrides="mscoree,mshtml=;wnaspi32=n"
+[ -n "${TELVIO_DLLOVERRIDES:-}" ] && overrides="$overrides;$TELVIO_DLLOVERRIDES"
+export WINEDLLOVERRIDES=$overrides
+
+WINE=$(command -v wine64 || command -v wine)
+WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+
+# One prefix per build tree, made once; parallel runs wait for the first to finish it.
+mkdir -p "$(dirname "$WINEPREFIX")"
+(
+    flock 9
+    if [ ! -f "$WINEPREFIX/.telvio-ready" ]; then
+        rm -rf "$WINEPREFIX"
+        WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE" wineboot -u >/dev/null 2>&1 9>&-
+        "$WINESERVER" -w 9>&-
+        touch "$WINEPREFIX/.telvio-ready"
+    fi
+) 9>"$WINEPREFIX.lock"
+
+# Keep the prefix's server alive between the runs of a test session; it leaves by itself.
+"$WINESERVER" -p 30 >/dev/null 2>&1 || true
+
+run_exe="$exe_dir/$exe_name"
+if [ -n "${TELVIO_WINVER:-}" ]; then
+    # The version is set per program name; a copy per version keeps tests of one
+    # program under different versions from changing each other's setting.
+    stem=${exe_name%.exe}
+    ver_name="$stem.$TELVIO_WINVER.exe"
+    run_exe="$exe_dir/$ver_name"
+    if [ ! -f "$run_exe" ] || [ "$exe_dir/$exe_name" -nt "$run_exe" ]; then
+        cp -f "$exe_dir/$exe_name" "$run_exe.tmp.$$" && mv -f "$run_exe.tmp.$$" "$run_exe"
+    fi
+    marker="$WINEPREFIX/.appdefaults-$ver_name"
+    (
+        flock 9
+        if [ ! -f "$marker" ]; then
+            "$WINE" reg add "HKCU\\Software\\Wine\\AppDefaults\\$ver_name" /v Version /d "$TELVIO_WINVER" /f >/dev/null 2>&1 9>&-
+            touch "$marker"
+        fi
+    ) 9>"$WINEPREFIX.lock"
+fi
+
+xvfb_pid=""
+cleanup() {
+    if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
+}
+trap cleanup EXIT
+if [ "${TELVIO_DISPLAY:-0}" = "1" ]; then
+    fifo=$(mktemp -u)
+    mkfifo "$fifo"
+    Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+    xvfb_pid=$!
+    read -r -t 20 dnum <"$fifo"
+    rm -f "$fifo"
+    if [ -z "${dnum:-}" ]; then echo "wine-run: Xvfb did not start" >&2; exit 1; fi
+    export DISPLAY=":$dnum"
+fi
+
+if [ -n "${TELVIO_PRELOAD:-}" ]; then
+    export LD_PRELOAD="$TELVIO_PRELOAD${LD_PRELOAD:+:$LD_PRELOAD}"
+fi
+
+"$WINE" "$run_exe" "$@"
+rc=$?
+exit $rc
