@@ -1,0 +1,30 @@
+// Finding the CD/DVD drives at start-up, classifying them, and showing the chosen one's
+// revision (Windows only).
+#pragma once
+
+#include <windows.h>
+
+#include "DriveRecord.h"
+#include "Transport.h"
+
+namespace telvio {
+
+// Control ids the drive list and the revision label have in the main window.
+constexpr int kDriveBoxId = 1000;
+constexpr int kRevisionLabelId = 1016;
+
+// Fills `table` (driveCount first set to 0) by the method the transport state picks:
+// ASPI, NT 4 and older, or NT 5 and later. Writes state.currentHandle.
+void DiscoverDrives(TransportState& state, DriveTable& table);
+
+// Reads the capabilities page of every listed drive and sets its driveClass.
+void ClassifyDrives(DriveTable& table);
+
+// The record whose displayName equals `name` exactly; the last such one, or null.
+const DriveRecord* FindDrive(const DriveTable& table, const char* name);
+
+// The drive box's selection-accepted handler: shows the selected drive's revision in
+// the revision label of `dialog`.
+void SelectDrive(HWND dialog, const DriveTable& table);
+
+}  // namespace telvio
