@@ -44,6 +44,12 @@ mkdir -p "$(dirname "$WINEPREFIX")"
         "$WINESERVER" -w 9>&-
         touch "$WINEPREFIX/.telvio-ready"
     fi
+    # Drive letters c..z lead to the simulator's device files; the scenario of each run
+    # decides what stands behind them (sim/README.md).
+    setup="$(dirname "$0")/../sim/prefix-setup.sh"
+    if [ -f "$setup" ] && { [ ! -f "$WINEPREFIX/.telvio-letters" ] || [ "$setup" -nt "$WINEPREFIX/.telvio-letters" ]; }; then
+        bash "$setup" "$WINEPREFIX" "$TELVIO_BUILD_DIR/simdev" 9>&- && touch "$WINEPREFIX/.telvio-letters"
+    fi
 ) 9>"$WINEPREFIX.lock"
 
 # Keep the prefix's server alive between the runs of a test session; it leaves by itself.
