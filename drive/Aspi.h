@@ -96,7 +96,7 @@ struct SRB_ExecSCSICmd {
 #pragma pack(pop)
 
 static_assert(sizeof(SRB_Header) == 8, "ASPI header layout");
-static_assert(sizeof(SRB_HAInquiry) == 58, "SRB_HAInquiry layout");
+static_assert(sizeof(SRB_HAInquiry) == 60, "SRB_HAInquiry layout");
 static_assert(sizeof(SRB_GDEVBlock) == 12, "SRB_GDEVBlock layout");
 static_assert(offsetof(SRB_ExecSCSICmd, SRB_BufPointer) == 16, "SRB_ExecSCSICmd layout");
 static_assert(offsetof(SRB_ExecSCSICmd, CDBByte) == 40 + 2 * sizeof(void*),

@@ -20,7 +20,7 @@ void DiscoverDrives(TransportState& state, DriveTable& table);
 // Reads the capabilities page of every listed drive and sets its driveClass.
 void ClassifyDrives(DriveTable& table);
 
-// The record whose displayName equals `name` exactly; the last such one, or null.
+// The first record whose displayName equals `name` exactly (case-sensitive), or null.
 const DriveRecord* FindDrive(const DriveTable& table, const char* name);
 
 // The drive box's selection-accepted handler: shows the selected drive's revision in

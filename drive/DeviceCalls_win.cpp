@@ -1,0 +1,12 @@
+#include "DeviceCalls.h"
+
+namespace telvio {
+
+DeviceCalls SystemDeviceCalls() { return DeviceCalls{::CreateFileA, ::DeviceIoControl, ::CloseHandle}; }
+
+DeviceCalls& Device() {
+    static DeviceCalls calls = SystemDeviceCalls();
+    return calls;
+}
+
+}  // namespace telvio

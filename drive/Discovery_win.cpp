@@ -1,0 +1,253 @@
+// Finding the CD/DVD drives, classifying them, and showing the chosen one's revision.
+#include <windows.h>
+
+#include <cstring>
+
+#include "AspiEntries.h"
+#include "DeviceCalls.h"
+#include "Discovery.h"
+#include "InquiryChain.h"
+#include "PassThroughBlock.h"
+#include "Scsi.h"
+
+namespace telvio {
+namespace {
+
+constexpr DWORD kGetInquiryData = 0x4100C;
+constexpr DWORD kGetCapabilities = 0x41010;
+constexpr DWORD kPassThroughDirect = 0x4D014;
+static_assert(kGetInquiryData == IOCTL_SCSI_GET_INQUIRY_DATA, "control code");
+static_assert(kGetCapabilities == IOCTL_SCSI_GET_CAPABILITIES, "control code");
+
+// Discovery and classification must not hang start-up on a drive that does not answer.
+constexpr ULONG kProbeTimeoutSeconds = 2;
+constexpr uint8_t kCdDvdDevice = 0x05;  // qualifier 0, peripheral type 5
+constexpr size_t kNameChars = 24;       // vendor (8) + product (16)
+constexpr size_t kRevisionChars = 4;
+
+// Allocates the next slot's record; null when the table is full or the heap says no,
+// and the device is then passed over.
+DriveRecord* NewRecord(DriveTable& table) {
+    if (table.driveCount >= kDriveTableSlots) return nullptr;
+    return static_cast<DriveRecord*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(DriveRecord)));
+}
+
+void Keep(DriveTable& table, DriveRecord* record) { table.records[table.driveCount++] = record; }
+
+void FreeRecord(DriveRecord* record) { HeapFree(GetProcessHeap(), 0, record); }
+
+void CopyNames(DriveRecord& record, const uint8_t* inquiry, size_t available) {
+    CopyInquiryText(record.displayName, available > 8 ? inquiry + 8 : inquiry,
+                    available > 8 ? available - 8 : 0, kNameChars);
+    CopyInquiryText(record.revision, available > 32 ? inquiry + 32 : inquiry,
+                    available > 32 ? available - 32 : 0, kRevisionChars);
+}
+
+HANDLE OpenLetter(char letter) {
+    char path[] = "\\\\.\\?:";
+    path[4] = letter;
+    return Device().createFile(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// A letter that gave no record keeps no handle open.
+void DropLetter(TransportState& state) {
+    Device().closeHandle(state.currentHandle);
+    state.currentHandle = INVALID_HANDLE_VALUE;
+}
+
+void DiscoverAspi(DriveTable& table) {
+    if (aspiSupportInfo == nullptr || aspiSendCommand == nullptr) return;
+    const uint32_t support = aspiSupportInfo();
+    if (((support >> 8) & 0xFF) != SS_COMP) return;
+    const uint8_t adapters = uint8_t(support & 0xFF);
+    for (uint8_t adapter = 0; adapter < adapters; ++adapter) {
+        SRB_HAInquiry ha;
+        std::memset(&ha, 0, sizeof ha);
+        ha.SRB_Cmd = SC_HA_INQUIRY;
+        ha.SRB_HaId = adapter;
+        aspiSendCommand(&ha);
+        if (ha.SRB_Status != SS_COMP) continue;
+        // Adapters that do not say how many targets they have are probed at 0 and 1.
+        const uint8_t targets = ha.HA_Unique[3] ? ha.HA_Unique[3] : 2;
+        const uint32_t maxTransfer = uint32_t(ha.HA_Unique[4]) | uint32_t(ha.HA_Unique[5]) << 8 |
+                                     uint32_t(ha.HA_Unique[6]) << 16 | uint32_t(ha.HA_Unique[7]) << 24;
+        for (uint8_t target = 0; target < targets; ++target) {
+            SRB_GDEVBlock dev;
+            std::memset(&dev, 0, sizeof dev);
+            dev.SRB_Cmd = SC_GET_DEV_TYPE;
+            dev.SRB_HaId = adapter;
+            dev.SRB_Target = target;
+            dev.SRB_Lun = 0;
+            aspiSendCommand(&dev);
+            if (dev.SRB_Status != SS_COMP || dev.SRB_DeviceType != kCdDvdDevice) continue;
+
+            DriveRecord* record = NewRecord(table);
+            if (record == nullptr) continue;
+            record->adapter = adapter;
+            record->target = target;
+            record->maxTransfer = maxTransfer;
+            record->alignMask = ha.HA_Unique[0];
+
+            uint8_t reply[36] = {};
+            const uint8_t cdb[12] = {0x12, 0, 0, 0, 36, 0, 0, 0, 0, 0, 0, 0};
+            SenseData sense;
+            if (ScsiExecute(*record, SRB_DIR_IN, sizeof reply, reply, sizeof cdb, cdb, 0, sense) == 1 &&
+                reply[0] == kCdDvdDevice) {
+                CopyNames(*record, reply, sizeof reply);
+                Keep(table, record);
+            } else {
+                FreeRecord(record);
+            }
+        }
+    }
+}
+
+void DiscoverNt4(TransportState& state, DriveTable& table) {
+    for (char letter = 'c'; letter <= 'y'; ++letter) {
+        state.currentHandle = OpenLetter(letter);
+        if (state.currentHandle == INVALID_HANDLE_VALUE) continue;
+
+        // Zeroed first: whatever the platform does not write reads as "no more".
+        uint8_t info[2048] = {};
+        DWORD returned = 0;
+        if (!Device().deviceIoControl(state.currentHandle, kGetInquiryData, nullptr, 0, info,
+                                      sizeof info, &returned, nullptr)) {
+            DropLetter(state);
+            continue;
+        }
+        int found = 0;
+        for (const InquiryEntry& entry : ReadInquiryChains(info, sizeof info)) {
+            if (entry.inquiryLength < 1 || entry.inquiry[0] != kCdDvdDevice) continue;
+            DriveRecord* record = NewRecord(table);
+            if (record == nullptr) continue;
+            record->adapter = entry.pathId;
+            record->target = entry.targetId;
+            record->handle = state.currentHandle;
+            CopyNames(*record, entry.inquiry, entry.inquiryLength);
+            uint8_t caps[kCapabilitiesSize] = {};
+            if (Device().deviceIoControl(state.currentHandle, kGetCapabilities, nullptr, 0, caps,
+                                         sizeof caps, &returned, nullptr)) {
+                const IO_SCSI_CAPABILITIES* c = reinterpret_cast<const IO_SCSI_CAPABILITIES*>(caps);
+                record->alignMask = c->AlignmentMask;
+                record->maxTransfer = c->MaximumTransferLength;
+            }
+            Keep(table, record);
+            ++found;
+        }
+        if (found == 0) DropLetter(state);
+    }
+}
+
+void DiscoverNt5(TransportState& state, DriveTable& table) {
+    for (char letter = 'c'; letter <= 'z'; ++letter) {
+        state.currentHandle = OpenLetter(letter);
+        if (state.currentHandle == INVALID_HANDLE_VALUE) continue;
+
+        uint8_t reply[2048];
+        std::memset(reply, 0xFF, sizeof reply);
+        PassThroughBlock block;
+        std::memset(&block, 0, sizeof block);
+        block.sptd.Length = USHORT(kSptdSize);
+        block.sptd.CdbLength = 6;
+        block.sptd.DataIn = SCSI_IOCTL_DATA_IN;
+        block.sptd.SenseInfoLength = kSenseInfoLength;
+        block.sptd.SenseInfoOffset = kSenseOffset;
+        block.sptd.DataTransferLength = sizeof reply;
+        block.sptd.TimeOutValue = kProbeTimeoutSeconds;
+        block.sptd.DataBuffer = reply;
+        const uint8_t cdb[6] = {0x12, 0, 0, 0, 0x7F, 0};
+        std::memcpy(block.sptd.Cdb, cdb, sizeof cdb);
+        DWORD returned = 0;
+        const BOOL ok = Device().deviceIoControl(state.currentHandle, kPassThroughDirect, &block,
+                                                 kBlockSize, &block, kBlockSize, &returned, nullptr);
+        DriveRecord* record = nullptr;
+        if (ok && reply[0] == kCdDvdDevice) record = NewRecord(table);
+        if (record == nullptr) {
+            DropLetter(state);
+            continue;
+        }
+        record->handle = state.currentHandle;
+        CopyNames(*record, reply, sizeof reply);
+        record->alignMask = 0x7FF;
+        Keep(table, record);
+    }
+}
+
+}  // namespace
+
+void DiscoverDrives(TransportState& state, DriveTable& table) {
+    table.driveCount = 0;
+    if (state.UsePassThrough == 0) {
+        DiscoverAspi(table);
+    } else if (state.isNT4OrOlder) {
+        DiscoverNt4(state, table);
+    } else {
+        DiscoverNt5(state, table);
+    }
+}
+
+void ClassifyDrives(DriveTable& table) {
+    // Prepared once for all drives, as the reply buffer is: a drive that answers with
+    // less leaves the previous drive's bytes in place.
+    uint8_t reply[64] = {};
+    PassThroughBlock block;
+    std::memset(&block, 0, sizeof block);
+    block.sptd.Length = USHORT(kSptdSize);
+    block.sptd.CdbLength = 12;
+    block.sptd.DataIn = SCSI_IOCTL_DATA_IN;
+    block.sptd.SenseInfoLength = kSenseInfoLength;
+    block.sptd.SenseInfoOffset = kSenseOffset;
+    block.sptd.DataTransferLength = sizeof reply;
+    block.sptd.TimeOutValue = kProbeTimeoutSeconds;
+    block.sptd.DataBuffer = reply;
+    const uint8_t cdb[12] = {0x5A, 0x08, 0x2A, 0, 0, 0, 0, 0, 0x28, 0, 0, 0};
+    std::memcpy(block.sptd.Cdb, cdb, sizeof cdb);
+
+    for (int i = 0; i < table.driveCount && i < kDriveTableSlots; ++i) {
+        DriveRecord* record = table.records[i];
+        if (record == nullptr) continue;
+        DWORD returned = 0;
+        if (!Device().deviceIoControl(record->handle, kPassThroughDirect, &block, kBlockSize, &block,
+                                      kBlockSize, &returned, nullptr)) {
+            continue;
+        }
+        // The capabilities page follows the 8-byte mode parameter header.
+        const uint8_t readCaps = reply[10];
+        const uint8_t writeCaps = reply[11];
+        if (readCaps == 0x1F && writeCaps == 0x17) {
+            record->driveClass = 2;
+        } else if (readCaps == 0x07 && writeCaps == 0x07) {
+            record->driveClass = 0;
+        }
+    }
+}
+
+const DriveRecord* FindDrive(const DriveTable& table, const char* name) {
+    for (int i = 0; i < table.driveCount && i < kDriveTableSlots; ++i) {
+        const DriveRecord* record = table.records[i];
+        if (record != nullptr && std::strcmp(record->displayName, name) == 0) return record;
+    }
+    return nullptr;
+}
+
+void SelectDrive(HWND dialog, const DriveTable& table) {
+    char text[512] = " ";
+    const LRESULT selected = SendDlgItemMessageA(dialog, kDriveBoxId, CB_GETCURSEL, 0, 0);
+    if (selected != CB_ERR) {
+        // An item longer than the buffer is left unread rather than written past its end.
+        const LRESULT length = SendDlgItemMessageA(dialog, kDriveBoxId, CB_GETLBTEXTLEN, WPARAM(selected), 0);
+        if (length >= 0 && length < LRESULT(sizeof text)) {
+            SendDlgItemMessageA(dialog, kDriveBoxId, CB_GETLBTEXT, WPARAM(selected), LPARAM(text));
+        }
+    }
+    SetDlgItemTextA(dialog, kRevisionLabelId, "    ");
+    for (int i = 0; i < table.driveCount && i < kDriveTableSlots; ++i) {
+        const DriveRecord* record = table.records[i];
+        if (record != nullptr && std::strcmp(record->displayName, text) == 0) {
+            SetDlgItemTextA(dialog, kRevisionLabelId, record->revision);
+        }
+    }
+}
+
+}  // namespace telvio

@@ -1,0 +1,48 @@
+#include "InquiryChain.h"
+
+namespace telvio {
+namespace {
+
+uint32_t ReadLe32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+}  // namespace
+
+std::vector<InquiryEntry> ReadInquiryChains(const uint8_t* buffer, size_t size) {
+    std::vector<InquiryEntry> entries;
+    if (buffer == nullptr || size < 4) return entries;
+    // One mark per byte offset: an entry reached twice (a chain that loops, or two
+    // buses that share entries) is listed once and ends the chain that came back to it.
+    std::vector<bool> seen(size, false);
+    const unsigned buses = buffer[0];
+    for (unsigned bus = 0; bus < buses; ++bus) {
+        const size_t busAt = 4 + size_t(bus) * 8;
+        if (busAt + 8 > size) break;
+        uint32_t offset = ReadLe32(buffer + busAt + 4);
+        while (offset != 0) {
+            if (offset > size || size - offset < kInquiryEntryHeader || seen[offset]) break;
+            seen[offset] = true;
+            const uint8_t* e = buffer + offset;
+            const uint32_t length = ReadLe32(e + 4);
+            const size_t room = size - offset - kInquiryEntryHeader;
+            InquiryEntry entry;
+            entry.pathId = e[0];
+            entry.targetId = e[1];
+            entry.lun = e[2];
+            entry.inquiry = e + kInquiryEntryHeader;
+            entry.inquiryLength = length < room ? length : uint32_t(room);
+            entries.push_back(entry);
+            offset = ReadLe32(e + 8);
+        }
+    }
+    return entries;
+}
+
+void CopyInquiryText(char* dst, const uint8_t* src, size_t available, size_t count) {
+    size_t i = 0;
+    for (; i < count && i < available && src[i] != 0; ++i) dst[i] = char(src[i]);
+    dst[i] = '\0';
+}
+
+}  // namespace telvio

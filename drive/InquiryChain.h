@@ -1,0 +1,32 @@
+// Reading the reply of IOCTL_SCSI_GET_INQUIRY_DATA (SCSI_ADAPTER_BUS_INFO): the list of
+// buses and, per bus, a chain of SCSI_INQUIRY_DATA entries linked by offsets from the
+// start of the buffer. The platform fills it, but it is still read with bounds in hand:
+// an offset or length that leaves the buffer, or a link back to an entry already seen,
+// ends the chain there. Portable, so it is tested and fuzzed natively.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace telvio {
+
+struct InquiryEntry {
+    uint8_t pathId;
+    uint8_t targetId;
+    uint8_t lun;
+    const uint8_t* inquiry;   // the entry's InquiryData, inside the buffer
+    uint32_t inquiryLength;   // bytes of it that lie inside the buffer (<= the entry's own)
+};
+
+// Entry layout: PathId 0, TargetId 1, Lun 2, claimed 3, length 4..7, next 8..11, data 12.
+constexpr size_t kInquiryEntryHeader = 12;
+
+// Every entry of every bus, in bus order then chain order.
+std::vector<InquiryEntry> ReadInquiryChains(const uint8_t* buffer, size_t size);
+
+// Copies at most `count` characters from `src` (which has `available` bytes) into `dst`,
+// stopping early at a NUL, and terminates it. `dst` holds count + 1 bytes at least.
+void CopyInquiryText(char* dst, const uint8_t* src, size_t available, size_t count);
+
+}  // namespace telvio

@@ -1,0 +1,73 @@
+// Transport selection, ASPI binding and release.
+#include <windows.h>
+
+#include "AspiEntries.h"
+#include "DeviceCalls.h"
+#include "Transport.h"
+
+namespace telvio {
+
+void SelectPlatform(TransportState& state) {
+    OSVERSIONINFOA info;
+    ZeroMemory(&info, sizeof info);
+    info.dwOSVersionInfoSize = sizeof info;  // 148
+    GetVersionExA(&info);
+    if (info.dwPlatformId == VER_PLATFORM_WIN32_NT) {
+        state.UsePassThrough = 1;
+        state.isNT4OrOlder = info.dwMajorVersion <= 4 ? 1 : 0;
+    } else {
+        state.UsePassThrough = 0;
+    }
+}
+
+uint8_t BindAspi(TransportState& state, HWND owner) {
+    if (state.UsePassThrough == 1) return 1;
+    state.aspiModule = LoadLibraryA("WNASPI32");
+    if (state.aspiModule == nullptr) {
+        MessageBoxA(owner, "No find the dynamic library!!", "Error!!", MB_ICONINFORMATION);
+        return 0;
+    }
+    aspiSupportInfo = reinterpret_cast<ASPI_CALL_GetSupportInfo*>(
+        reinterpret_cast<void*>(GetProcAddress(state.aspiModule, "GetASPI32SupportInfo")));
+    aspiSendCommand = reinterpret_cast<ASPI_CALL_SendCommand*>(
+        reinterpret_cast<void*>(GetProcAddress(state.aspiModule, "SendASPI32Command")));
+    if (aspiSupportInfo == nullptr || aspiSendCommand == nullptr) {
+        // Half a library is no transport: nothing may call the entry that was found.
+        aspiSupportInfo = nullptr;
+        aspiSendCommand = nullptr;
+        MessageBoxA(owner, "Cannot Load Dynamic Library!!!", "Error!", MB_OKCANCEL);
+        return 0;
+    }
+    return 1;
+}
+
+uint8_t ReleaseTransport(TransportState& state, DriveTable& table) {
+    // Several records may share one letter's handle (NT 4 lists a device once per
+    // letter that reports it, and a letter may report several): close each handle once.
+    HANDLE closed[kDriveTableSlots + 1];
+    int closedCount = 0;
+    auto closeOnce = [&](HANDLE h) {
+        if (h == nullptr || h == INVALID_HANDLE_VALUE) return;
+        for (int i = 0; i < closedCount; ++i) {
+            if (closed[i] == h) return;
+        }
+        closed[closedCount++] = h;
+        Device().closeHandle(h);
+    };
+    closeOnce(state.currentHandle);
+    state.currentHandle = INVALID_HANDLE_VALUE;
+    for (int i = 0; i < table.driveCount && i < kDriveTableSlots; ++i) {
+        if (table.records[i] == nullptr) continue;
+        closeOnce(table.records[i]->handle);
+        table.records[i]->handle = nullptr;
+    }
+    if (state.aspiModule != nullptr) {
+        aspiSupportInfo = nullptr;
+        aspiSendCommand = nullptr;
+        FreeLibrary(state.aspiModule);
+        state.aspiModule = nullptr;
+    }
+    return 1;
+}
+
+}  // namespace telvio
