@@ -100,7 +100,31 @@ public:
     // mode 7 accepted; empty until one is taken.
     const std::vector<uint8_t>& Firmware() const { return firmware_; }
 
+    // Puts the drive back in the state an earlier process left it in.
+    void RestoreRevision(const std::string& revision, bool flashed);
+
+    // Standard INQUIRY data and the MODE SENSE(10) reply (header + page 0x2A) in full.
+    static constexpr uint32_t kInquiryLength = 36;
+    static constexpr uint32_t kModeSenseLength = 8 + 2 + 24;
+
+    // What one command handler decided: good status with `transferred` bytes moved, or a
+    // check condition with `sense`.
+    struct Outcome {
+        bool check = false;
+        SenseCode sense;
+        uint32_t transferred = 0;
+    };
+
 private:
+    Fault* MatchFault(const uint8_t* cdb, uint8_t cdbLength);
+    Outcome Dispatch(const uint8_t* cdb, uint8_t cdbLength, Dir dir, uint8_t* data,
+                     uint32_t length);
+    Outcome Inquiry(const uint8_t* cdb, Dir dir, uint8_t* data, uint32_t length);
+    Outcome ModeSense(const uint8_t* cdb, Dir dir, uint8_t* data, uint32_t length);
+    Outcome WriteBuffer(const uint8_t* cdb, Dir dir, uint8_t* data, uint32_t length);
+    // Mode 7: takes the downloaded image when its sum matches the checksum block.
+    bool TakeDownload();
+
     DriveConfig config_;
     std::string revision_;
     bool flashed_ = false;
