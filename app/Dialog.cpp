@@ -1,0 +1,149 @@
+#include "Dialog.h"
+
+namespace telvio {
+
+INT_PTR Dialog::DoModal(HWND parent) {
+    if (GetHwnd() != nullptr) return -1;
+    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId_), parent,
+                           &DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+INT_PTR Dialog::DoModalIndirect(const DLGTEMPLATE* dialogTemplate, HWND parent) {
+    if (GetHwnd() != nullptr || dialogTemplate == nullptr) return -1;
+    return DialogBoxIndirectParamA(GetModuleHandleA(nullptr), dialogTemplate, parent, &DialogProc,
+                                   reinterpret_cast<LPARAM>(this));
+}
+
+BOOL Dialog::EndDialog(INT_PTR result) {
+    if (GetHwnd() == nullptr) return FALSE;
+    return ::EndDialog(GetHwnd(), result);
+}
+
+bool Dialog::OnCommand(WORD id, WORD, HWND) {
+    if (id == IDOK || id == IDCANCEL) {
+        EndDialog(id);
+        return true;
+    }
+    return false;
+}
+
+bool Dialog::OnMessage(UINT, WPARAM, LPARAM, INT_PTR&) {
+    return false;
+}
+
+bool Dialog::BindControl(Window& control, int id) {
+    return control.SubclassDlgItem(id, GetHwnd());
+}
+
+void Dialog::SetMessageResult(LRESULT value) {
+    if (GetHwnd() != nullptr) SetWindowLongPtrA(GetHwnd(), DWLP_MSGRESULT, value);
+}
+
+INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    Dialog* self = nullptr;
+    if (msg == WM_INITDIALOG) {
+        self = reinterpret_cast<Dialog*>(lParam);
+        if (self == nullptr || !self->AttachHandleOnly(hwnd)) return FALSE;
+    } else {
+        self = static_cast<Dialog*>(FromHandle(hwnd));
+        // Messages before WM_INITDIALOG (WM_SETFONT and the like) have no object yet.
+        if (self == nullptr) return FALSE;
+    }
+    INT_PTR result = self->HandleMessage(msg, wParam, lParam);
+    if (msg == WM_NCDESTROY) self->DetachHandleOnly();
+    return result;
+}
+
+INT_PTR Dialog::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    INT_PTR result = 0;
+    if (OnMessage(msg, wParam, lParam, result)) return result;
+    switch (msg) {
+        case WM_INITDIALOG:
+            DoDataExchange();
+            return OnInitDialog();
+        case WM_COMMAND:
+            return OnCommand(LOWORD(wParam), HIWORD(wParam), reinterpret_cast<HWND>(lParam))
+                       ? TRUE
+                       : FALSE;
+        case WM_CTLCOLORMSGBOX:
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORLISTBOX:
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLORDLG:
+        case WM_CTLCOLORSCROLLBAR:
+        case WM_CTLCOLORSTATIC: {
+            // Custom controls choose their own colours; a null brush means "not mine".
+            Window* control = FromHandle(reinterpret_cast<HWND>(lParam));
+            if (control == nullptr || control == this) return FALSE;
+            HBRUSH brush = control->OnReflectedCtlColor(reinterpret_cast<HDC>(wParam),
+                                                        msg - WM_CTLCOLORMSGBOX);
+            return reinterpret_cast<INT_PTR>(brush);
+        }
+        case WM_DESTROY:
+            OnDestroy();
+            return FALSE;
+        default:
+            return FALSE;
+    }
+}
+
+DialogTemplate::DialogTemplate(DWORD style, short x, short y, short cx, short cy,
+                               const char* caption, WORD pointSize, const char* fontName) {
+    style |= DS_SETFONT;
+    AddWord(LOWORD(style));
+    AddWord(HIWORD(style));
+    AddWord(0);  // extended style
+    AddWord(0);
+    AddWord(0);  // item count, raised by AddControl
+    AddWord(static_cast<WORD>(x));
+    AddWord(static_cast<WORD>(y));
+    AddWord(static_cast<WORD>(cx));
+    AddWord(static_cast<WORD>(cy));
+    AddWord(0);  // no menu
+    AddWord(0);  // the standard dialog class
+    AddString(caption);
+    AddWord(pointSize);
+    AddString(fontName);
+}
+
+DialogTemplate& DialogTemplate::AddControl(const char* className, const char* text, WORD id,
+                                           DWORD style, short x, short y, short cx, short cy,
+                                           DWORD exStyle) {
+    Align();  // each item starts on a DWORD boundary
+    AddWord(LOWORD(style));
+    AddWord(HIWORD(style));
+    AddWord(LOWORD(exStyle));
+    AddWord(HIWORD(exStyle));
+    AddWord(static_cast<WORD>(x));
+    AddWord(static_cast<WORD>(y));
+    AddWord(static_cast<WORD>(cx));
+    AddWord(static_cast<WORD>(cy));
+    AddWord(id);
+    AddString(className);
+    AddString(text);
+    AddWord(0);  // no creation data
+    words_[4] = static_cast<WORD>(words_[4] + 1);
+    return *this;
+}
+
+const DLGTEMPLATE* DialogTemplate::Get() const {
+    return reinterpret_cast<const DLGTEMPLATE*>(words_.data());
+}
+
+void DialogTemplate::AddString(const char* text) {
+    if (text == nullptr) text = "";
+    int count = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (count <= 0) {
+        AddWord(0);
+        return;
+    }
+    std::wstring wide(static_cast<size_t>(count), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], count);
+    for (wchar_t c : wide) AddWord(static_cast<WORD>(c));  // includes the terminator
+}
+
+void DialogTemplate::Align() {
+    if (words_.size() % 2 != 0) AddWord(0);
+}
+
+}  // namespace telvio
