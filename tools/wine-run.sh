@@ -95,6 +95,13 @@ if [ -n "${TELVIO_PRELOAD:-}" ]; then
     export LD_PRELOAD="$TELVIO_PRELOAD${LD_PRELOAD:+:$LD_PRELOAD}"
 fi
 
-"$WINE" "$run_exe" "$@"
+# Wine starts its own service processes from the first program of a session, and they
+# inherit that program's output. Under ctest that output is a pipe, and ctest would wait
+# for the services to leave before it reads the end of the test: so the program writes to
+# a file, which is shown when it ends.
+out=$(mktemp)
+"$WINE" "$run_exe" "$@" >"$out" 2>&1 </dev/null
 rc=$?
+cat "$out"
+rm -f "$out"
 exit $rc

@@ -1,0 +1,395 @@
+// Discovery and classification on the NT family, with replies the platform would never
+// build itself (several buses, chains, malformed offsets), through the in-process table.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "Discovery.h"
+#include "FakeDevice.h"
+#include "InquiryReply.h"
+#include "PassThroughBlock.h"
+
+namespace telvio::test {
+namespace {
+
+struct Table {
+    DriveTable table{};
+    TransportState state;
+    ~Table() {
+        for (int i = 0; i < table.driveCount; ++i) HeapFree(GetProcessHeap(), 0, table.records[i]);
+    }
+};
+
+FakeDevice::Handler Capabilities(uint32_t alignMask, uint32_t maxTransfer) {
+    return [=](const IoCall&, void* out, DWORD outSize) -> BOOL {
+        if (outSize < 24) return FALSE;
+        IO_SCSI_CAPABILITIES* c = static_cast<IO_SCSI_CAPABILITIES*>(out);
+        c->Length = sizeof *c;
+        c->MaximumTransferLength = maxTransfer;
+        c->AlignmentMask = alignMask;
+        return TRUE;
+    };
+}
+
+// Answers IOCTL_SCSI_GET_INQUIRY_DATA per letter with a prepared reply.
+FakeDevice::Handler InquiryData(FakeDevice& fake, std::map<char, std::vector<uint8_t>>& replies) {
+    return [&fake, &replies](const IoCall& call, void* out, DWORD outSize) -> BOOL {
+        auto it = replies.find(fake.LetterOf(call.handle));
+        if (it == replies.end()) return FALSE;
+        std::memcpy(out, it->second.data(), outSize < it->second.size() ? outSize : it->second.size());
+        return TRUE;
+    };
+}
+
+void AllLetters(FakeDevice& fake) {
+    for (char l = 'c'; l <= 'z'; ++l) fake.AddLetter(l);
+}
+
+TEST(DiscoverNt4, WalksEveryBusAndChainAndKeepsOnlyCdDvdDevices) {
+    FakeDevice fake;
+    AllLetters(fake);
+    BusInfo info(3);
+    info.SetBusOffset(0, 100);
+    info.SetBusOffset(1, 0);  // a bus without devices
+    info.SetBusOffset(2, 400);
+    info.Entry(100, 0, 0, 200, Inquiry(0x00, "DISKCO", "HARD DISK", "0001"));
+    info.Entry(200, 0, 1, 300, Inquiry(0x05, "VENDOR A", "FIRST DRIVE     ", "1.00"));
+    info.Entry(300, 0, 2, 0, Inquiry(0x25, "VENDOR B", "NOT PRESENT", "9.99"));
+    info.Entry(400, 2, 4, 500, Inquiry(0x05, "VENDOR C", "SECOND  ", "2.0 "));
+    info.Entry(500, 2, 5, 0, Inquiry(0x01, "TAPECO", "TAPE", "0000"));
+    std::map<char, std::vector<uint8_t>> replies{{'e', info.Bytes()}};
+    fake.SetHandler(IOCTL_SCSI_GET_INQUIRY_DATA, InquiryData(fake, replies));
+    fake.SetHandler(IOCTL_SCSI_GET_CAPABILITIES, Capabilities(0x1FF, 0x10000));
+
+    Table t;
+    t.state.UsePassThrough = 1;
+    t.state.isNT4OrOlder = 1;
+    DiscoverDrives(t.state, t.table);
+
+    ASSERT_EQ(2, t.table.driveCount);
+    const DriveRecord& a = *t.table.records[0];
+    EXPECT_STREQ("VENDOR AFIRST DRIVE     ", a.displayName) << "names are not trimmed";
+    EXPECT_STREQ("1.00", a.revision);
+    EXPECT_EQ(0, a.adapter);
+    EXPECT_EQ(1, a.target);
+    EXPECT_EQ(fake.HandleFor('e'), a.handle);
+    EXPECT_EQ(0x1FFu, a.alignMask);
+    EXPECT_EQ(0x10000u, a.maxTransfer);
+    const DriveRecord& c = *t.table.records[1];
+    EXPECT_STREQ("VENDOR CSECOND          ", c.displayName);
+    EXPECT_STREQ("2.0 ", c.revision);
+    EXPECT_EQ(2, c.adapter);
+    EXPECT_EQ(4, c.target);
+    EXPECT_EQ(fake.HandleFor('e'), c.handle);
+
+    // c through y are opened for reading and writing; z is not examined on NT 4.
+    ASSERT_EQ(23u, fake.opened.size());
+    EXPECT_EQ("\\\\.\\c:", fake.opened.front());
+    EXPECT_EQ("\\\\.\\y:", fake.opened.back());
+    EXPECT_EQ(DWORD(GENERIC_READ | GENERIC_WRITE), fake.lastAccess);
+    EXPECT_EQ(DWORD(FILE_SHARE_READ | FILE_SHARE_WRITE), fake.lastShare);
+    EXPECT_EQ(DWORD(OPEN_EXISTING), fake.lastDisposition);
+    EXPECT_EQ(0u, fake.lastFlags);
+    // The inquiry call asks with no input and a 2048-byte output.
+    for (const IoCall& call : fake.calls) {
+        if (call.code != IOCTL_SCSI_GET_INQUIRY_DATA) continue;
+        EXPECT_EQ(0u, call.inSize);
+        EXPECT_EQ(2048u, call.outSize);
+    }
+}
+
+TEST(DiscoverNt4, SameDeviceOncePerLetterWithItsOwnHandle) {
+    FakeDevice fake;
+    AllLetters(fake);
+    BusInfo info(1);
+    info.SetBusOffset(0, 48);
+    info.Entry(48, 1, 3, 0, Inquiry(0x05, "SHARED", "DRIVE", "1.11"));
+    std::map<char, std::vector<uint8_t>> replies{{'d', info.Bytes()}, {'g', info.Bytes()}};
+    fake.SetHandler(IOCTL_SCSI_GET_INQUIRY_DATA, InquiryData(fake, replies));
+    // No capabilities handler: the call fails and the records keep 0.
+
+    Table t;
+    t.state.UsePassThrough = 1;
+    t.state.isNT4OrOlder = 1;
+    DiscoverDrives(t.state, t.table);
+
+    ASSERT_EQ(2, t.table.driveCount);
+    EXPECT_EQ(fake.HandleFor('d'), t.table.records[0]->handle);
+    EXPECT_EQ(fake.HandleFor('g'), t.table.records[1]->handle);
+    EXPECT_NE(t.table.records[0]->handle, t.table.records[1]->handle);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(1, t.table.records[i]->adapter);
+        EXPECT_EQ(3, t.table.records[i]->target);
+        EXPECT_EQ(0u, t.table.records[i]->alignMask);
+        EXPECT_EQ(0u, t.table.records[i]->maxTransfer);
+    }
+
+    // Letters that gave no record were closed at once; the two kept are still open.
+    for (HANDLE h : fake.handles) {
+        const char l = fake.LetterOf(h);
+        EXPECT_EQ(l == 'd' || l == 'g' ? 0 : 1, fake.closes[h]) << "letter " << l;
+    }
+    EXPECT_EQ(INVALID_HANDLE_VALUE, t.state.currentHandle) << "y was opened last and closed";
+
+    // At the end every handle still open is closed exactly once.
+    ReleaseTransport(t.state, t.table);
+    for (HANDLE h : fake.handles) EXPECT_EQ(1, fake.closes[h]) << "letter " << fake.LetterOf(h);
+    ReleaseTransport(t.state, t.table);
+    for (HANDLE h : fake.handles) EXPECT_EQ(1, fake.closes[h]) << "a second release closes nothing";
+}
+
+TEST(DiscoverNt4, MalformedRepliesStayInsideTheBufferAndEnd) {
+    struct Case {
+        const char* what;
+        void (*build)(BusInfo&);
+        int expected;
+    } cases[] = {
+        {"chain points back to itself",
+         [](BusInfo& b) {
+             b.SetBusOffset(0, 64);
+             b.Entry(64, 0, 0, 64, Inquiry(5, "LOOP", "ONE", "1"));
+         },
+         1},
+        {"two entries point at each other",
+         [](BusInfo& b) {
+             b.SetBusOffset(0, 64);
+             b.Entry(64, 0, 0, 128, Inquiry(5, "LOOP", "A", "1"));
+             b.Entry(128, 0, 1, 64, Inquiry(5, "LOOP", "B", "1"));
+         },
+         2},
+        {"second bus starts at an entry the first bus listed",
+         [](BusInfo& b) {
+             b.Bytes()[0] = 2;
+             b.SetBusOffset(0, 64);
+             b.SetBusOffset(1, 64);
+             b.Entry(64, 0, 0, 0, Inquiry(5, "ONCE", "ONLY", "1"));
+         },
+         1},
+        {"offset past the buffer",
+         [](BusInfo& b) {
+             b.SetBusOffset(0, 64);
+             b.Entry(64, 0, 0, 5000, Inquiry(5, "FIRST", "OK", "1"));
+         },
+         1},
+        {"entry header runs off the end",
+         [](BusInfo& b) { b.SetBusOffset(0, 2040); },
+         0},
+        {"inquiry data runs off the end",
+         [](BusInfo& b) {
+             b.SetBusOffset(0, 2048 - 12 - 10);
+             b.Entry(2048 - 12 - 10, 0, 0, 0, Inquiry(5, "SHORTVND", "CUT OFF", "1.00"));
+         },
+         1},
+        {"inquiry length 0",
+         [](BusInfo& b) {
+             b.SetBusOffset(0, 64);
+             b.Entry(64, 0, 0, 0, Inquiry(5, "ZERO", "LENGTH", "1"), 0);
+         },
+         0},
+        {"255 buses of garbage",
+         [](BusInfo& b) {
+             b.Bytes()[0] = 255;
+             for (unsigned i = 0; i < 255; ++i) b.SetBusOffset(i, 0xFFFFFFF0u - i);
+         },
+         0},
+    };
+    for (const Case& c : cases) {
+        FakeDevice fake;
+        fake.AddLetter('d');
+        BusInfo info(1);
+        c.build(info);
+        std::map<char, std::vector<uint8_t>> replies{{'d', info.Bytes()}};
+        fake.SetHandler(IOCTL_SCSI_GET_INQUIRY_DATA, InquiryData(fake, replies));
+        Table t;
+        t.state.UsePassThrough = 1;
+        t.state.isNT4OrOlder = 1;
+        DiscoverDrives(t.state, t.table);
+        EXPECT_EQ(c.expected, t.table.driveCount) << c.what;
+    }
+}
+
+TEST(DiscoverNt4, NameCutByTheBufferEndIsKeptShort) {
+    FakeDevice fake;
+    fake.AddLetter('d');
+    BusInfo info(1);
+    const uint32_t at = 2048 - 12 - 14;  // 14 bytes of inquiry data fit: vendor ends at 13
+    info.SetBusOffset(0, at);
+    info.Entry(at, 0, 0, 0, Inquiry(5, "SHORTVND", "CUT OFF", "1.00"));
+    std::map<char, std::vector<uint8_t>> replies{{'d', info.Bytes()}};
+    fake.SetHandler(IOCTL_SCSI_GET_INQUIRY_DATA, InquiryData(fake, replies));
+    Table t;
+    t.state.UsePassThrough = 1;
+    t.state.isNT4OrOlder = 1;
+    DiscoverDrives(t.state, t.table);
+    ASSERT_EQ(1, t.table.driveCount);
+    EXPECT_STREQ("SHORTV", t.table.records[0]->displayName);
+    EXPECT_STREQ("", t.table.records[0]->revision);
+}
+
+TEST(DiscoverNt4, MoreThanEightDevicesFillTheTableAndNoMore) {
+    FakeDevice fake;
+    AllLetters(fake);
+    BusInfo info(1);
+    info.SetBusOffset(0, 100);
+    for (int i = 0; i < 12; ++i) {
+        info.Entry(100 + 60 * i, 0, uint8_t(i), i == 11 ? 0 : 100 + 60 * (i + 1),
+                   Inquiry(5, "MANY", "DRIVE " + std::to_string(i), "1.00"));
+    }
+    std::map<char, std::vector<uint8_t>> replies{{'d', info.Bytes()}, {'e', info.Bytes()}};
+    fake.SetHandler(IOCTL_SCSI_GET_INQUIRY_DATA, InquiryData(fake, replies));
+    Table t;
+    t.state.UsePassThrough = 1;
+    t.state.isNT4OrOlder = 1;
+    DiscoverDrives(t.state, t.table);
+    EXPECT_EQ(8, t.table.driveCount);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(i, t.table.records[i]->target);
+    // Letter e found only drives beyond the table: it keeps no handle open.
+    EXPECT_EQ(1, fake.closes[fake.HandleFor('e')]);
+    EXPECT_EQ(0, fake.closes[fake.HandleFor('d')]);
+}
+
+// --- NT 5 and later -----------------------------------------------------------------
+
+FakeDevice::Handler InquiryPassThrough(FakeDevice& fake, std::map<char, std::vector<uint8_t>>& replies,
+                                       std::vector<PassThroughBlock>& blocks, std::vector<std::vector<uint8_t>>& before) {
+    return [&](const IoCall& call, void* out, DWORD) -> BOOL {
+        PassThroughBlock* b = static_cast<PassThroughBlock*>(out);
+        blocks.push_back(*b);
+        uint8_t* data = static_cast<uint8_t*>(b->sptd.DataBuffer);
+        before.emplace_back(data, data + b->sptd.DataTransferLength);
+        auto it = replies.find(fake.LetterOf(call.handle));
+        if (it == replies.end()) return FALSE;
+        std::memcpy(data, it->second.data(), it->second.size());
+        b->sptd.ScsiStatus = 0;
+        return TRUE;
+    };
+}
+
+TEST(DiscoverNt5, InquiresEveryLetterThroughZ) {
+    FakeDevice fake;
+    AllLetters(fake);
+    std::map<char, std::vector<uint8_t>> replies{
+        {'d', Inquiry(0x05, "VENDOR D", "DVD DRIVE", "D1.0")},
+        {'f', Inquiry(0x25, "VENDOR F", "OFFLINE", "F1.0")},
+        {'g', Inquiry(0x00, "VENDOR G", "DISK", "G1.0")},
+        {'z', Inquiry(0x05, "VENDOR Z", "LAST LETTER", "Z1.0")},
+    };
+    std::vector<PassThroughBlock> blocks;
+    std::vector<std::vector<uint8_t>> before;
+    fake.SetHandler(IOCTL_SCSI_PASS_THROUGH_DIRECT, InquiryPassThrough(fake, replies, blocks, before));
+    Table t;
+    t.state.UsePassThrough = 1;
+    t.state.isNT4OrOlder = 0;
+    DiscoverDrives(t.state, t.table);
+
+    ASSERT_EQ(2, t.table.driveCount);
+    EXPECT_STREQ("VENDOR DDVD DRIVE       ", t.table.records[0]->displayName);
+    EXPECT_STREQ("D1.0", t.table.records[0]->revision);
+    EXPECT_STREQ("VENDOR ZLAST LETTER     ", t.table.records[1]->displayName);
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(0, t.table.records[i]->adapter);
+        EXPECT_EQ(0, t.table.records[i]->target);
+        EXPECT_EQ(0x7FFu, t.table.records[i]->alignMask);
+        EXPECT_EQ(0u, t.table.records[i]->maxTransfer);
+    }
+    EXPECT_EQ(fake.HandleFor('d'), t.table.records[0]->handle);
+    EXPECT_EQ(fake.HandleFor('z'), t.table.records[1]->handle);
+    EXPECT_EQ(fake.HandleFor('z'), t.state.currentHandle);
+    ASSERT_EQ(24u, fake.opened.size());
+
+    ASSERT_EQ(24u, blocks.size());
+    const SCSI_PASS_THROUGH_DIRECT& s = blocks[0].sptd;
+    EXPECT_EQ(sizeof(SCSI_PASS_THROUGH_DIRECT), s.Length);
+    EXPECT_EQ(0, s.PathId);
+    EXPECT_EQ(0, s.TargetId);
+    EXPECT_EQ(0, s.Lun);
+    EXPECT_EQ(6, s.CdbLength);
+    EXPECT_EQ(SCSI_IOCTL_DATA_IN, s.DataIn);
+    EXPECT_EQ(24, s.SenseInfoLength);
+    EXPECT_EQ(offsetof(PassThroughBlock, sense), s.SenseInfoOffset);
+    EXPECT_EQ(2048u, s.DataTransferLength);
+    EXPECT_EQ(2u, s.TimeOutValue);
+    const uint8_t cdb[16] = {0x12, 0, 0, 0, 0x7F, 0};
+    EXPECT_EQ(0, std::memcmp(s.Cdb, cdb, 16));
+    EXPECT_EQ(std::vector<uint8_t>(2048, 0xFF), before[0]) << "the reply buffer starts as 0xFF";
+    for (const IoCall& call : fake.calls) {
+        EXPECT_EQ(sizeof(PassThroughBlock), call.inSize);
+        EXPECT_EQ(sizeof(PassThroughBlock), call.outSize);
+    }
+    // Only d and z keep their handles.
+    for (HANDLE h : fake.handles) {
+        const char l = fake.LetterOf(h);
+        EXPECT_EQ(l == 'd' || l == 'z' ? 0 : 1, fake.closes[h]) << "letter " << l;
+    }
+}
+
+// --- Classification -----------------------------------------------------------------
+
+TEST(ClassifyDrives, CapabilityPairs) {
+    struct Case {
+        uint8_t readCaps, writeCaps;
+        uint32_t startClass, expected;
+    } cases[] = {
+        {0x1F, 0x17, 0, 2}, {0x07, 0x07, 2, 0}, {0x3F, 0x37, 0, 0}, {0x3F, 0x37, 2, 2},
+        {0x1F, 0x07, 0, 0}, {0x17, 0x1F, 2, 2}, {0x00, 0x00, 2, 2},
+    };
+    for (const Case& c : cases) {
+        FakeDevice fake;
+        fake.AddLetter('d');
+        std::vector<PassThroughBlock> blocks;
+        fake.SetHandler(IOCTL_SCSI_PASS_THROUGH_DIRECT, [&](const IoCall&, void* out, DWORD) -> BOOL {
+            PassThroughBlock* b = static_cast<PassThroughBlock*>(out);
+            blocks.push_back(*b);
+            uint8_t* data = static_cast<uint8_t*>(b->sptd.DataBuffer);
+            data[8] = 0x2A;
+            data[9] = 0x18;
+            data[10] = c.readCaps;
+            data[11] = c.writeCaps;
+            b->sptd.ScsiStatus = 2;  // the status is not looked at
+            return TRUE;
+        });
+        DriveRecord record{};
+        record.handle = Device().createFile("\\\\.\\d:", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+        record.driveClass = c.startClass;
+        DriveTable table{};
+        table.records[0] = &record;
+        table.driveCount = 1;
+        ClassifyDrives(table);
+        EXPECT_EQ(c.expected, record.driveClass) << std::hex << int(c.readCaps) << "/" << int(c.writeCaps);
+        ASSERT_EQ(1u, blocks.size());
+        const SCSI_PASS_THROUGH_DIRECT& s = blocks[0].sptd;
+        EXPECT_EQ(12, s.CdbLength);
+        EXPECT_EQ(SCSI_IOCTL_DATA_IN, s.DataIn);
+        EXPECT_EQ(64u, s.DataTransferLength);
+        EXPECT_EQ(2u, s.TimeOutValue);
+        EXPECT_EQ(24, s.SenseInfoLength);
+        const uint8_t cdb[12] = {0x5A, 0x08, 0x2A, 0, 0, 0, 0, 0, 0x28, 0, 0, 0};
+        EXPECT_EQ(0, std::memcmp(s.Cdb, cdb, 12));
+    }
+}
+
+TEST(ClassifyDrives, RecordsWithoutAWorkingHandleStayAsTheyAre) {
+    FakeDevice fake;
+    fake.AddLetter('d');
+    fake.SetHandler(IOCTL_SCSI_PASS_THROUGH_DIRECT, [](const IoCall&, void*, DWORD) -> BOOL { return FALSE; });
+    DriveRecord aspi{};  // ASPI records hold no handle
+    aspi.driveClass = 0;
+    DriveRecord failing{};
+    failing.handle = Device().createFile("\\\\.\\d:", 0, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    failing.driveClass = 2;
+    DriveTable table{};
+    table.records[0] = &aspi;
+    table.records[1] = &failing;
+    table.driveCount = 2;
+    ClassifyDrives(table);
+    EXPECT_EQ(0u, aspi.driveClass);
+    EXPECT_EQ(2u, failing.driveClass);
+    EXPECT_EQ(2u, fake.calls.size());
+}
+
+}  // namespace
+}  // namespace telvio::test

@@ -1,0 +1,63 @@
+// An in-process stand-in for the device calls (drive/DeviceCalls.h), for the tests that
+// need the exact bytes of a request block or a reply the platform would never build.
+// Installs itself on construction and puts the system's calls back on destruction.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "DeviceCalls.h"
+
+namespace telvio::test {
+
+struct IoCall {
+    HANDLE handle;
+    DWORD code;
+    DWORD inSize;
+    DWORD outSize;
+    bool inIsOut;                   // input and output are the same buffer
+    std::vector<uint8_t> inBytes;   // the input buffer as the call saw it
+};
+
+class FakeDevice {
+public:
+    // Answers one control call: gets the call and the output buffer, returns the BOOL.
+    using Handler = std::function<BOOL(const IoCall&, void* out, DWORD outSize)>;
+
+    FakeDevice();
+    ~FakeDevice();
+    FakeDevice(const FakeDevice&) = delete;
+    FakeDevice& operator=(const FakeDevice&) = delete;
+
+    // Letters that open; each open hands out a fresh handle.
+    void AddLetter(char letter) { letters_[letter] = true; }
+    void SetHandler(DWORD code, Handler handler) { handlers_[code] = std::move(handler); }
+
+    // The letter a handle was opened for, 0 for an unknown handle.
+    char LetterOf(HANDLE h) const;
+    HANDLE HandleFor(char letter) const;  // the last handle opened for the letter
+
+    std::vector<std::string> opened;      // paths CreateFileA was asked for, in order
+    std::vector<IoCall> calls;
+    std::map<HANDLE, int> closes;         // close count per handle
+    std::vector<HANDLE> handles;          // every handle handed out
+    DWORD lastAccess = 0, lastShare = 0, lastDisposition = 0, lastFlags = 0;
+
+private:
+    static HANDLE WINAPI Create(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
+    static BOOL WINAPI Control(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
+    static BOOL WINAPI Close(HANDLE);
+
+    std::map<char, bool> letters_;
+    std::map<DWORD, Handler> handlers_;
+    std::map<HANDLE, char> handleLetter_;
+    uintptr_t nextHandle_ = 0x1000;
+    DeviceCalls saved_;
+};
+
+}  // namespace telvio::test
