@@ -27,7 +27,8 @@ export WINEDEBUG=${TELVIO_WINEDEBUG:--all}
 export WINEARCH=win64
 # mscoree/mshtml off keeps Wine from offering Mono and Gecko; wnaspi32=n takes the
 # simulator's library beside the exe instead of Wine's built-in stub.
-overrides="mscoree,mshtml=;wnaspi32=n"
+overrides="mscoree,mshtml="
+case "${TELVIO_DLLOVERRIDES:-}" in *wnaspi32*) ;; *) overrides="$overrides;wnaspi32=n" ;; esac
 [ -n "${TELVIO_DLLOVERRIDES:-}" ] && overrides="$overrides;$TELVIO_DLLOVERRIDES"
 export WINEDLLOVERRIDES=$overrides
 
