@@ -1,0 +1,186 @@
+// The download itself: the image in 4096-byte WRITE BUFFER mode 6 blocks, the checksum
+// block at buffer offset 0, mode 7 to make the drive take the firmware, and the fixed
+// wait while it programs its flash.
+#include <cstdio>
+#include <cstring>
+
+#include "drive/Aspi.h"
+#include "engine/ErrorMessages.h"
+#include "engine/FlashEngine.h"
+#include "engine/Platform.h"
+
+namespace telvio {
+
+namespace {
+
+constexpr uint8_t kWriteBuffer = 0x3B;
+constexpr uint8_t kModeDownload = 0x06;
+constexpr uint8_t kModeSave = 0x07;
+constexpr uint8_t kCdbLength = 12;
+
+const char kVerdictSuccess[] = "Please Restart Your Computer.";
+const char kVerdictFailure[] = "Flashing is incorrect!!";
+
+// A failed checksum block or save command still counts when the drive is merely busy
+// taking the firmware: not ready, a becoming-ready code, or qualifier 07.
+bool FailureAccepted(const SenseData& sense) {
+    return SenseKeyByte(sense) == 0x02 || SenseCodeByte(sense) == 0x04 ||
+           SenseQualifierByte(sense) == 0x07;
+}
+
+void PutBigEndian24(uint8_t* out, uint32_t value) {
+    out[0] = static_cast<uint8_t>(value >> 16);
+    out[1] = static_cast<uint8_t>(value >> 8);
+    out[2] = static_cast<uint8_t>(value);
+}
+
+}  // namespace
+
+void FlashEngine::Run() {
+    const bool ok = Download();
+    AppendLog(ok ? kVerdictSuccess : kVerdictFailure);
+    SetStatusText("");
+    ReleaseImage();
+}
+
+bool FlashEngine::SendWriteBuffer(uint8_t flags, uint32_t length, void* data, const uint8_t* cdb,
+                                  SenseData& sense) {
+    const int done =
+        ScsiExecute(drive, flags, length, data, kCdbLength, cdb, UsePassThrough, sense);
+    return done != 0 && SenseKeyByte(sense) == 0;
+}
+
+bool FlashEngine::WriteDataBlock(uint32_t bufferOffset, SenseData& sense) {
+    uint8_t cdb[kCdbLength] = {kWriteBuffer, kModeDownload, 0x00};
+    PutBigEndian24(cdb + 3, bufferOffset);
+    PutBigEndian24(cdb + 6, kBlockSize);
+    // The transport gets a copy, so a library that writes into its buffer cannot touch
+    // the image.
+    std::memcpy(blockArea, imageChunks[chunkIndex] + chunkOffset, kBlockSize);
+    return SendWriteBuffer(SRB_DIR_OUT, kBlockSize, blockArea, cdb, sense);
+}
+
+bool FlashEngine::WriteChecksumBlock(SenseData& sense) {
+    uint8_t cdb[kCdbLength] = {kWriteBuffer, kModeDownload, 0x00};
+    PutBigEndian24(cdb + 6, kChecksumBlockSize);
+    uint8_t block[kChecksumBlockSize] = {};
+    block[30] = static_cast<uint8_t>(runningSum >> 8);
+    block[31] = static_cast<uint8_t>(runningSum);
+    return SendWriteBuffer(SRB_DIR_OUT, kChecksumBlockSize, block, cdb, sense);
+}
+
+bool FlashEngine::SaveMicrocode(SenseData& sense) {
+    // The command's own length is 0, yet the transport is told to expect 4096 bytes in;
+    // drives answer this form, and nothing comes back to read.
+    const uint8_t cdb[kCdbLength] = {kWriteBuffer, kModeSave};
+    return SendWriteBuffer(SRB_DIR_IN, kBlockSize, blockArea, cdb, sense);
+}
+
+void FlashEngine::LogCommandError(const SenseData& sense) {
+    char line[48];
+    std::snprintf(line, sizeof(line), "Execute command error!! %2X/%2X/%2X",
+                  static_cast<unsigned>(SenseKeyByte(sense)),
+                  static_cast<unsigned>(SenseCodeByte(sense)),
+                  static_cast<unsigned>(SenseQualifierByte(sense)));
+    AppendLog(line);
+}
+
+bool FlashEngine::Download() {
+    imageChecksum = 0;
+    switch (LoadImage()) {
+        case LoadOutcome::ReadFailure:
+            ReportError(kErrReadInputFile);
+            return false;
+        case LoadOutcome::FormatFailure:
+            ReportError(kErrFormatMismatch);
+            return false;
+        case LoadOutcome::AllocationFailure:  // the loader has said so
+        case LoadOutcome::Stopped:            // so has the reader
+            return false;
+        case LoadOutcome::Complete:
+        case LoadOutcome::BufferFull:
+            break;
+    }
+
+    imageChecksum = isHexFile ? HexImageChecksum() : runningSum;
+    char line[40];
+    std::snprintf(line, sizeof(line), "Check Sum : %X", static_cast<unsigned>(imageChecksum));
+    AppendLog(line);
+
+    SetStatusText("Updating.....");
+    SetProgress(0);
+    AppendLog("Please wait a minute.....");
+
+    chunkIndex = 0;
+    chunkOffset = 0;
+    runningSum = 0;
+    uint32_t blockAddress = 0;
+    if (isHexFile) {
+        // A HEX image always goes out as whole banks plus one more of fill. An image
+        // that reaches the buffer's last byte has no room for that bank, so it stops at
+        // 1 MiB, exactly as a raw image of the same bytes would.
+        imageEnd = (imageEnd & ~(kBankSize - 1)) + kBankSize;
+        if (imageEnd > kImageBufferSize) imageEnd = kImageBufferSize;
+    }
+
+    SenseData sense{};
+    while (blockAddress < imageEnd) {
+        if (IsStopRequested()) {
+            ReportError(kErrTerminateUpgrade);
+            return false;
+        }
+        const uint8_t* block = imageChunks[chunkIndex] + chunkOffset;
+        uint32_t sum = runningSum;
+        for (uint32_t i = 0; i < kBlockSize; ++i) sum += block[i];
+        runningSum = static_cast<uint16_t>(sum);
+
+        bool sent = false;
+        for (int attempt = 0; attempt < kBlockAttempts && !sent; ++attempt) {
+            sent = WriteDataBlock(blockAddress + kChecksumBlockSize, sense);
+            if (!sent) {
+                std::snprintf(line, sizeof(line), "dAddr is %d\n", static_cast<int>(blockAddress));
+                AppendLog(line);
+            }
+        }
+        if (!sent) {
+            LogCommandError(sense);
+            return false;
+        }
+
+        SetProgress(5);
+        blockAddress += kBlockSize;
+        chunkOffset = static_cast<uint16_t>(chunkOffset + kBlockSize);
+        if (chunkOffset == kImageChunkSize) {
+            chunkOffset = 0;
+            ++chunkIndex;
+        }
+        SetProgress(10);
+    }
+
+    if (!WriteChecksumBlock(sense) && !FailureAccepted(sense)) {
+        LogCommandError(sense);
+        return false;
+    }
+    SetProgress(15);
+    if (!SaveMicrocode(sense) && !FailureAccepted(sense)) {
+        LogCommandError(sense);
+        return false;
+    }
+
+    // Nothing more goes to the drive: it programs its flash, a fixed time per bank.
+    const uint32_t banks = (imageEnd >> 16) & 0xFF;
+    for (uint32_t i = 0; i < banks; ++i) {
+        SetProgress(static_cast<int>(20 + 3 * i));
+        platform::SleepFor(kBankWaitMs);
+    }
+    platform::SleepFor(kFinalWaitMs);
+    SetProgress(90);
+    SetDriveText("");
+    SetRevisionText("");
+    // Too late to stop anything; the flag is only noted.
+    if (IsStopRequested()) ReportError(kErrTerminateUpgrade);
+    SetProgress(100);
+    return true;
+}
+
+}  // namespace telvio

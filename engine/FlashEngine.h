@@ -1,0 +1,137 @@
+// One firmware upgrade: loads the image file into a 1 MiB buffer and downloads it to
+// the drive with WRITE BUFFER. Built from a copy of the window's UpdateJob on the worker
+// thread, run once, destroyed; it reaches the window only through the job's callbacks
+// and the drive only through ScsiExecute.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include "drive/DriveRecord.h"
+#include "drive/Scsi.h"
+#include "engine/UpdateJob.h"
+
+namespace telvio {
+
+namespace platform {
+struct ImageMemory;
+}
+
+constexpr uint32_t kImageBufferSize = 0x100000;
+constexpr uint32_t kImageChunkSize = 0x8000;
+constexpr int kImageChunkCount = 32;
+constexpr uint32_t kBankSize = 0x10000;
+// Sixteen banks fill the buffer; a 16th bank advance would address beyond it.
+constexpr uint32_t kMaxBankCount = 15;
+constexpr uint32_t kBlockSize = 4096;
+constexpr int kBlockAttempts = 6;
+constexpr uint32_t kChecksumBlockSize = 32;
+constexpr uint32_t kBankWaitMs = 4000;
+constexpr uint32_t kFinalWaitMs = 1000;
+
+enum class LoadOutcome : uint8_t {
+    Complete,    // the file ended where it should
+    BufferFull,  // a raw file filled all 1 MiB; the rest is ignored
+    ReadFailure,
+    FormatFailure,  // HEX only
+    AllocationFailure,
+    Stopped,  // the stop flag was seen while reading a HEX file
+};
+
+class FlashEngine {
+  public:
+    explicit FlashEngine(const UpdateJob& job);
+    virtual ~FlashEngine();
+    FlashEngine(const FlashEngine&) = delete;
+    FlashEngine& operator=(const FlashEngine&) = delete;
+
+    // One complete upgrade with its verdict in the log; gives the image buffer back.
+    void Run();
+    // Load, send, save and wait. False after any failure, which is already logged.
+    bool Download();
+
+    // Reads imagePath into a fresh image buffer; the file is closed before it returns.
+    LoadOutcome LoadImage();
+    // The 16-bit sum of the banks a HEX load addressed, chunk by chunk.
+    uint16_t HexImageChecksum() const;
+
+    // Each sends one WRITE BUFFER; true when the drive took it with a clear sense key.
+    bool WriteDataBlock(uint32_t bufferOffset, SenseData& sense);
+    bool WriteChecksumBlock(SenseData& sense);
+    bool SaveMicrocode(SenseData& sense);
+
+    void ReportError(uint8_t code);
+
+    // The HEX reader. After a stop request or the end of the file the load is over:
+    // readerEnded is set and the values returned mean nothing.
+    bool SkipToChar(char wanted);
+    uint8_t ReadHexDigit();
+    uint8_t ReadHexByte();
+
+    DriveRecord drive;
+    char imagePath[kImagePathSize];
+    std::FILE* imageFile = nullptr;
+    uint8_t* imageChunks[kImageChunkCount] = {};
+    uint8_t chunkIndex = 0;
+    uint16_t chunkOffset = 0;
+    uint32_t imageEnd = 0;
+    uint8_t isHexFile;
+    uint8_t recordSum = 0;
+    uint16_t imageChecksum = 0;
+    uint16_t runningSum = 0;
+    uint8_t UsePassThrough;
+    SetRevisionTextCallback SetRevisionText;
+    SetDriveTextCallback SetDriveText;
+    AppendLogCallback AppendLog;
+    SetStatusTextCallback SetStatusText;
+    SetProgressCallback SetProgress;
+    IsStopRequestedCallback IsStopRequested;
+
+    // Bank-advance records read from a HEX file; the download's checksum reads it too.
+    uint32_t bankCount = 0;
+
+    bool readerEnded = false;
+    LoadOutcome readerOutcome = LoadOutcome::Complete;
+
+  private:
+    LoadOutcome LoadHex();
+    LoadOutcome LoadRaw();
+    bool AllocateImage();
+    void CloseImageFile();
+    void ReleaseImage();
+    void EndReader(LoadOutcome outcome, uint8_t errorCode);
+    int NextChar();
+    void LogCommandError(const SenseData& sense);
+    bool SendWriteBuffer(uint8_t flags, uint32_t length, void* data, const uint8_t* cdb,
+                         SenseData& sense);
+
+    // The memory the buffer came from: a seam swapped during the run still releases it
+    // where it belongs.
+    const platform::ImageMemory* imageMemory = nullptr;
+    bool imageLocked = false;
+
+    // The HEX text is read through this window rather than one stdio call per
+    // character; text-mode translation still happens inside fread.
+    static constexpr size_t kInputWindow = 16384;
+    char input[kInputWindow];
+    size_t inputPos = 0;
+    size_t inputLen = 0;
+    bool inputEof = false;
+
+    // One 4096-byte area: the copy of each data block as it is sent, and the save
+    // command's scratch area, whose contents are never used.
+    uint8_t blockArea[kBlockSize];
+};
+
+// The sense bytes the download reads: key byte, additional sense code, qualifier.
+inline uint8_t SenseKeyByte(const SenseData& sense) {
+    return sense.bytes[2];
+}
+inline uint8_t SenseCodeByte(const SenseData& sense) {
+    return sense.bytes[12];
+}
+inline uint8_t SenseQualifierByte(const SenseData& sense) {
+    return sense.bytes[13];
+}
+
+}  // namespace telvio

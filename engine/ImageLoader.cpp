@@ -1,0 +1,208 @@
+// Reading the firmware image file into the 1 MiB image buffer: Intel-HEX text with a
+// private bank-advance record, or a raw binary.
+#include <cstring>
+
+#include "engine/ErrorMessages.h"
+#include "engine/FlashEngine.h"
+#include "engine/Platform.h"
+
+namespace telvio {
+
+namespace {
+
+constexpr uint8_t kTypeData = 0x00;
+constexpr uint8_t kTypeEndOfFile = 0x01;
+constexpr uint8_t kTypeBankAdvance = 0x55;
+
+// The reader takes this byte, as well as the stream's own end, as the end of the file.
+constexpr int kEndOfFileByte = 0xFF;
+
+uint16_t SumBytes(const uint8_t* bytes, size_t count) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i < count; ++i) sum += bytes[i];
+    return static_cast<uint16_t>(sum);
+}
+
+}  // namespace
+
+LoadOutcome FlashEngine::LoadImage() {
+    imageEnd = 0;
+    readerEnded = false;
+    readerOutcome = LoadOutcome::Complete;
+    CloseImageFile();
+    imageFile = std::fopen(imagePath, isHexFile ? "r" : "rb");
+    if (imageFile == nullptr) {
+        ReportError(kErrOpenOutputFile);
+        return LoadOutcome::ReadFailure;
+    }
+    const LoadOutcome outcome = isHexFile ? LoadHex() : LoadRaw();
+    // Nothing reads the file after the load, whatever its outcome.
+    CloseImageFile();
+    if (outcome == LoadOutcome::Complete && imageChunks[0] != nullptr) {
+        // A lock the system refuses costs only speed.
+        imageLocked = imageMemory->Lock(imageChunks[0], kImageBufferSize);
+    }
+    return outcome;
+}
+
+// ---- HEX ----
+
+int FlashEngine::NextChar() {
+    if (inputPos == inputLen) {
+        if (inputEof) return EOF;
+        inputLen = std::fread(input, 1, kInputWindow, imageFile);
+        inputPos = 0;
+        if (inputLen < kInputWindow) inputEof = true;
+        if (inputLen == 0) return EOF;
+    }
+    return static_cast<unsigned char>(input[inputPos++]);
+}
+
+void FlashEngine::EndReader(LoadOutcome outcome, uint8_t errorCode) {
+    ReportError(errorCode);
+    readerEnded = true;
+    readerOutcome = outcome;
+}
+
+bool FlashEngine::SkipToChar(char wanted) {
+    for (;;) {
+        const int c = NextChar();
+        if (c == EOF || c == kEndOfFileByte) {
+            EndReader(LoadOutcome::FormatFailure, kErrFormatMismatch);
+            return false;
+        }
+        if (IsStopRequested()) {
+            EndReader(LoadOutcome::Stopped, kErrTerminateUpgrade);
+            return false;
+        }
+        if ((c & 0x7F) == wanted) return true;
+    }
+}
+
+uint8_t FlashEngine::ReadHexDigit() {
+    if (IsStopRequested()) {
+        EndReader(LoadOutcome::Stopped, kErrTerminateUpgrade);
+        return 0;
+    }
+    int c = NextChar();
+    if (c == EOF || c == kEndOfFileByte) {
+        EndReader(LoadOutcome::FormatFailure, kErrFormatMismatch);
+        return 0;
+    }
+    c &= 0x7F;
+    if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
+    if (c >= 'a' && c <= 'f') c -= 'a' - 'A';
+    if (c >= 'A' && c <= 'F') return static_cast<uint8_t>(c - 'A' + 10);
+    // Reading goes on; the record's checksum decides.
+    ReportError(kErrFormatMismatch);
+    return 0;
+}
+
+uint8_t FlashEngine::ReadHexByte() {
+    const uint8_t high = ReadHexDigit();
+    if (readerEnded) return 0;
+    const uint8_t low = ReadHexDigit();
+    const auto value = static_cast<uint8_t>(high * 16 + low);
+    recordSum = static_cast<uint8_t>(recordSum + value);
+    return value;
+}
+
+LoadOutcome FlashEngine::LoadHex() {
+    bankCount = 0;
+    if (!AllocateImage()) {
+        ReportError(kErrAllocateMemory);
+        return LoadOutcome::AllocationFailure;
+    }
+    inputPos = inputLen = 0;
+    inputEof = false;
+
+    for (;;) {
+        recordSum = 0;
+        if (!SkipToChar(':')) return readerOutcome;
+        uint8_t header[4];  // count, address high, address low, type
+        for (uint8_t& field : header) {
+            field = ReadHexByte();
+            if (readerEnded) return readerOutcome;
+        }
+        const uint8_t count = header[0];
+        const uint8_t type = header[3];
+        uint32_t loadAddress = bankCount * kBankSize + (uint32_t{header[1]} << 8 | header[2]);
+
+        switch (type) {
+            case kTypeData:
+                for (unsigned i = 0; i < count; ++i) {
+                    // The buffer ends at 0xFFFFF; a file that addresses beyond it is
+                    // not an image for this drive.
+                    if (loadAddress >= kImageBufferSize) return LoadOutcome::FormatFailure;
+                    chunkIndex = static_cast<uint8_t>(loadAddress / kImageChunkSize);
+                    chunkOffset = static_cast<uint16_t>(loadAddress % kImageChunkSize);
+                    const uint8_t value = ReadHexByte();
+                    if (readerEnded) return readerOutcome;
+                    imageChunks[chunkIndex][chunkOffset] = value;
+                    ++loadAddress;
+                    if (loadAddress > imageEnd) imageEnd = loadAddress;
+                }
+                ReadHexByte();
+                if (readerEnded) return readerOutcome;
+                if (recordSum != 0) return LoadOutcome::FormatFailure;
+                break;
+            case kTypeEndOfFile:
+                ReadHexByte();
+                if (readerEnded) return readerOutcome;
+                if (count != 0 || recordSum != 0) return LoadOutcome::FormatFailure;
+                return LoadOutcome::Complete;
+            case kTypeBankAdvance:
+                ReadHexByte();
+                if (readerEnded) return readerOutcome;
+                if (count != 0 || recordSum != 0) return LoadOutcome::FormatFailure;
+                // The checksum sums (bankCount + 1) banks; a 16th advance would reach
+                // past the buffer.
+                if (bankCount >= kMaxBankCount) return LoadOutcome::FormatFailure;
+                ++bankCount;
+                break;
+            default:
+                return LoadOutcome::FormatFailure;
+        }
+    }
+}
+
+uint16_t FlashEngine::HexImageChecksum() const {
+    uint16_t total = 0;
+    const uint32_t lastChunk = 2 * bankCount + 1;
+    for (uint32_t i = 0; i <= lastChunk && i < kImageChunkCount; ++i) {
+        if (imageChunks[i] == nullptr) break;
+        total = static_cast<uint16_t>(total + SumBytes(imageChunks[i], kImageChunkSize));
+    }
+    return total;
+}
+
+// ---- raw ----
+
+LoadOutcome FlashEngine::LoadRaw() {
+    const int64_t length = platform::FileLength(imageFile);
+    if (length <= 0) return LoadOutcome::ReadFailure;
+    if (!AllocateImage()) {
+        ReportError(kErrAllocateMemory);
+        return LoadOutcome::AllocationFailure;
+    }
+    if (std::fseek(imageFile, 0, SEEK_SET) != 0) return LoadOutcome::ReadFailure;
+
+    LoadOutcome outcome = LoadOutcome::BufferFull;
+    for (int i = 0; i < kImageChunkCount; ++i) {
+        const size_t got = std::fread(imageChunks[i], 1, kImageChunkSize, imageFile);
+        imageEnd += static_cast<uint32_t>(got);
+        if (got < kImageChunkSize) {
+            // A short read is the end of the file unless the stream says it failed.
+            outcome = std::ferror(imageFile) ? LoadOutcome::ReadFailure : LoadOutcome::Complete;
+            break;
+        }
+    }
+    // The file was measured non-empty; finding nothing in it now is no image to flash.
+    if (imageEnd == 0) outcome = LoadOutcome::ReadFailure;
+    if (outcome != LoadOutcome::ReadFailure) {
+        runningSum = SumBytes(imageChunks[0], kImageBufferSize);
+    }
+    return outcome;
+}
+
+}  // namespace telvio

@@ -1,0 +1,35 @@
+// The record the window fills for one upgrade, and its table of callbacks into the
+// window. The engine copies it when it is built and reads nothing else.
+#pragma once
+
+#include <cstdint>
+
+#include "drive/DriveRecord.h"
+
+namespace telvio {
+
+// Texts are owned by the engine and valid only during the call; every call comes from
+// the worker thread.
+using SetRevisionTextCallback = void (*)(const char* text);
+using SetDriveTextCallback = void (*)(const char* text);
+using AppendLogCallback = void (*)(const char* text);
+using SetStatusTextCallback = void (*)(const char* text);
+using SetProgressCallback = void (*)(int percent);
+using IsStopRequestedCallback = uint8_t (*)();
+
+constexpr int kImagePathSize = 512;
+
+struct UpdateJob {
+    DriveRecord drive;
+    char imagePath[kImagePathSize];
+    uint8_t isHexFile;  // 1: Intel-HEX text, 0: raw binary
+    SetRevisionTextCallback SetRevisionText;
+    SetDriveTextCallback SetDriveText;
+    AppendLogCallback AppendLog;
+    SetStatusTextCallback SetStatusText;
+    SetProgressCallback SetProgress;
+    IsStopRequestedCallback IsStopRequested;
+    uint8_t UsePassThrough;  // 1: NT pass-through, 0: ASPI
+};
+
+}  // namespace telvio

@@ -1,0 +1,529 @@
+// Whole runs against the simulated drive, as the window and the drive see them.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "EngineTestSupport.h"
+#include "engine/FlashEngine.h"
+#include "sim/HostTransport.h"
+#include "sim/SimDrive.h"
+
+namespace {
+
+using namespace enginetest;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::IsEmpty;
+
+constexpr uint8_t kWriteBuffer = 0x3B;
+const char kSuccess[] = "Please Restart Your Computer.";
+const char kFailure[] = "Flashing is incorrect!!";
+
+uint32_t Be24(const uint8_t* p) {
+    return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
+}
+
+std::string CheckSumLine(uint16_t sum) {
+    char line[32];
+    std::snprintf(line, sizeof line, "Check Sum : %X", sum);
+    return line;
+}
+
+std::string RetryLine(uint32_t address) {
+    return "dAddr is " + std::to_string(address) + "\n";
+}
+
+// Progress as the run should show it: 0, a 5 and a 10 per block, 15, one value per
+// bank, 90, 100.
+std::vector<int> ProgressOf(int blocks, int banks) {
+    std::vector<int> p = {0};
+    for (int i = 0; i < blocks; ++i) {
+        p.push_back(5);
+        p.push_back(10);
+    }
+    p.push_back(15);
+    for (int i = 0; i < banks; ++i) p.push_back(20 + 3 * i);
+    p.push_back(90);
+    p.push_back(100);
+    return p;
+}
+
+std::vector<uint32_t> WaitsOf(int banks) {
+    std::vector<uint32_t> w(static_cast<size_t>(banks), 4000);
+    w.push_back(1000);
+    return w;
+}
+
+class DownloadTest : public ::testing::Test {
+  protected:
+    void SetUp() override { sim::AttachHostDrive(&drive); }
+    void TearDown() override { sim::AttachHostDrive(nullptr); }
+
+    void RunFile(const std::string& content, bool hex, uint8_t usePassThrough = 1) {
+        file = std::make_unique<TempFile>(content, hex ? ".hex" : ".bin");
+        telvio::FlashEngine engine(MakeJob(file->Path(), hex, usePassThrough));
+        engine.Run();
+        EXPECT_EQ(engine.imageChunks[0], nullptr) << "the buffer outlives the run";
+        EXPECT_EQ(CountingMemory::outstanding, 0);
+        EXPECT_EQ(CountingMemory::unlocks, CountingMemory::locks);
+    }
+
+    // Buffer offsets of the mode 6 data blocks, in the order they were sent.
+    std::vector<uint32_t> DataBlockOffsets() const {
+        std::vector<uint32_t> offsets;
+        for (const auto& c : drive.Record()) {
+            if (c.opcode == kWriteBuffer && c.cdb[1] == 6 && c.length == telvio::kBlockSize) {
+                offsets.push_back(Be24(&c.cdb[3]));
+            }
+        }
+        return offsets;
+    }
+
+    int Count(uint8_t mode, uint32_t length) const {
+        int n = 0;
+        for (const auto& c : drive.Record()) {
+            n += c.opcode == kWriteBuffer && c.cdb[1] == mode && c.length == length;
+        }
+        return n;
+    }
+    int SaveCommands() const { return Count(7, telvio::kBlockSize); }
+    int ChecksumBlocks() const { return Count(6, 32); }
+
+    std::vector<uint8_t> ChecksumBlock() const {
+        return {drive.DownloadBuffer().begin(), drive.DownloadBuffer().begin() + 32};
+    }
+    std::vector<uint8_t> SentImage(size_t size) const {
+        return {drive.DownloadBuffer().begin() + 32,
+                drive.DownloadBuffer().begin() + 32 + static_cast<std::ptrdiff_t>(size)};
+    }
+
+    CountingMemory memory;
+    RecordingSleeper sleeper;
+    sim::SimDrive drive;
+    std::unique_ptr<TempFile> file;
+};
+
+std::vector<uint32_t> Offsets(uint32_t blocks) {
+    std::vector<uint32_t> o;
+    for (uint32_t i = 0; i < blocks; ++i) o.push_back(32 + i * 4096);
+    return o;
+}
+
+TEST_F(DownloadTest, HexRunAsTheWindowAndTheDriveSeeIt) {
+    std::vector<uint8_t> image(0x9000, 0xFF);
+    const auto data = PatternBytes(0x2000, 1);
+    std::copy(data.begin(), data.end(), image.begin());
+    image[0x8FFF] = 0x5C;
+    RunFile(HexOfImage(image, 16, true), true);
+
+    std::vector<uint8_t> expectedImage(0x10000, 0xFF);
+    std::copy(image.begin(), image.end(), expectedImage.begin());
+    const uint16_t sum = Sum16(expectedImage);
+
+    EXPECT_THAT(Seen().log, ElementsAre(CheckSumLine(sum), "Please wait a minute.....", kSuccess));
+    EXPECT_THAT(Seen().status, ElementsAre("Updating.....", ""));
+    EXPECT_EQ(Seen().progress, ProgressOf(16, 1));
+    EXPECT_THAT(Seen().driveText, ElementsAre(""));
+    EXPECT_THAT(Seen().revisionText, ElementsAre(""));
+    EXPECT_EQ(RecordingSleeper::waits, WaitsOf(1));
+
+    const auto& record = drive.Record();
+    ASSERT_EQ(record.size(), 18u);
+    for (uint32_t i = 0; i < 16; ++i) {
+        const auto& c = record[i];
+        const uint32_t o = 32 + i * 4096;
+        const std::array<uint8_t, 16> cdb = {
+            0x3B, 0x06, 0x00, uint8_t(o >> 16), uint8_t(o >> 8), uint8_t(o), 0x00, 0x10, 0x00,
+            0,    0,    0};
+        EXPECT_EQ(c.cdb, cdb) << "block " << i;
+        EXPECT_EQ(c.cdbLength, 12);
+        EXPECT_EQ(c.dir, sim::Dir::Out);
+        EXPECT_EQ(c.length, 4096u);
+        EXPECT_EQ(c.adapter, 1);
+        EXPECT_EQ(c.target, 2);
+        EXPECT_EQ(c.dataDigest, sim::Fnv1a(expectedImage.data() + i * 4096, 4096));
+    }
+    const std::array<uint8_t, 16> checksumCdb = {0x3B, 0x06, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0};
+    EXPECT_EQ(record[16].cdb, checksumCdb);
+    EXPECT_EQ(record[16].dir, sim::Dir::Out);
+    EXPECT_EQ(record[16].length, 32u);
+    const std::array<uint8_t, 16> saveCdb = {0x3B, 0x07};
+    EXPECT_EQ(record[17].cdb, saveCdb);
+    EXPECT_EQ(record[17].cdbLength, 12);
+    EXPECT_EQ(record[17].dir, sim::Dir::In);
+    EXPECT_EQ(record[17].length, 4096u);
+
+    std::vector<uint8_t> checksumBlock(32, 0);
+    checksumBlock[30] = uint8_t(sum >> 8);
+    checksumBlock[31] = uint8_t(sum);
+    EXPECT_EQ(ChecksumBlock(), checksumBlock);
+    EXPECT_EQ(SentImage(0x10000), expectedImage);
+    EXPECT_TRUE(drive.Flashed());
+    EXPECT_EQ(drive.Firmware(), expectedImage);
+    EXPECT_EQ(CountingMemory::locks, 1);
+}
+
+TEST_F(DownloadTest, RawMegabyte) {
+    const auto bytes = PatternBytes(0x100000, 2);
+    RunFile(std::string(bytes.begin(), bytes.end()), false);
+    EXPECT_EQ(DataBlockOffsets(), Offsets(256));
+    EXPECT_EQ(Seen().progress, ProgressOf(256, 16));
+    EXPECT_EQ(RecordingSleeper::waits, WaitsOf(16));
+    EXPECT_EQ(Seen().log.front(), CheckSumLine(Sum16(bytes)));
+    EXPECT_EQ(Seen().log.back(), kSuccess);
+    EXPECT_EQ(drive.Firmware(), bytes);
+    // A full buffer is not locked, and is released all the same.
+    EXPECT_EQ(CountingMemory::locks, 0);
+    EXPECT_EQ(CountingMemory::releases, 1);
+}
+
+TEST_F(DownloadTest, RawLongerThanTheBufferSendsItsFirstMegabyte) {
+    const auto bytes = PatternBytes(0x100001, 3);
+    RunFile(std::string(bytes.begin(), bytes.end()), false);
+    EXPECT_EQ(DataBlockOffsets(), Offsets(256));
+    EXPECT_EQ(drive.Firmware(), std::vector<uint8_t>(bytes.begin(), bytes.end() - 1));
+    EXPECT_EQ(Seen().log.back(), kSuccess);
+}
+
+TEST_F(DownloadTest, Raw5000EndsInFill) {
+    const auto bytes = PatternBytes(5000, 4);
+    RunFile(std::string(bytes.begin(), bytes.end()), false);
+    EXPECT_EQ(DataBlockOffsets(), Offsets(2));
+    std::vector<uint8_t> expected(8192, 0xFF);
+    std::copy(bytes.begin(), bytes.end(), expected.begin());
+    EXPECT_EQ(SentImage(8192), expected);
+    // Under one bank: no 4000 ms wait, 15 straight to 90.
+    EXPECT_EQ(RecordingSleeper::waits, WaitsOf(0));
+    EXPECT_EQ(Seen().progress, ProgressOf(2, 0));
+    // The checksum block sums what was sent; the logged sum is the whole buffer's.
+    const uint16_t sent = Sum16(expected);
+    EXPECT_EQ(ChecksumBlock()[30], sent >> 8);
+    EXPECT_EQ(ChecksumBlock()[31], sent & 0xFF);
+    EXPECT_EQ(Seen().log.front(),
+              CheckSumLine(static_cast<uint16_t>(Sum16(bytes) + 0xFF * (0x100000 - 5000))));
+    EXPECT_EQ(Seen().log.back(), kSuccess);
+}
+
+struct HexShape {
+    const char* name;
+    std::string text;
+    uint32_t blocks;
+    int banks;
+};
+
+TEST_F(DownloadTest, HexImageEndDecidesBlocksAndWaits) {
+    std::string fifteen;
+    for (int i = 0; i < 15; ++i) fifteen += BankRecord();
+    const HexShape shapes[] = {
+        {"end record only", EndRecord(), 16, 1},
+        {"last byte at 0xFFFE", DataRecord(0xFFFE, {1}) + EndRecord(), 16, 1},
+        {"last byte at 0xFFFF", DataRecord(0xFFFF, {1}) + EndRecord(), 32, 2},
+        {"one byte into bank 1", DataRecord(0xFFFF, {1, 2}) + EndRecord(), 32, 2},
+        {"bank 2 via advances", BankRecord() + BankRecord() + DataRecord(0, {7}) + EndRecord(), 48,
+         3},
+        // The buffer's last byte: whole banks stop at 1 MiB, nothing beyond it is read.
+        {"last byte at 0xFFFFF", fifteen + DataRecord(0xFFFF, {9}) + EndRecord(), 256, 16},
+    };
+    for (const HexShape& s : shapes) {
+        SCOPED_TRACE(s.name);
+        drive = sim::SimDrive();
+        RunFile(s.text, true);
+        EXPECT_EQ(DataBlockOffsets(), Offsets(s.blocks));
+        EXPECT_EQ(RecordingSleeper::waits, WaitsOf(s.banks));
+        EXPECT_EQ(Seen().progress, ProgressOf(static_cast<int>(s.blocks), s.banks));
+        EXPECT_EQ(Seen().log.back(), kSuccess);
+        RecordingSleeper::waits.clear();
+    }
+}
+
+TEST_F(DownloadTest, HexChecksumBlockMatchesTheLoggedSum) {
+    std::vector<uint8_t> image = PatternBytes(2 * 0x10000 + 0x345, 5);
+    RunFile(HexOfImage(image), true);
+    ASSERT_EQ(Seen().log.back(), kSuccess);
+    const auto block = ChecksumBlock();
+    EXPECT_EQ(CheckSumLine(static_cast<uint16_t>(block[30] << 8 | block[31])), Seen().log.front());
+    EXPECT_EQ(DataBlockOffsets().size(), 48u);
+}
+
+// ---- failures before anything reaches the drive ----
+
+struct EarlyFailure {
+    const char* name;
+    bool hex;
+    std::string content;
+    bool missing;
+    bool failAllocate;
+    uint64_t stopFromCall;
+    std::vector<int> codes;
+};
+
+TEST_F(DownloadTest, LoadFailuresEndTheRunBeforeAnyCommand) {
+    const EarlyFailure cases[] = {
+        {"missing hex", true, "", true, false, 0, {2, 5}},
+        {"missing raw", false, "", true, false, 0, {2, 5}},
+        {"empty raw", false, "", false, false, 0, {5}},
+        {"wrong checksum", true, ":0100000012EE\n" + EndRecord(), false, false, 0, {6}},
+        {"type 04", true, HexRecord(0x04, 0, {0, 1}) + EndRecord(), false, false, 0, {6}},
+        {"no end record", true, DataRecord(0, {1}), false, false, 0, {6, 6}},
+        {"no memory", true, EndRecord(), false, true, 0, {11}},
+        {"stop in the reader", true, DataRecord(0, {1, 2}) + EndRecord(), false, false, 5, {14}},
+    };
+    for (const EarlyFailure& c : cases) {
+        SCOPED_TRACE(c.name);
+        CountingMemory::failAllocate = c.failAllocate;
+        std::string path = MissingPath();
+        if (!c.missing) {
+            file = std::make_unique<TempFile>(c.content, c.hex ? ".hex" : ".bin");
+            path = file->Path();
+        }
+        telvio::FlashEngine engine(MakeJob(path, c.hex));
+        Seen().stopFromCall = c.stopFromCall;
+        engine.Run();
+        std::vector<std::string> expected;
+        for (int code : c.codes) expected.push_back(ErrLine(code));
+        expected.push_back(kFailure);
+        EXPECT_EQ(Seen().log, expected);
+        EXPECT_THAT(Seen().status, ElementsAre(""));
+        EXPECT_THAT(Seen().progress, IsEmpty());
+        EXPECT_THAT(Seen().driveText, IsEmpty());
+        EXPECT_THAT(drive.Record(), IsEmpty());
+        EXPECT_THAT(RecordingSleeper::waits, IsEmpty());
+        EXPECT_EQ(CountingMemory::outstanding, 0);
+        EXPECT_EQ(CountingMemory::unlocks, CountingMemory::locks);
+        EXPECT_EQ(engine.imageChunks[0], nullptr);
+    }
+}
+
+// ---- retries of one data block ----
+
+struct RetryCase {
+    uint32_t block;  // of five
+    uint32_t failures;
+};
+
+class RetryTest : public DownloadTest, public ::testing::WithParamInterface<RetryCase> {};
+
+TEST_P(RetryTest, BlockIsRetriedUpToSixTimes) {
+    const RetryCase& c = GetParam();
+    const auto bytes = PatternBytes(5 * 4096, 6);
+    const std::string content(bytes.begin(), bytes.end());
+
+    // The same image without faults gives the reference checksum block.
+    RunFile(content, false);
+    ASSERT_EQ(Seen().log.back(), kSuccess);
+    const auto cleanChecksum = ChecksumBlock();
+
+    drive = sim::SimDrive();
+    RecordingSleeper::waits.clear();
+    const uint32_t address = c.block * 4096;
+    sim::Fault fault;
+    fault.opcode = kWriteBuffer;
+    fault.mode = 6;
+    fault.bufferOffset = address + 32;
+    fault.count = c.failures;
+    fault.sense = {0x03, 0x0C, 0x00};
+    drive.AddFault(fault);
+    RunFile(content, false);
+
+    std::vector<std::string> retries;
+    for (const auto& line : Seen().log) {
+        if (line.rfind("dAddr is ", 0) == 0) retries.push_back(line);
+    }
+    EXPECT_EQ(retries, std::vector<std::string>(std::min(c.failures, 6u), RetryLine(address)));
+
+    // The attempts follow each other with nothing between them.
+    const auto offsets = DataBlockOffsets();
+    const auto first = std::find(offsets.begin(), offsets.end(), address + 32);
+    ASSERT_NE(first, offsets.end());
+    const auto attempts = std::count(offsets.begin(), offsets.end(), address + 32);
+    EXPECT_EQ(std::count(first, first + attempts, address + 32), attempts);
+
+    if (c.failures < 6) {
+        EXPECT_EQ(attempts, c.failures + 1);
+        EXPECT_EQ(offsets.size(), 5u + c.failures);
+        EXPECT_EQ(ChecksumBlock(), cleanChecksum);
+        EXPECT_EQ(Seen().log.back(), kSuccess);
+        EXPECT_EQ(drive.Firmware(), bytes);
+    } else {
+        EXPECT_EQ(attempts, 6);
+        EXPECT_EQ(offsets.back(), address + 32) << "a block was sent after the failed one";
+        const size_t n = Seen().log.size();
+        ASSERT_GE(n, 2u);
+        EXPECT_EQ(Seen().log[n - 2], "Execute command error!!  3/ C/ 0");
+        EXPECT_EQ(Seen().log[n - 1], kFailure);
+        EXPECT_EQ(ChecksumBlocks(), 0);
+        EXPECT_EQ(SaveCommands(), 0);
+        EXPECT_THAT(RecordingSleeper::waits, IsEmpty());
+        // The bar stays where the last good block left it.
+        EXPECT_EQ(Seen().progress.back(), c.block == 0 ? 0 : 10);
+        EXPECT_THAT(Seen().status, ElementsAre("Updating.....", ""));
+    }
+}
+
+std::vector<RetryCase> RetryCases() {
+    std::vector<RetryCase> cases;
+    for (uint32_t block : {0u, 2u, 4u}) {
+        for (uint32_t failures = 1; failures <= 7; ++failures) cases.push_back({block, failures});
+    }
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(FirstMiddleLast, RetryTest, ::testing::ValuesIn(RetryCases()),
+                         [](const auto& info) {
+                             return "block" + std::to_string(info.param.block) + "_fails" +
+                                    std::to_string(info.param.failures);
+                         });
+
+// ---- the checksum block and the save command ----
+
+struct TailFault {
+    const char* name;
+    int mode;  // 6: the checksum block (offset 0), 7: the save command
+    bool transportFail;
+    sim::SenseCode sense;
+    uint8_t usePassThrough;
+    bool accepted;
+    const char* errorLine;  // when refused
+};
+
+class TailFaultTest : public DownloadTest, public ::testing::WithParamInterface<TailFault> {};
+
+TEST_P(TailFaultTest, AcceptedOrRefused) {
+    const TailFault& c = GetParam();
+    sim::Fault fault;
+    fault.opcode = kWriteBuffer;
+    fault.mode = c.mode;
+    if (c.mode == 6) fault.bufferOffset = 0;
+    fault.kind =
+        c.transportFail ? sim::Fault::Kind::TransportFail : sim::Fault::Kind::CheckCondition;
+    fault.sense = c.sense;
+    drive.AddFault(fault);
+    // An all-fill image sums to 0, so the drive takes it even when the checksum block
+    // never arrived.
+    RunFile(EndRecord(), true, c.usePassThrough);
+
+    if (c.accepted) {
+        EXPECT_THAT(Seen().log,
+                    ElementsAre("Check Sum : 0", "Please wait a minute.....", kSuccess));
+        EXPECT_EQ(SaveCommands(), 1);
+        EXPECT_EQ(Seen().progress, ProgressOf(16, 1));
+        EXPECT_EQ(RecordingSleeper::waits, WaitsOf(1));
+        // A save that ended in a check condition did not take the firmware in the model.
+        EXPECT_EQ(drive.Flashed(), c.mode == 6);
+    } else {
+        EXPECT_THAT(Seen().log, ElementsAre("Check Sum : 0", "Please wait a minute.....",
+                                            c.errorLine, kFailure));
+        EXPECT_EQ(SaveCommands(), c.mode == 7 ? 1 : 0);
+        EXPECT_EQ(Seen().progress.back(), c.mode == 7 ? 15 : 10);
+        EXPECT_THAT(RecordingSleeper::waits, IsEmpty());
+        EXPECT_THAT(Seen().driveText, IsEmpty());
+        EXPECT_FALSE(drive.Flashed());
+    }
+    EXPECT_EQ(ChecksumBlocks(), 1) << "the checksum block gets one attempt";
+    EXPECT_LE(SaveCommands(), 1) << "the save command gets one attempt";
+    if (SaveCommands() == 1) {
+        EXPECT_EQ(drive.Record().back().cdb[1], 7) << "something was sent after the save";
+    }
+}
+
+const char kRefused[] = "Execute command error!!  5/24/ 0";
+const char kNoSense[] = "Execute command error!!  0/ 0/ 0";
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, TailFaultTest,
+    ::testing::Values(
+        TailFault{"checksum_not_ready", 6, false, {0x02, 0x3A, 0x00}, 1, true, nullptr},
+        TailFault{"checksum_becoming_ready", 6, false, {0x06, 0x04, 0x01}, 1, true, nullptr},
+        TailFault{"checksum_qualifier_07", 6, false, {0x03, 0x11, 0x07}, 1, true, nullptr},
+        TailFault{"checksum_invalid_field", 6, false, {0x05, 0x24, 0x00}, 1, false, kRefused},
+        TailFault{"checksum_medium_error",
+                  6,
+                  false,
+                  {0x03, 0x11, 0x00},
+                  1,
+                  false,
+                  "Execute command error!!  3/11/ 0"},
+        TailFault{"checksum_transport", 6, true, {}, 1, false, kNoSense},
+        // ASPI returns no sense, so nothing can be accepted there.
+        TailFault{"checksum_not_ready_aspi", 6, false, {0x02, 0x3A, 0x00}, 0, false, kNoSense},
+        TailFault{"save_not_ready", 7, false, {0x02, 0x3A, 0x00}, 1, true, nullptr},
+        TailFault{"save_becoming_ready", 7, false, {0x06, 0x04, 0x01}, 1, true, nullptr},
+        TailFault{"save_qualifier_07", 7, false, {0x03, 0x11, 0x07}, 1, true, nullptr},
+        TailFault{"save_invalid_field", 7, false, {0x05, 0x24, 0x00}, 1, false, kRefused},
+        TailFault{"save_transport", 7, true, {}, 1, false, kNoSense},
+        TailFault{"save_not_ready_aspi", 7, false, {0x02, 0x3A, 0x00}, 0, false, kNoSense}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- stop requests ----
+
+TEST_F(DownloadTest, StopBeforeABlockEndsTheRun) {
+    const auto bytes = PatternBytes(5 * 4096, 8);
+    const std::string content(bytes.begin(), bytes.end());
+    for (uint64_t stopAt = 1; stopAt <= 5; ++stopAt) {
+        SCOPED_TRACE("stop at block " + std::to_string(stopAt - 1));
+        drive = sim::SimDrive();
+        file = std::make_unique<TempFile>(content, ".bin");
+        telvio::FlashEngine engine(MakeJob(file->Path(), false));
+        Seen().stopFromCall = stopAt;
+        engine.Run();
+        EXPECT_EQ(DataBlockOffsets(), Offsets(static_cast<uint32_t>(stopAt - 1)));
+        EXPECT_EQ(ChecksumBlocks(), 0);
+        EXPECT_EQ(SaveCommands(), 0);
+        const size_t n = Seen().log.size();
+        ASSERT_EQ(n, 4u);
+        EXPECT_EQ(Seen().log[2], ErrLine(14));
+        EXPECT_EQ(Seen().log[3], kFailure);
+        EXPECT_THAT(RecordingSleeper::waits, IsEmpty());
+    }
+}
+
+TEST_F(DownloadTest, StopAfterTheSaveIsOnlyNoted) {
+    const auto bytes = PatternBytes(0x12000, 9);
+    file = std::make_unique<TempFile>(std::string(bytes.begin(), bytes.end()), ".bin");
+    telvio::FlashEngine engine(MakeJob(file->Path(), false));
+    Seen().stopFromCall = 0x12 + 1;  // one question per block, then the one after the save
+    engine.Run();
+    EXPECT_EQ(Seen().stopCalls, 0x12u + 1);
+    EXPECT_EQ(SaveCommands(), 1);
+    EXPECT_TRUE(drive.Flashed());
+    const size_t n = Seen().log.size();
+    ASSERT_EQ(n, 4u);
+    EXPECT_EQ(Seen().log[2], ErrLine(14));
+    EXPECT_EQ(Seen().log[3], kSuccess);
+    EXPECT_EQ(Seen().progress, ProgressOf(0x12, 1));
+    EXPECT_EQ(RecordingSleeper::waits, WaitsOf(1));
+    EXPECT_THAT(Seen().driveText, ElementsAre(""));
+    EXPECT_THAT(Seen().revisionText, ElementsAre(""));
+}
+
+TEST_F(DownloadTest, AspiTransportRunsTheSameWay) {
+    const auto bytes = PatternBytes(3 * 4096 + 7, 10);
+    RunFile(std::string(bytes.begin(), bytes.end()), false, 0);
+    EXPECT_EQ(DataBlockOffsets(), Offsets(4));
+    EXPECT_EQ(Seen().log.back(), kSuccess);
+    EXPECT_EQ(SaveCommands(), 1);
+}
+
+TEST_F(DownloadTest, DriveDetachedFailsTheFirstBlock) {
+    sim::AttachHostDrive(nullptr);
+    RunFile(EndRecord(), true);
+    std::vector<std::string> expected = {"Check Sum : 0", "Please wait a minute....."};
+    for (int i = 0; i < 6; ++i) expected.push_back(RetryLine(0));
+    expected.push_back(kNoSense);
+    expected.push_back(kFailure);
+    EXPECT_EQ(Seen().log, expected);
+}
+
+TEST(JobTest, MissingCallbacksAreNotCalled) {
+    telvio::UpdateJob job{};
+    std::strcpy(job.imagePath, MissingPath().c_str());
+    job.isHexFile = 1;
+    telvio::FlashEngine engine(job);
+    RecordingSleeper sleeper;
+    engine.Run();  // must not jump through a null callback
+    EXPECT_EQ(engine.imageChunks[0], nullptr);
+}
+
+}  // namespace
