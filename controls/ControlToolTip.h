@@ -1,0 +1,77 @@
+// A small popup beside one control (its owner) that shows a text, possibly of several
+// lines, while the mouse is over the owner. It polls the mouse with a timer rather than
+// relying on the owner's mouse messages.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "Window.h"
+
+namespace telvio {
+
+class ControlToolTip : public Window {
+  public:
+    static constexpr const char* kClassName = "ControlToolTip";
+
+    // Registers the window class on the first construction in the process; throws
+    // ResourceException when that fails.
+    ControlToolTip();
+    ~ControlToolTip() override;
+
+    bool Create(HWND owner);
+    bool Destroy();
+
+    void SetText(const std::string& text);
+    const std::string& GetText() const { return text_; }
+    // 0: over the owner's top-left corner; 1: just below it; 2: just above it.
+    void SetPosition(int mode);
+    int GetPosition() const { return position_; }
+    void SetColors(int flag, COLORREF color);
+    void SetTextColor(COLORREF color);
+    ControlToolTip& SetNeedsButton(int flag);
+    ControlToolTip& SetLeftButton(int flag);
+    void Show();
+
+    HWND GetOwner() const { return owner_; }
+    RECT GetTipRect() const { return tipRect_; }
+    bool IsCursorOver() const;
+
+    // Size of `text` in `dc`: the widest line and the line height times the line count.
+    static SIZE MeasureText(HDC dc, const std::string& text);
+
+    // What the polling reads; a test puts its own functions in to play the mouse. The
+    // previous table is returned.
+    struct Input {
+        BOOL(WINAPI* getCursorPos)(POINT*);
+        SHORT(WINAPI* getAsyncKeyState)(int);
+    };
+    static Input SetInput(const Input& input);
+    static Input SystemInput();
+
+    using ClassRegistrar = ATOM(WINAPI*)(const WNDCLASSA*);
+    // How the class gets registered (RegisterClassA unless a test puts another in).
+    static ClassRegistrar SetClassRegistrar(ClassRegistrar registrar);
+
+  protected:
+    LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;
+
+  private:
+    static void RegisterWindowClass();
+    void OnTimer(UINT_PTR id);
+    void Paint(HDC dc);
+    bool IsShown() const;
+
+    HWND owner_ = nullptr;
+    std::string text_;
+    RECT tipRect_{0, 0, 0, 0};
+    int position_ = 0;
+    COLORREF textColor_;
+    COLORREF backColor_;
+    int customColors_ = 0;
+    int needsButton_ = 1;
+    int leftButton_ = 1;
+};
+
+}  // namespace telvio
