@@ -1,0 +1,562 @@
+#include "UserSteps.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+
+namespace user {
+namespace {
+
+constexpr int kDefaultWaitMs = 15000;
+constexpr int kPollMs = 20;
+constexpr DWORD kSendTimeoutMs = 10000;
+constexpr char kMainCaption[] = "KORVANE";
+constexpr int kUpgradeId = 1015;
+constexpr int kDriveBoxId = 1000;
+constexpr int kLogId = 1012;
+constexpr int kBrowseId = 1029;
+constexpr int kAboutCommand = 0x0010;
+
+std::string ClassOf(HWND window) {
+    char name[64] = {};
+    GetClassNameA(window, name, sizeof name);
+    return name;
+}
+
+std::string CaptionOf(HWND window) {
+    char text[512] = {};
+    GetWindowTextA(window, text, sizeof text);
+    return text;
+}
+
+// Top-level windows of the program that satisfy `match`, in z-order.
+std::vector<HWND> TopLevels(DWORD pid, const std::function<bool(HWND)>& match) {
+    struct Walk {
+        DWORD pid;
+        const std::function<bool(HWND)>* match;
+        std::vector<HWND> found;
+    } walk{pid, &match, {}};
+    EnumWindows(
+        [](HWND h, LPARAM p) -> BOOL {
+            auto* w = reinterpret_cast<Walk*>(p);
+            DWORD owner = 0;
+            GetWindowThreadProcessId(h, &owner);
+            if ((w->pid == 0 || owner == w->pid) && IsWindowVisible(h) && (*w->match)(h)) {
+                w->found.push_back(h);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&walk));
+    return walk.found;
+}
+
+double MsSince(const LARGE_INTEGER& start) {
+    LARGE_INTEGER now, freq;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&freq);
+    return double(now.QuadPart - start.QuadPart) * 1000.0 / double(freq.QuadPart);
+}
+
+// Polls `done` until it holds or `ms` pass.
+bool WaitFor(int ms, const std::function<bool()>& done) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        if (done()) return true;
+        if (int(GetTickCount() - start) >= ms) return false;
+        Sleep(kPollMs);
+    }
+}
+
+int ToInt(const std::vector<std::string>& words, size_t i, int fallback) {
+    return i < words.size() ? std::atoi(words[i].c_str()) : fallback;
+}
+
+bool IsMain(HWND h) {
+    return ClassOf(h) == "#32770" && CaptionOf(h) == kMainCaption && GetDlgItem(h, kUpgradeId);
+}
+
+HWND FindDialog(const Session& s, const std::string& caption) {
+    auto found = TopLevels(s.pid, [&](HWND h) {
+        return ClassOf(h) == "#32770" && CaptionOf(h) == caption && h != s.main;
+    });
+    return found.empty() ? nullptr : found.front();
+}
+
+LRESULT Send(HWND h, UINT msg, WPARAM w, LPARAM l) {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(h, msg, w, l, SMTO_ABORTIFHUNG, kSendTimeoutMs, &result);
+    return LRESULT(result);
+}
+
+HWND Control(const Session& s, HWND parent, const std::string& id, std::string& error) {
+    HWND owner = parent ? parent : s.main;
+    HWND h = owner ? GetDlgItem(owner, std::atoi(id.c_str())) : nullptr;
+    if (!h) error = "no control " + id;
+    return h;
+}
+
+// Keys go where the user's keyboard would: the focused control of the window's thread.
+HWND FocusOf(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info) && info.hwndFocus) {
+        return info.hwndFocus;
+    }
+    return window;
+}
+
+void PressKey(HWND window, UINT vk) {
+    HWND focus = FocusOf(window);
+    UINT scan = MapVirtualKeyA(vk, 0);
+    PostMessageA(focus, WM_KEYDOWN, vk, 1 | (scan << 16));
+    PostMessageA(focus, WM_KEYUP, vk, 1 | (scan << 16) | 0xC0000000u);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (;;) {
+        size_t end = text.find("\r\n", start);
+        lines.push_back(text.substr(start, end == std::string::npos ? end : end - start));
+        if (end == std::string::npos) break;
+        start = end + 2;
+    }
+    return lines;
+}
+
+// A message box's text: the static that is not its icon.
+std::string MessageText(HWND box) {
+    std::string text;
+    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        if (ClassOf(c) == "Static" && (GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) {
+            std::string t = TextOf(c);
+            if (t.size() > text.size()) text = t;
+        }
+    }
+    return text;
+}
+
+std::string ButtonsOf(HWND box) {
+    std::string names;
+    for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        if (ClassOf(c) != "Button" || !IsWindowVisible(c)) continue;
+        std::string t;
+        for (char ch : TextOf(c)) {
+            if (ch != '&') t += ch;
+        }
+        names += (names.empty() ? "" : ",") + t;
+    }
+    return names;
+}
+
+bool WaitGone(HWND window, int ms) {
+    return WaitFor(ms, [&] { return !IsWindow(window) || !IsWindowVisible(window); });
+}
+
+bool Answer(HWND dialog, const std::string& how, std::string& error) {
+    if (how == "ok") {
+        PostMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
+    } else if (how == "cancel") {
+        PostMessageA(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+    } else if (how == "esc") {
+        PressKey(dialog, VK_ESCAPE);
+    } else if (how == "enter") {
+        PressKey(dialog, VK_RETURN);
+    } else if (how == "close") {
+        PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+    } else {
+        error = "unknown answer " + how;
+        return false;
+    }
+    if (!WaitGone(dialog, kDefaultWaitMs)) {
+        error = "the dialog did not close after " + how;
+        return false;
+    }
+    return true;
+}
+
+bool TypeInto(HWND edit, const std::string& text) {
+    Send(edit, EM_SETSEL, 0, -1);
+    Send(edit, WM_CLEAR, 0, 0);
+    for (unsigned char ch : text) Send(edit, WM_CHAR, ch, 1);
+    return TextOf(edit) == text;
+}
+
+}  // namespace
+
+std::string TextOf(HWND window) {
+    LRESULT length = Send(window, WM_GETTEXTLENGTH, 0, 0);
+    std::string text(size_t(length) + 1, '\0');
+    LRESULT got = Send(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]));
+    text.resize(size_t(got));
+    return text;
+}
+
+std::vector<std::string> Tokenize(const std::string& line) {
+    std::vector<std::string> words;
+    size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && line[i] == ' ') ++i;
+        if (i >= line.size()) break;
+        std::string word;
+        if (line[i] == '"') {
+            size_t end = line.find('"', i + 1);
+            if (end == std::string::npos) end = line.size();
+            word = line.substr(i + 1, end - i - 1);
+            i = end + 1;
+        } else {
+            size_t end = line.find(' ', i);
+            if (end == std::string::npos) end = line.size();
+            word = line.substr(i, end - i);
+            i = end;
+        }
+        words.push_back(word);
+    }
+    return words;
+}
+
+bool RunStep(Session& s, const std::string& line, std::string& error) {
+    std::vector<std::string> w = Tokenize(line);
+    if (w.empty()) return true;
+    const std::string& verb = w[0];
+    auto need = [&](size_t n) {
+        if (w.size() < n + 1) {
+            error = "needs " + std::to_string(n) + " argument(s)";
+            return false;
+        }
+        return true;
+    };
+    auto needMain = [&] {
+        if (!s.main || !IsWindow(s.main)) {
+            error = "no main window (attach first)";
+            return false;
+        }
+        return true;
+    };
+
+    if (verb == "launch") {
+        if (!need(1)) return false;
+        STARTUPINFOA si{};
+        si.cb = sizeof si;
+        PROCESS_INFORMATION pi{};
+        std::string command = "\"" + w[1] + "\"";
+        QueryPerformanceCounter(&s.launchedAt);
+        if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &si, &pi)) {
+            error = "cannot start " + w[1] + " (error " + std::to_string(GetLastError()) + ")";
+            return false;
+        }
+        CloseHandle(pi.hThread);
+        s.process = pi.hProcess;
+        s.pid = pi.dwProcessId;
+        return true;
+    }
+    if (verb == "attach") {
+        int ms = ToInt(w, 1, kDefaultWaitMs);
+        if (!WaitFor(ms, [&] {
+                auto found = TopLevels(s.pid, IsMain);
+                if (found.empty()) return false;
+                s.main = found.front();
+                GetWindowThreadProcessId(s.main, &s.pid);
+                return true;
+            })) {
+            error = "no main window within " + std::to_string(ms) + " ms";
+            return false;
+        }
+        std::printf("attached main window\n");
+        return true;
+    }
+    if (verb == "wait-drives") {
+        if (!need(1)) return false;
+        int count = ToInt(w, 1, 1), ms = ToInt(w, 2, kDefaultWaitMs);
+        if (!WaitFor(ms, [&] {
+                if (!s.main) {
+                    auto found = TopLevels(s.pid, IsMain);
+                    if (!found.empty()) s.main = found.front();
+                }
+                return s.main && Send(GetDlgItem(s.main, kDriveBoxId), CB_GETCOUNT, 0, 0) >= count;
+            })) {
+            error = "the drive box did not list " + w[1] + " drive(s)";
+            return false;
+        }
+        std::printf("drives-listed-after-ms %.1f\n", MsSince(s.launchedAt));
+        return true;
+    }
+    if (verb == "wait-window") {
+        if (!need(1)) return false;
+        HWND found = nullptr;
+        if (!WaitFor(ToInt(w, 2, kDefaultWaitMs), [&] {
+                auto all = TopLevels(s.pid, [&](HWND h) { return CaptionOf(h) == w[1]; });
+                found = all.empty() ? nullptr : all.front();
+                return found != nullptr;
+            })) {
+            error = "no window \"" + w[1] + "\"";
+            return false;
+        }
+        s.dialog = found;
+        std::printf("window-shown-after-ms %.1f\n", MsSince(s.launchedAt));
+        return true;
+    }
+    if (verb == "type") {
+        if (!need(2) || !needMain()) return false;
+        HWND c = Control(s, nullptr, w[1], error);
+        if (!c) return false;
+        if (ClassOf(c) == "ComboBox") c = FindWindowExA(c, nullptr, "Edit", nullptr);
+        if (!c || !TypeInto(c, w[2])) {
+            error = "the control did not take the typed text";
+            return false;
+        }
+        return true;
+    }
+    if (verb == "pick") {
+        if (!need(2) || !needMain()) return false;
+        HWND c = Control(s, nullptr, w[1], error);
+        if (!c) return false;
+        LRESULT index = Send(c, CB_FINDSTRINGEXACT, WPARAM(-1), LPARAM(w[2].c_str()));
+        if (index == CB_ERR) {
+            error = "no entry \"" + w[2] + "\" in the list";
+            return false;
+        }
+        // What a mouse pick in the open list amounts to: the selection, then the
+        // selection-accepted notification to the dialog.
+        Send(c, CB_SETCURSEL, WPARAM(index), 0);
+        int id = GetDlgCtrlID(c);
+        Send(s.main, WM_COMMAND, MAKEWPARAM(id, CBN_SELENDOK), LPARAM(c));
+        return true;
+    }
+    if (verb == "click" || verb == "force-click") {
+        if (!need(1) || !needMain()) return false;
+        HWND c = Control(s, nullptr, w[1], error);
+        if (!c) return false;
+        if (verb == "click" && !IsWindowEnabled(c)) {
+            error = "button " + w[1] + " is disabled";
+            return false;
+        }
+        PostMessageA(c, BM_CLICK, 0, 0);
+        return true;
+    }
+    if (verb == "key") {
+        if (!need(1) || !needMain()) return false;
+        if (w[1] == "esc") {
+            PressKey(s.main, VK_ESCAPE);
+        } else if (w[1] == "enter") {
+            PressKey(s.main, VK_RETURN);
+        } else if (w[1] == "altf4") {
+            UINT scan = MapVirtualKeyA(VK_F4, 0);
+            PostMessageA(s.main, WM_SYSKEYDOWN, VK_F4, 1 | (scan << 16) | (1u << 29));
+            PostMessageA(s.main, WM_SYSKEYUP, VK_F4, 1 | (scan << 16) | (1u << 29) | 0xC0000000u);
+        } else {
+            error = "unknown key " + w[1];
+            return false;
+        }
+        return true;
+    }
+    if (verb == "syscommand") {
+        if (!need(1) || !needMain()) return false;
+        WPARAM command = w[1] == "close" ? SC_CLOSE : w[1] == "about" ? kAboutCommand : 0;
+        if (!command) {
+            error = "unknown system command " + w[1];
+            return false;
+        }
+        PostMessageA(s.main, WM_SYSCOMMAND, command, 0);
+        return true;
+    }
+    if (verb == "close-message") {
+        if (!needMain()) return false;
+        PostMessageA(s.main, WM_CLOSE, 0, 0);
+        return true;
+    }
+    if (verb == "query-end-session") {
+        if (!need(1) || !needMain()) return false;
+        DWORD_PTR answer = 0;
+        if (!SendMessageTimeoutA(s.main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF,
+                                 SMTO_ABORTIFHUNG, kSendTimeoutMs, &answer)) {
+            error = "no answer to WM_QUERYENDSESSION";
+            return false;
+        }
+        std::printf("query-end-session answer %d\n", answer ? 1 : 0);
+        if ((answer != 0) != (w[1] == "1")) {
+            error = "expected the answer " + w[1];
+            return false;
+        }
+        return true;
+    }
+    if (verb == "expect-enabled" || verb == "wait-enabled") {
+        if (!need(2) || !needMain()) return false;
+        HWND c = Control(s, nullptr, w[1], error);
+        if (!c) return false;
+        bool want = w[2] == "1";
+        int ms = verb == "wait-enabled" ? ToInt(w, 3, kDefaultWaitMs) : 0;
+        if (!WaitFor(ms, [&] { return (IsWindowEnabled(c) != 0) == want; })) {
+            error = "control " + w[1] + (want ? " is disabled" : " is enabled");
+            return false;
+        }
+        return true;
+    }
+    if (verb == "expect-text" || verb == "wait-text") {
+        if (!need(2) || !needMain()) return false;
+        HWND c = Control(s, nullptr, w[1], error);
+        if (!c) return false;
+        bool exact = verb == "expect-text";
+        int ms = exact ? 0 : ToInt(w, 3, kDefaultWaitMs);
+        std::string got;
+        if (!WaitFor(ms, [&] {
+                got = TextOf(c);
+                return exact ? got == w[2] : got.find(w[2]) != std::string::npos;
+            })) {
+            error = "control " + w[1] + " reads \"" + got + "\"";
+            return false;
+        }
+        return true;
+    }
+    if (verb == "read") {
+        if (!need(1) || !needMain()) return false;
+        HWND c = Control(s, nullptr, w[1], error);
+        if (!c) return false;
+        std::printf("[%s] %s\n", w[1].c_str(), TextOf(c).c_str());
+        return true;
+    }
+    if (verb == "read-list") {
+        if (!need(1) || !needMain()) return false;
+        HWND c = Control(s, nullptr, w[1], error);
+        if (!c) return false;
+        LRESULT count = Send(c, CB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i) {
+            char item[256] = {};
+            if (Send(c, CB_GETLBTEXTLEN, WPARAM(i), 0) < LRESULT(sizeof item)) {
+                Send(c, CB_GETLBTEXT, WPARAM(i), LPARAM(item));
+            }
+            std::printf("[%s:%d] %s\n", w[1].c_str(), int(i), item);
+        }
+        std::printf("[%s:selected] %d\n", w[1].c_str(), int(Send(c, CB_GETCURSEL, 0, 0)));
+        return true;
+    }
+    if (verb == "read-log") {
+        if (!needMain()) return false;
+        HWND log = GetDlgItem(s.main, kLogId);
+        std::string text = TextOf(log);
+        for (const std::string& l : Lines(text)) std::printf("log| %s\n", l.c_str());
+        // Whether the view shows the last line: where the last character sits.
+        RECT client;
+        GetClientRect(log, &client);
+        LRESULT pos = Send(log, EM_POSFROMCHAR, text.empty() ? 0 : text.size() - 1, 0);
+        int y = short(HIWORD(pos));
+        std::printf("log-lines %d\nlog-last-line-visible %d\n",
+                    int(Send(log, EM_GETLINECOUNT, 0, 0)),
+                    pos != -1 && y >= 0 && y < client.bottom ? 1 : 0);
+        return true;
+    }
+    if (verb == "dump") {
+        if (!needMain()) return false;
+        for (int id : {1000, 1014, 1016, 1028, 1015, 2}) {
+            HWND c = GetDlgItem(s.main, id);
+            std::printf("[%d] enabled=%d text=%s\n", id, IsWindowEnabled(c) ? 1 : 0,
+                        TextOf(c).c_str());
+        }
+        std::printf("[1011] position=%d\n", int(Send(GetDlgItem(s.main, 1011), PBM_GETPOS, 0, 0)));
+        return true;
+    }
+    if (verb == "msgbox") {
+        if (!need(3)) return false;
+        HWND box = nullptr;
+        if (!WaitFor(ToInt(w, 4, kDefaultWaitMs), [&] { return (box = FindDialog(s, w[1])); })) {
+            error = "no message box \"" + w[1] + "\"";
+            return false;
+        }
+        std::string text = MessageText(box);
+        bool topmost = (GetWindowLongA(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
+        bool ownedByMain = s.main && GetWindow(box, GW_OWNER) == s.main;
+        std::printf("msgbox caption=%s text=%s buttons=%s topmost=%d owner-main=%d\n",
+                    w[1].c_str(), text.c_str(), ButtonsOf(box).c_str(), topmost ? 1 : 0,
+                    ownedByMain ? 1 : 0);
+        if (text != w[2]) {
+            error = "the message box says \"" + text + "\"";
+            return false;
+        }
+        return Answer(box, w[3], error);
+    }
+    if (verb == "no-window") {
+        if (!need(1)) return false;
+        int ms = ToInt(w, 2, 2000);
+        if (WaitFor(ms, [&] { return FindDialog(s, w[1]) != nullptr; })) {
+            error = "a window \"" + w[1] + "\" appeared";
+            return false;
+        }
+        return true;
+    }
+    if (verb == "dialog") {
+        if (!need(1)) return false;
+        if (!WaitFor(ToInt(w, 2, kDefaultWaitMs), [&] { return (s.dialog = FindDialog(s, w[1])); })) {
+            error = "no dialog \"" + w[1] + "\"";
+            return false;
+        }
+        return true;
+    }
+    if (verb == "dialog-read") {
+        if (!need(1)) return false;
+        HWND c = s.dialog ? Control(s, s.dialog, w[1], error) : nullptr;
+        if (!c) {
+            if (error.empty()) error = "no current dialog";
+            return false;
+        }
+        std::printf("[dialog:%s] %s\n", w[1].c_str(), TextOf(c).c_str());
+        return true;
+    }
+    if (verb == "dialog-answer") {
+        if (!need(1)) return false;
+        if (!s.dialog || !IsWindow(s.dialog)) {
+            error = "no current dialog";
+            return false;
+        }
+        return Answer(s.dialog, w[1], error);
+    }
+    if (verb == "browse") {
+        if (!need(1) || !needMain()) return false;
+        PostMessageA(GetDlgItem(s.main, kBrowseId), BM_CLICK, 0, 0);
+        HWND open = nullptr;
+        if (!WaitFor(kDefaultWaitMs, [&] { return (open = FindDialog(s, "Open")); })) {
+            error = "the file dialog did not open";
+            return false;
+        }
+        if (w[1] == "cancel") return Answer(open, "cancel", error);
+        // The explorer-style dialog's name box is a combo box (0x47C); the old style
+        // has a plain edit (0x480).
+        HWND name = GetDlgItem(open, 0x47C);
+        if (!name) name = GetDlgItem(open, 0x480);
+        if (!name) {
+            error = "the file dialog has no name box";
+            return false;
+        }
+        Send(name, WM_SETTEXT, 0, LPARAM(w[1].c_str()));
+        return Answer(open, "ok", error);
+    }
+    if (verb == "screenshot") {
+        if (!need(2)) return false;
+        HWND target = w[1] == "dialog" ? s.dialog : s.main;
+        if (!target || !IsWindow(target)) {
+            error = "nothing to capture";
+            return false;
+        }
+        return SaveWindowBitmap(target, w[2], error);
+    }
+    if (verb == "sleep") {
+        Sleep(DWORD(ToInt(w, 1, 100)));
+        return true;
+    }
+    if (verb == "wait-exit") {
+        int ms = ToInt(w, 1, kDefaultWaitMs);
+        bool gone = s.main ? WaitGone(s.main, ms) : true;
+        if (gone && s.process) gone = WaitForSingleObject(s.process, DWORD(ms)) == WAIT_OBJECT_0;
+        if (!gone) {
+            error = "the program is still running";
+            return false;
+        }
+        return true;
+    }
+    error = "unknown step";
+    return false;
+}
+
+}  // namespace user
