@@ -1,0 +1,27 @@
+// The command record on disk: every command a door serves becomes one text line in the
+// scenario's record file, so tests in another process (or on the other side of Wine)
+// can read back exactly what reached the drive.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "sim/SimDrive.h"
+
+namespace sim {
+
+struct RecordEntry {
+    std::string door;   // "aspi", "sgio" or "host"
+    std::string drive;  // the scenario's drive name
+    uint32_t pid = 0;
+    CommandRecord command;
+};
+
+std::string FormatRecordLine(const RecordEntry& entry);
+// False for a line that is not a well-formed command line.
+bool ParseRecordLine(const std::string& line, RecordEntry& entry);
+// Every well-formed line of the file in order; false when the file cannot be read.
+bool ReadRecordFile(const std::string& path, std::vector<RecordEntry>& entries);
+std::vector<CommandRecord> Commands(const std::vector<RecordEntry>& entries);
+
+}  // namespace sim
