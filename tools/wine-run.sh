@@ -45,6 +45,12 @@ mkdir -p "$(dirname "$WINEPREFIX")"
         "$WINESERVER" -w 9>&-
         touch "$WINEPREFIX/.telvio-ready"
     fi
+    # With no window manager on Xvfb, Wine waits up to 5 s for one to confirm each window
+    # it hides (every message box, every dialog); unmanaged windows skip that wait.
+    if [ ! -f "$WINEPREFIX/.telvio-x11" ]; then
+        "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 9>&-
+        touch "$WINEPREFIX/.telvio-x11"
+    fi
     # Drive letters c..z lead to the simulator's device files; the scenario of each run
     # decides what stands behind them (sim/README.md).
     setup="$(dirname "$0")/../sim/prefix-setup.sh"
