@@ -19,6 +19,7 @@
 //   expect-text ID TEXT             checks a main-window control's text
 //   wait-enabled ID 0|1 [MS]        waits for a state
 //   wait-text ID SUBSTRING [MS]     waits until a control's text holds SUBSTRING
+//   wait-run [MS]                   until the log holds a verdict and Close is enabled
 //   read ID / read-list ID / read-log / dump
 //   msgbox CAPTION TEXT ok|cancel [MS]   expects a message box of the program and answers it
 //   no-window CAPTION [MS]          expects that no such window appears within MS

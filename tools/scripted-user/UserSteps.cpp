@@ -281,7 +281,7 @@ bool RunStep(Session& s, const std::string& line, std::string& error) {
             error = "the drive box did not list " + w[1] + " drive(s)";
             return false;
         }
-        std::printf("drives-listed-after-ms %.1f\n", MsSince(s.launchedAt));
+        if (s.process) std::printf("drives-listed-after-ms %.1f\n", MsSince(s.launchedAt));
         return true;
     }
     if (verb == "wait-window") {
@@ -296,7 +296,7 @@ bool RunStep(Session& s, const std::string& line, std::string& error) {
             return false;
         }
         s.dialog = found;
-        std::printf("window-shown-after-ms %.1f\n", MsSince(s.launchedAt));
+        if (s.process) std::printf("window-shown-after-ms %.1f\n", MsSince(s.launchedAt));
         return true;
     }
     if (verb == "type") {
@@ -411,6 +411,22 @@ bool RunStep(Session& s, const std::string& line, std::string& error) {
         }
         return true;
     }
+    if (verb == "wait-run") {
+        // The end of a run: its verdict in the log and Close given back.
+        if (!needMain()) return false;
+        int ms = ToInt(w, 1, 120000);
+        HWND log = GetDlgItem(s.main, kLogId), close = GetDlgItem(s.main, IDCANCEL);
+        if (!WaitFor(ms, [&] {
+                std::string text = TextOf(log);
+                return IsWindowEnabled(close) &&
+                       (text.find("Please Restart Your Computer.") != std::string::npos ||
+                        text.find("Flashing is incorrect!!") != std::string::npos);
+            })) {
+            error = "the run did not end within " + std::to_string(ms) + " ms";
+            return false;
+        }
+        return true;
+    }
     if (verb == "read") {
         if (!need(1) || !needMain()) return false;
         HWND c = Control(s, nullptr, w[1], error);
@@ -424,10 +440,15 @@ bool RunStep(Session& s, const std::string& line, std::string& error) {
         if (!c) return false;
         LRESULT count = Send(c, CB_GETCOUNT, 0, 0);
         for (LRESULT i = 0; i < count; ++i) {
-            char item[256] = {};
-            if (Send(c, CB_GETLBTEXTLEN, WPARAM(i), 0) < LRESULT(sizeof item)) {
-                Send(c, CB_GETLBTEXT, WPARAM(i), LPARAM(item));
+            // Wide, because Wine hands list texts across processes in Unicode.
+            wchar_t wide[256] = {};
+            DWORD_PTR got = 0;
+            if (Send(c, CB_GETLBTEXTLEN, WPARAM(i), 0) < LRESULT(256)) {
+                SendMessageTimeoutW(c, CB_GETLBTEXT, WPARAM(i), LPARAM(wide), SMTO_ABORTIFHUNG,
+                                    kSendTimeoutMs, &got);
             }
+            char item[512] = {};
+            WideCharToMultiByte(CP_ACP, 0, wide, -1, item, sizeof item, nullptr, nullptr);
             std::printf("[%s:%d] %s\n", w[1].c_str(), int(i), item);
         }
         std::printf("[%s:selected] %d\n", w[1].c_str(), int(Send(c, CB_GETCURSEL, 0, 0)));

@@ -1,0 +1,34 @@
+// What the main window asks of the system beyond its own controls: the drive doors, the
+// message boxes, the file dialog, the warning dialog and the engine. The program uses
+// DefaultServices(); the window tests put recorders and fakes in their place.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "drive/DriveRecord.h"
+#include "drive/Transport.h"
+#include "engine/UpdateJob.h"
+
+namespace telvio {
+
+struct AppServices {
+    void (*SelectPlatform)(TransportState& state);
+    uint8_t (*BindAspi)(TransportState& state, HWND owner);
+    void (*DiscoverDrives)(TransportState& state, DriveTable& table);
+    void (*ClassifyDrives)(DriveTable& table);
+    uint8_t (*ReleaseTransport)(TransportState& state, DriveTable& table);
+    int (*ShowMessage)(HWND owner, const char* text, const char* caption, UINT style);
+    DWORD (*QueryCurrentDirectory)(DWORD size, char* buffer);
+    // The warning dialog, run modally with `owner` as its owner; returns its result.
+    INT_PTR (*ConfirmUpgrade)(HWND owner);
+    // The file-open dialog; writes the chosen path, or the empty text when none was.
+    void (*ChooseImageFile)(HWND owner, char* path, DWORD size);
+    // One run of the engine over the worker's own copy of the job.
+    void (*RunEngine)(const UpdateJob& job);
+};
+
+const AppServices& DefaultServices();
+
+}  // namespace telvio

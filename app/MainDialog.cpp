@@ -1,0 +1,287 @@
+#include "MainDialog.h"
+
+#include <commctrl.h>
+
+#include <cstring>
+
+#include "AboutDialog.h"
+#include "UpgradeRules.h"
+#include "drive/Discovery.h"
+#include "resource.h"
+
+namespace telvio {
+
+MainDialog* ActiveMainDialog = nullptr;
+std::atomic<uint8_t> StopFlag{0};
+std::string MainDialog::sharedModelText;
+std::string MainDialog::sharedRevisionText;
+
+namespace {
+
+// Shutdown-block reasons exist from Vista on; older systems just get the refusal.
+using BlockReasonCreate = BOOL(WINAPI*)(HWND, LPCWSTR);
+using BlockReasonDestroy = BOOL(WINAPI*)(HWND);
+
+FARPROC User32Entry(const char* name) {
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    return user32 ? GetProcAddress(user32, name) : nullptr;
+}
+
+}  // namespace
+
+MainDialog::MainDialog(const AppServices& services)
+    : Dialog(IDD_TELVIO_DIALOG), services(services) {
+    appIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
+}
+
+MainDialog::~MainDialog() {
+    if (ActiveMainDialog == this) ActiveMainDialog = nullptr;
+}
+
+std::string MainDialog::GetModelText() {
+    return sharedModelText;
+}
+
+std::string MainDialog::GetRevisionText() {
+    return sharedRevisionText;
+}
+
+void MainDialog::DoDataExchange() {
+    BindControl(logEdit, IDC_LOG);
+    BindControl(revisionLabel, IDC_REVISION);
+    BindControl(driveBox, IDC_DRIVE_BOX);
+}
+
+BOOL MainDialog::OnInitDialog() {
+    AddAboutItem();
+    SendMessageA(GetHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon));
+    SendMessageA(GetHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIcon));
+    ActiveMainDialog = this;
+
+    services.SelectPlatform(transport);
+
+    SetDlgItemTextA(GetHwnd(), IDC_STATUS, "");
+    revisionLabel.SetText("");
+    SendDlgItemMessageA(GetHwnd(), IDC_PROGRESS, PBM_SETPOS, 0, 0);
+    // The log keeps every line of a run; the edit control's default limit would cut it.
+    SendMessageA(logEdit.GetHwnd(), EM_LIMITTEXT, 0, 0);
+
+    if (services.BindAspi(transport, GetHwnd())) {
+        services.DiscoverDrives(transport, driveTable);
+        ListDrives();
+    } else {
+        EnableWindow(GetItem(IDC_UPGRADE), FALSE);
+        EnableWindow(revisionLabel.GetHwnd(), FALSE);
+    }
+
+    std::memset(modelList, 0, sizeof modelList);
+    modelCount = 2;
+    services.ClassifyDrives(driveTable);
+    return TRUE;
+}
+
+void MainDialog::AddAboutItem() {
+    HMENU menu = GetSystemMenu(GetHwnd(), FALSE);
+    if (menu == nullptr) return;
+    char text[256] = {};
+    LoadStringA(GetModuleHandleA(nullptr), IDS_ABOUTBOX, text, sizeof text);
+    if (text[0] == '\0') return;
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING, IDM_ABOUTBOX, text);
+}
+
+void MainDialog::ListDrives() {
+    int count = driveTable.driveCount;
+    if (count > kDriveTableSlots) count = kDriveTableSlots;
+    for (uint8_t i = 0; i < count; ++i) {
+        DriveRecord* record = driveTable.records[i];
+        if (record == nullptr) continue;
+        AppendListSuffix(*record, i);
+        SetWindowTextA(driveBox.GetHwnd(), record->displayName);
+        SetWindowTextA(revisionLabel.GetHwnd(), record->revision);
+        SendMessageA(driveBox.GetHwnd(), CB_ADDSTRING, 0,
+                     reinterpret_cast<LPARAM>(record->displayName));
+    }
+}
+
+bool MainDialog::OnCommand(WORD id, WORD code, HWND control) {
+    (void)control;
+    switch (id) {
+        case IDC_UPGRADE:  // start the upgrade
+            if (code == BN_CLICKED) OnUpgrade();
+            return true;
+        case IDC_BROWSE:  // pick the image file
+            if (code == BN_CLICKED) OnBrowse();
+            return true;
+        case IDC_DRIVE_BOX:  // show the chosen drive's revision
+            if (code == CBN_SELENDOK) SelectDrive(GetHwnd(), driveTable);
+            return true;
+        case IDCANCEL:  // Close, Esc, the close box: never while a run is in progress
+            if (!runInProgress_) EndDialog(IDCANCEL);
+            return true;
+        case IDOK:  // Enter: the window has no OK button, so it ends nothing
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
+    switch (msg) {
+        case WM_SYSCOMMAND: {
+            bool handled = false;
+            OnSysCommand(UINT(wParam), lParam, result, handled);
+            return handled;
+        }
+        case WM_CLOSE:
+            // Refused during a run whatever sent it; otherwise it becomes the cancel
+            // command as usual.
+            result = TRUE;
+            return runInProgress_;
+        case WM_QUERYENDSESSION:
+            if (!runInProgress_) return false;
+            SetMessageResult(FALSE);
+            result = TRUE;
+            return true;
+        case WM_PAINT:
+            return OnPaintMinimised();
+        case WM_QUERYDRAGICON:
+            result = reinterpret_cast<INT_PTR>(appIcon);
+            return true;
+        case kAppendLogMessage:
+            AppendLogNow(reinterpret_cast<const char*>(lParam));
+            result = TRUE;
+            return true;
+        case kRunStartedMessage:
+            OnRunStarted();
+            result = TRUE;
+            return true;
+        case kRunFinishedMessage:
+            OnRunFinished();
+            result = TRUE;
+            return true;
+        default:
+            return false;
+    }
+}
+
+void MainDialog::OnSysCommand(UINT id, LPARAM, INT_PTR& result, bool& handled) {
+    if ((id & 0xFFF0) == IDM_ABOUTBOX) {
+        AboutDialog about;
+        about.DoModal(GetHwnd());
+        handled = true;
+    } else if ((id & 0xFFF0) == SC_CLOSE && runInProgress_) {
+        handled = true;
+    }
+    result = handled ? TRUE : FALSE;
+}
+
+bool MainDialog::OnPaintMinimised() {
+    if (!IsIconic(GetHwnd())) return false;
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(GetHwnd(), &paint);
+    SendMessageA(GetHwnd(), WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+    int iconWidth = GetSystemMetrics(SM_CXICON);
+    int iconHeight = GetSystemMetrics(SM_CYICON);
+    RECT client;
+    GetClientRect(GetHwnd(), &client);
+    int x = (client.right - client.left - iconWidth + 1) / 2;
+    int y = (client.bottom - client.top - iconHeight + 1) / 2;
+    DrawIcon(dc, x, y, appIcon);
+    EndPaint(GetHwnd(), &paint);
+    return true;
+}
+
+void MainDialog::OnDestroy() {
+    if (transport.UsePassThrough == 1) services.ReleaseTransport(transport, driveTable);
+}
+
+void MainDialog::OnBrowse() {
+    char path[MAX_PATH] = {};
+    services.ChooseImageFile(GetHwnd(), path, sizeof path);
+    SetDlgItemTextA(GetHwnd(), IDC_FILE_BOX, path);
+    browseUsed = 1;
+}
+
+int MainDialog::Message(const char* text, const char* caption, UINT style) {
+    return services.ShowMessage(GetHwnd(), text, caption, style);
+}
+
+void MainDialog::SetClosingAllowed(bool allowed) {
+    EnableWindow(GetItem(IDCANCEL), allowed ? TRUE : FALSE);
+}
+
+// Callbacks: each is one call that the window's thread carries out, so a line of the
+// log is appended whole even while the user works the window.
+
+void MainDialog::AppendLog(const char* text) {
+    SendMessageA(GetHwnd(), kAppendLogMessage, 0, reinterpret_cast<LPARAM>(text));
+}
+
+void MainDialog::SetStatusText(const char* text) {
+    SetDlgItemTextA(GetHwnd(), IDC_STATUS, text);
+}
+
+void MainDialog::SetProgress(int percent) {
+    SendDlgItemMessageA(GetHwnd(), IDC_PROGRESS, PBM_SETPOS, WPARAM(percent), 0);
+}
+
+void MainDialog::SetDriveText(const char* text) {
+    SetWindowTextA(driveBox.GetHwnd(), text);
+}
+
+void MainDialog::SetRevisionText(const char* text) {
+    SetWindowTextA(revisionLabel.GetHwnd(), text);
+}
+
+void MainDialog::AppendLogNow(const char* text) {
+    if (text == nullptr) return;
+    HWND edit = logEdit.GetHwnd();
+    // Appended at the end, never rewritten: earlier lines are the record of the run.
+    int length = GetWindowTextLengthA(edit);
+    std::string addition = length > 0 ? std::string("\r\n") + text : std::string(text);
+    SendMessageA(edit, EM_SETSEL, WPARAM(length), LPARAM(length));
+    SendMessageA(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(addition.c_str()));
+    LRESULT lines = SendMessageA(edit, EM_GETLINECOUNT, 0, 0);
+    SendMessageA(edit, EM_LINESCROLL, 0, lines);
+}
+
+void MainDialog::OnRunStarted() {
+    EnableWindow(GetItem(IDC_UPGRADE), FALSE);
+}
+
+void MainDialog::OnRunFinished() {
+    StopFlag = 0;
+    runInProgress_ = false;
+    HWND close = GetItem(IDCANCEL);
+    EnableWindow(close, TRUE);
+    SetWindowTextA(close, "Close");
+    HMENU menu = GetSystemMenu(GetHwnd(), FALSE);
+    if (menu) EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | MF_ENABLED);
+    if (auto destroy = reinterpret_cast<BlockReasonDestroy>(
+            reinterpret_cast<void (*)()>(User32Entry("ShutdownBlockReasonDestroy")))) {
+        destroy(GetHwnd());
+    }
+}
+
+bool MainDialog::StartWorker() {
+    runInProgress_ = true;
+    // Upgrade goes off before the worker exists, so a second click cannot start another.
+    EnableWindow(GetItem(IDC_UPGRADE), FALSE);
+    HMENU menu = GetSystemMenu(GetHwnd(), FALSE);
+    if (menu) EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
+    if (auto create = reinterpret_cast<BlockReasonCreate>(
+            reinterpret_cast<void (*)()>(User32Entry("ShutdownBlockReasonCreate")))) {
+        create(GetHwnd(), L"A drive firmware upgrade is in progress.");
+    }
+    HANDLE thread = CreateThread(nullptr, 0, &UpdateWorker, this, 0, nullptr);
+    if (thread == nullptr) {
+        OnRunFinished();
+        EnableWindow(GetItem(IDC_UPGRADE), TRUE);
+        return false;
+    }
+    CloseHandle(thread);
+    return true;
+}
+
+}  // namespace telvio

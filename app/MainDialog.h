@@ -1,0 +1,115 @@
+// The program's one window: the drive box, the file box, the upgrade command, the log,
+// and the state of the one run a start of the program allows.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "AppServices.h"
+#include "ColorLabel.h"
+#include "Dialog.h"
+#include "drive/DriveRecord.h"
+#include "drive/Transport.h"
+#include "engine/UpdateJob.h"
+
+namespace telvio {
+
+constexpr int kModelSlots = 10;
+constexpr int kModelSlotSize = 25;
+
+class MainDialog : public Dialog {
+  public:
+    // Private messages through which other threads have the window's thread do the work.
+    static constexpr UINT kAppendLogMessage = WM_APP + 1;
+    static constexpr UINT kRunStartedMessage = WM_APP + 2;
+    static constexpr UINT kRunFinishedMessage = WM_APP + 3;
+
+    explicit MainDialog(const AppServices& services = DefaultServices());
+    ~MainDialog() override;
+
+    static std::string GetModelText();
+    static std::string GetRevisionText();
+
+    // The window side of the engine's callbacks; any thread may call them.
+    void AppendLog(const char* text);
+    void SetStatusText(const char* text);
+    void SetProgress(int percent);
+    void SetDriveText(const char* text);
+    void SetRevisionText(const char* text);
+
+    bool IsRunInProgress() const { return runInProgress_; }
+    const UpdateJob& Job() const { return job; }
+    const DriveTable& Drives() const { return driveTable; }
+    int BrowseUsed() const { return browseUsed; }
+    const TransportState& Transport() const { return transport; }
+
+    // The worker's way back to the window; both run on the window's thread.
+    void OnRunStarted();
+    void OnRunFinished();
+
+  protected:
+    void DoDataExchange() override;
+    BOOL OnInitDialog() override;
+    bool OnCommand(WORD id, WORD code, HWND control) override;
+    bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+    void OnDestroy() override;
+
+  private:
+    // The six callbacks and the worker reach the window through ActiveMainDialog.
+    friend DWORD WINAPI UpdateWorker(void* parameter);
+
+    void AddAboutItem();
+    void ListDrives();
+    void OnSysCommand(UINT id, LPARAM parameter, INT_PTR& result, bool& handled);
+    bool OnPaintMinimised();
+    void OnUpgrade();
+    void FillUpdateJob();
+    void OnBrowse();
+    // Every stop of the upgrade command after Close was disabled.
+    void StopCommand();
+    bool StartWorker();
+    void AppendLogNow(const char* text);
+    void SetClosingAllowed(bool allowed);
+    int Message(const char* text, const char* caption, UINT style);
+
+    const AppServices& services;
+
+    Window logEdit;
+    ColorLabel revisionLabel;
+    Window driveBox;
+    UpdateJob job{};
+    TransportState transport;
+    DriveTable driveTable{};
+    int32_t modelCount = 0;
+    int32_t browseUsed = 0;
+    char modelList[kModelSlots * kModelSlotSize] = {};
+    HICON appIcon = nullptr;
+
+    // From the start of the worker to the end of its run; the window refuses to end
+    // meanwhile.
+    bool runInProgress_ = false;
+
+    static std::string sharedModelText;
+    static std::string sharedRevisionText;
+};
+
+// The window, for the callbacks and the worker; set at start-up and by every upgrade
+// command, on the window's thread, before any worker starts.
+extern MainDialog* ActiveMainDialog;
+// Returned by IsStopRequested. Nothing in the window raises it; the worker clears it.
+extern std::atomic<uint8_t> StopFlag;
+
+// The callbacks the window hands the engine in every job.
+void SetRevisionText(const char* text);
+void SetDriveText(const char* text);
+void AppendLog(const char* text);
+void SetStatusText(const char* text);
+void SetProgress(int percent);
+uint8_t IsStopRequested();
+
+DWORD WINAPI UpdateWorker(void* parameter);
+
+}  // namespace telvio

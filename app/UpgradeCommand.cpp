@@ -1,0 +1,160 @@
+// The Upgrade button: the checks, the job, the confirmation and the worker; and the
+// callbacks through which the engine shows its progress in the window.
+#include <cstring>
+
+#include "MainDialog.h"
+#include "UpgradeRules.h"
+#include "resource.h"
+
+namespace telvio {
+
+namespace {
+
+constexpr UINT kStopStyle = MB_ICONHAND;                         // 0x10
+constexpr UINT kSystemStopStyle = MB_ICONHAND | MB_SYSTEMMODAL;  // 0x1010
+constexpr int kTextBufferSize = 512;
+
+}  // namespace
+
+void MainDialog::StopCommand() {
+    SetClosingAllowed(true);
+}
+
+void MainDialog::OnUpgrade() {
+    if (runInProgress_) return;  // the button is off by then; a queued click is ignored
+
+    char fileText[kTextBufferSize] = {};
+    GetDlgItemTextA(GetHwnd(), IDC_FILE_BOX, fileText, sizeof fileText);
+    if (fileText[0] == '\0') {
+        Message("You must input HEX file", "File Not Found!!", kStopStyle);
+        return;
+    }
+
+    ActiveMainDialog = this;
+    SetClosingAllowed(false);
+    FillUpdateJob();
+
+    char driveText[kTextBufferSize] = {};
+    GetWindowTextA(driveBox.GetHwnd(), driveText, sizeof driveText);
+    std::memcpy(modelList, driveText, sizeof modelList);
+    if (!ModelMatches(job.drive.displayName, modelList, modelCount, kModelSlots)) {
+        AppendLogNow("Drive model doesn't match!");
+        StopCommand();
+        return;
+    }
+
+    sharedModelText = driveText;
+    char revisionText[kTextBufferSize] = {};
+    GetWindowTextA(revisionLabel.GetHwnd(), revisionText, sizeof revisionText);
+    sharedRevisionText = revisionText;
+
+    if (browseUsed != 0 && services.ConfirmUpgrade(GetHwnd()) != IDOK) {
+        StopCommand();
+        return;
+    }
+
+    char directory[MAX_PATH] = {};
+    if (services.QueryCurrentDirectory(sizeof directory, directory) == 0) {
+        Message("Can't retrieves the current directory.", "GetCurrentDirectory Error !!",
+                kSystemStopStyle);
+        StopCommand();
+        return;
+    }
+
+    GetDlgItemTextA(GetHwnd(), IDC_FILE_BOX, job.imagePath, sizeof job.imagePath);
+    switch (LowerCaseImageEnding(job.imagePath)) {
+        case ImageKind::Hex:
+            job.isHexFile = 1;
+            break;
+        case ImageKind::Bin:
+            job.isHexFile = 0;
+            break;
+        case ImageKind::Mismatch:
+            Message("Input file format mismatched.", "Error!!", kStopStyle);
+            StopCommand();
+            return;
+    }
+
+    if (job.drive.adapter == 255 || job.drive.target == 255) {
+        Message("No Target Drive.", "Error!!", kStopStyle);
+        StopCommand();
+        return;
+    }
+    if (job.imagePath[0] == '\0') {
+        Message("Update file name is not assigned.", "Error!!", kStopStyle);
+        StopCommand();
+        return;
+    }
+
+    if (!StartWorker()) {
+        Message("The upgrade could not be started.", "Error!!", kStopStyle);
+        StopCommand();
+    }
+}
+
+void MainDialog::FillUpdateJob() {
+    job.drive.adapter = 255;
+    job.drive.target = 255;
+
+    char driveText[kTextBufferSize] = {};
+    GetWindowTextA(driveBox.GetHwnd(), driveText, sizeof driveText);
+    int count = driveTable.driveCount;
+    if (count > kDriveTableSlots) count = kDriveTableSlots;
+    for (int i = 0; i < count; ++i) {
+        const DriveRecord* record = driveTable.records[i];
+        if (record != nullptr && std::strncmp(record->displayName, driveText,
+                                              sizeof record->displayName) == 0 &&
+            std::strlen(driveText) < sizeof record->displayName) {
+            job.drive = *record;
+            break;
+        }
+    }
+
+    job.isHexFile = 1;
+    job.SetRevisionText = &telvio::SetRevisionText;
+    job.SetDriveText = &telvio::SetDriveText;
+    job.AppendLog = &telvio::AppendLog;
+    job.SetStatusText = &telvio::SetStatusText;
+    job.SetProgress = &telvio::SetProgress;
+    job.IsStopRequested = &telvio::IsStopRequested;
+    job.UsePassThrough = transport.UsePassThrough;
+}
+
+DWORD WINAPI UpdateWorker(void*) {
+    MainDialog* window = ActiveMainDialog;
+    if (window == nullptr) return 0;
+    SendMessageA(window->GetHwnd(), MainDialog::kRunStartedMessage, 0, 0);
+    {
+        UpdateJob copy = window->job;
+        window->services.RunEngine(copy);
+    }
+    StopFlag = 0;
+    SendMessageA(window->GetHwnd(), MainDialog::kRunFinishedMessage, 0, 0);
+    return 0;
+}
+
+void SetRevisionText(const char* text) {
+    if (ActiveMainDialog) ActiveMainDialog->SetRevisionText(text);
+}
+
+void SetDriveText(const char* text) {
+    if (ActiveMainDialog) ActiveMainDialog->SetDriveText(text);
+}
+
+void AppendLog(const char* text) {
+    if (ActiveMainDialog) ActiveMainDialog->AppendLog(text);
+}
+
+void SetStatusText(const char* text) {
+    if (ActiveMainDialog) ActiveMainDialog->SetStatusText(text);
+}
+
+void SetProgress(int percent) {
+    if (ActiveMainDialog) ActiveMainDialog->SetProgress(percent);
+}
+
+uint8_t IsStopRequested() {
+    return StopFlag;
+}
+
+}  // namespace telvio
