@@ -44,14 +44,14 @@ void FlashEngine::ReportError(uint8_t code) {
     if (FormatErrorLine(code, line)) AppendLog(line);
 }
 
-bool FlashEngine::AllocateImage() {
+bool FlashEngine::AllocateImage(bool fill) {
     ReleaseImage();
     const platform::ImageMemory& memory = platform::CurrentImageMemory();
     auto* base = static_cast<uint8_t*>(memory.Allocate(kImageBufferSize));
     if (base == nullptr) return false;
     imageMemory = &memory;
     for (int i = 0; i < kImageChunkCount; ++i) imageChunks[i] = base + i * kImageChunkSize;
-    std::memset(base, 0xFF, kImageBufferSize);
+    if (fill) std::memset(base, 0xFF, kImageBufferSize);
     return true;
 }
 

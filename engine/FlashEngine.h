@@ -96,11 +96,19 @@ class FlashEngine {
   private:
     LoadOutcome LoadHex();
     LoadOutcome LoadRaw();
-    bool AllocateImage();
+    // Every byte the file does not give is 0xFF: `fill` sets them all now; a caller that
+    // passes false fills what it did not write itself.
+    bool AllocateImage(bool fill);
     void CloseImageFile();
     void ReleaseImage();
     void EndReader(LoadOutcome outcome, uint8_t errorCode);
     int NextChar();
+    bool RefillInput();
+    uint8_t NotADigit(uint8_t value);
+    void SetCursor(uint32_t address) {
+        chunkIndex = static_cast<uint8_t>(address / kImageChunkSize);
+        chunkOffset = static_cast<uint16_t>(address % kImageChunkSize);
+    }
     void LogCommandError(const SenseData& sense);
     bool SendWriteBuffer(uint8_t flags, uint32_t length, void* data, const uint8_t* cdb,
                          SenseData& sense);

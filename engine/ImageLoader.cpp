@@ -17,6 +17,28 @@ constexpr uint8_t kTypeBankAdvance = 0x55;
 // The reader takes this byte, as well as the stream's own end, as the end of the file.
 constexpr int kEndOfFileByte = 0xFF;
 
+// What each byte of the file means to the reader once its top bit is cleared: a digit's
+// value, or one of these. Built at compile time; a table keeps the hot loop free of the
+// badly predicted branches that classifying random digits costs.
+constexpr uint8_t kNotHex = 0x10;
+constexpr uint8_t kEnd = 0x11;
+
+struct DigitTable {
+    uint8_t value[256];
+    constexpr DigitTable() : value() {
+        for (int c = 0; c < 256; ++c) {
+            const int low = c & 0x7F;
+            uint8_t v = kNotHex;
+            if (low >= '0' && low <= '9') v = static_cast<uint8_t>(low - '0');
+            if (low >= 'A' && low <= 'F') v = static_cast<uint8_t>(low - 'A' + 10);
+            if (low >= 'a' && low <= 'f') v = static_cast<uint8_t>(low - 'a' + 10);
+            value[c] = v;
+        }
+        value[kEndOfFileByte] = kEnd;
+    }
+};
+constexpr DigitTable kDigits;
+
 uint16_t SumBytes(const uint8_t* bytes, size_t count) {
     uint32_t sum = 0;
     for (size_t i = 0; i < count; ++i) sum += bytes[i];
@@ -47,14 +69,16 @@ LoadOutcome FlashEngine::LoadImage() {
 
 // ---- HEX ----
 
-int FlashEngine::NextChar() {
-    if (inputPos == inputLen) {
-        if (inputEof) return EOF;
-        inputLen = std::fread(input, 1, kInputWindow, imageFile);
-        inputPos = 0;
-        if (inputLen < kInputWindow) inputEof = true;
-        if (inputLen == 0) return EOF;
-    }
+bool FlashEngine::RefillInput() {
+    if (inputEof) return false;
+    inputLen = std::fread(input, 1, kInputWindow, imageFile);
+    inputPos = 0;
+    if (inputLen < kInputWindow) inputEof = true;
+    return inputLen != 0;
+}
+
+inline int FlashEngine::NextChar() {
+    if (inputPos == inputLen && !RefillInput()) return EOF;
     return static_cast<unsigned char>(input[inputPos++]);
 }
 
@@ -79,26 +103,28 @@ bool FlashEngine::SkipToChar(char wanted) {
     }
 }
 
-uint8_t FlashEngine::ReadHexDigit() {
+inline uint8_t FlashEngine::ReadHexDigit() {
     if (IsStopRequested()) {
         EndReader(LoadOutcome::Stopped, kErrTerminateUpgrade);
         return 0;
     }
-    int c = NextChar();
-    if (c == EOF || c == kEndOfFileByte) {
+    const int c = NextChar();
+    const uint8_t value = c == EOF ? kEnd : kDigits.value[c];
+    if (value < 16) return value;
+    return NotADigit(value);
+}
+
+uint8_t FlashEngine::NotADigit(uint8_t value) {
+    if (value == kEnd) {
         EndReader(LoadOutcome::FormatFailure, kErrFormatMismatch);
         return 0;
     }
-    c &= 0x7F;
-    if (c >= '0' && c <= '9') return static_cast<uint8_t>(c - '0');
-    if (c >= 'a' && c <= 'f') c -= 'a' - 'A';
-    if (c >= 'A' && c <= 'F') return static_cast<uint8_t>(c - 'A' + 10);
     // Reading goes on; the record's checksum decides.
     ReportError(kErrFormatMismatch);
     return 0;
 }
 
-uint8_t FlashEngine::ReadHexByte() {
+inline uint8_t FlashEngine::ReadHexByte() {
     const uint8_t high = ReadHexDigit();
     if (readerEnded) return 0;
     const uint8_t low = ReadHexDigit();
@@ -109,7 +135,7 @@ uint8_t FlashEngine::ReadHexByte() {
 
 LoadOutcome FlashEngine::LoadHex() {
     bankCount = 0;
-    if (!AllocateImage()) {
+    if (!AllocateImage(true)) {
         ReportError(kErrAllocateMemory);
         return LoadOutcome::AllocationFailure;
     }
@@ -129,23 +155,35 @@ LoadOutcome FlashEngine::LoadHex() {
         uint32_t loadAddress = bankCount * kBankSize + (uint32_t{header[1]} << 8 | header[2]);
 
         switch (type) {
-            case kTypeData:
+            case kTypeData: {
+                // The chunks are consecutive views of the one buffer, so the cursor's
+                // place is base + address. Kept in locals while the bytes go in: a byte
+                // store could otherwise alias every field the loop reads.
+                uint8_t* const base = imageChunks[0];
+                uint32_t end = imageEnd;
                 for (unsigned i = 0; i < count; ++i) {
                     // The buffer ends at 0xFFFFF; a file that addresses beyond it is
                     // not an image for this drive.
-                    if (loadAddress >= kImageBufferSize) return LoadOutcome::FormatFailure;
-                    chunkIndex = static_cast<uint8_t>(loadAddress / kImageChunkSize);
-                    chunkOffset = static_cast<uint16_t>(loadAddress % kImageChunkSize);
+                    if (loadAddress >= kImageBufferSize) {
+                        imageEnd = end;
+                        return LoadOutcome::FormatFailure;
+                    }
+                    SetCursor(loadAddress);
                     const uint8_t value = ReadHexByte();
-                    if (readerEnded) return readerOutcome;
-                    imageChunks[chunkIndex][chunkOffset] = value;
+                    if (readerEnded) {
+                        imageEnd = end;
+                        return readerOutcome;
+                    }
+                    base[loadAddress] = value;
                     ++loadAddress;
-                    if (loadAddress > imageEnd) imageEnd = loadAddress;
+                    if (loadAddress > end) end = loadAddress;
                 }
+                imageEnd = end;
                 ReadHexByte();
                 if (readerEnded) return readerOutcome;
                 if (recordSum != 0) return LoadOutcome::FormatFailure;
                 break;
+            }
             case kTypeEndOfFile:
                 ReadHexByte();
                 if (readerEnded) return readerOutcome;
@@ -181,26 +219,36 @@ uint16_t FlashEngine::HexImageChecksum() const {
 LoadOutcome FlashEngine::LoadRaw() {
     const int64_t length = platform::FileLength(imageFile);
     if (length <= 0) return LoadOutcome::ReadFailure;
-    if (!AllocateImage()) {
+    // The file's bytes go straight into the buffer and only the rest is filled: one pass
+    // over the megabyte instead of two.
+    if (!AllocateImage(false)) {
         ReportError(kErrAllocateMemory);
         return LoadOutcome::AllocationFailure;
     }
-    if (std::fseek(imageFile, 0, SEEK_SET) != 0) return LoadOutcome::ReadFailure;
+    if (std::fseek(imageFile, 0, SEEK_SET) != 0) {
+        std::memset(imageChunks[0], 0xFF, kImageBufferSize);
+        return LoadOutcome::ReadFailure;
+    }
 
     LoadOutcome outcome = LoadOutcome::BufferFull;
+    uint32_t sum = 0;
     for (int i = 0; i < kImageChunkCount; ++i) {
         const size_t got = std::fread(imageChunks[i], 1, kImageChunkSize, imageFile);
         imageEnd += static_cast<uint32_t>(got);
+        // Summed while the chunk is still in the cache.
+        sum += SumBytes(imageChunks[i], got);
         if (got < kImageChunkSize) {
             // A short read is the end of the file unless the stream says it failed.
             outcome = std::ferror(imageFile) ? LoadOutcome::ReadFailure : LoadOutcome::Complete;
             break;
         }
     }
+    std::memset(imageChunks[0] + imageEnd, 0xFF, kImageBufferSize - imageEnd);
     // The file was measured non-empty; finding nothing in it now is no image to flash.
     if (imageEnd == 0) outcome = LoadOutcome::ReadFailure;
     if (outcome != LoadOutcome::ReadFailure) {
-        runningSum = SumBytes(imageChunks[0], kImageBufferSize);
+        // The sum of the whole buffer: what was read, and 0xFF for every byte of fill.
+        runningSum = static_cast<uint16_t>(sum + 0xFFu * (kImageBufferSize - imageEnd));
     }
     return outcome;
 }

@@ -10,8 +10,14 @@ namespace telvio::platform {
 
 namespace {
 
+// Committed memory, as on Windows: the pages are made present in one call rather than one
+// fault at a time.
 void* Allocate(size_t size) {
-    void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    int flags = MAP_PRIVATE | MAP_ANONYMOUS;
+#ifdef MAP_POPULATE
+    flags |= MAP_POPULATE;
+#endif
+    void* base = mmap(nullptr, size, PROT_READ | PROT_WRITE, flags, -1, 0);
     return base == MAP_FAILED ? nullptr : base;
 }
 

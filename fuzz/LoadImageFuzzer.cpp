@@ -1,0 +1,153 @@
+// Feeds arbitrary files to the image loader, and to the whole download that follows it,
+// with the image buffer on the heap so the sanitizer sees any step outside it.
+//
+// Input: one control byte, then the file's bytes.
+//   bit 0      1: Intel-HEX (.hex), 0: raw (.bin)
+//   bit 1      1: the whole run (load, checksum, blocks, save); 0: the load alone
+//   bits 2-7   n > 0: the stop flag rises at the (n * 37)th question
+#include <sanitizer/asan_interface.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "drive/Scsi.h"
+#include "engine/FlashEngine.h"
+#include "engine/Platform.h"
+#include "engine/UpdateJob.h"
+
+namespace {
+
+uint64_t stopCalls = 0;
+uint64_t stopFrom = 0;
+uint32_t waits = 0;
+uint32_t saves = 0;
+uint32_t blocks = 0;
+
+[[noreturn]] void Fail(const char* what) {
+    std::fprintf(stderr, "invariant broken: %s\n", what);
+    std::abort();
+}
+
+void OnText(const char* text) {
+    if (std::strlen(text) > 80) Fail("a line longer than any the engine writes");
+}
+void OnProgress(int value) {
+    if (value < 0 || value > 100) Fail("progress outside 0..100");
+}
+uint8_t OnStop() {
+    return stopFrom != 0 && ++stopCalls >= stopFrom ? 1 : 0;
+}
+void OnSleep(uint32_t) {
+    ++waits;
+}
+
+// One heap block serves every run: a fresh megabyte per input would spend the time in
+// page faults. Between runs it is poisoned, so a use after the release is still caught.
+uint8_t* heapBlock = nullptr;
+bool heapBlockInUse = false;
+
+void* HeapAllocate(size_t size) {
+    if (size != telvio::kImageBufferSize || heapBlockInUse) Fail("second image buffer");
+    if (heapBlock == nullptr) heapBlock = static_cast<uint8_t*>(std::malloc(size));
+    ASAN_UNPOISON_MEMORY_REGION(heapBlock, size);
+    heapBlockInUse = true;
+    return heapBlock;
+}
+bool HeapLock(void*, size_t) {
+    return true;
+}
+void HeapUnlock(void*, size_t) {}
+void HeapRelease(void* base, size_t size) {
+    if (base != heapBlock || !heapBlockInUse) Fail("release of a buffer not handed out");
+    heapBlockInUse = false;
+    ASAN_POISON_MEMORY_REGION(heapBlock, size);
+}
+const telvio::platform::ImageMemory heapMemory = {HeapAllocate, HeapLock, HeapUnlock, HeapRelease};
+
+std::string FilePath() {
+    const char* dir = std::getenv("TMPDIR");
+    return std::string(dir != nullptr ? dir : "/tmp") + "/telvio-fuzz-" + std::to_string(getpid()) +
+           ".img";
+}
+
+}  // namespace
+
+// The drive, as far as the engine can reach it: checks every command the download
+// builds and reads every byte it hands over.
+int telvio::ScsiExecute(const DriveRecord&, uint8_t flags, uint32_t length, void* data,
+                        uint8_t cdbLength, const uint8_t* cdb, uint8_t, SenseData& sense) {
+    std::memset(sense.bytes, 0, 16);
+    if (cdbLength != 12 || cdb[0] != 0x3B) Fail("not a 12-byte WRITE BUFFER");
+    if (saves != 0) Fail("a command after the save");
+    const uint32_t offset = uint32_t{cdb[3]} << 16 | uint32_t{cdb[4]} << 8 | cdb[5];
+    const uint32_t paramLength = uint32_t{cdb[6]} << 16 | uint32_t{cdb[7]} << 8 | cdb[8];
+    if (cdb[1] == 7) {
+        if (flags != 0x08 || length != 4096 || paramLength != 0) Fail("save command shape");
+        ++saves;
+        return 1;
+    }
+    if (cdb[1] != 6 || flags != 0x10 || paramLength != length) Fail("download command shape");
+    if (offset == 0) {
+        if (length != 32) Fail("checksum block length");
+    } else {
+        if (length != 4096 || offset < 32 || (offset - 32) % 4096 != 0) Fail("data block shape");
+        if (offset - 32 + length > telvio::kImageBufferSize) Fail("block beyond the image buffer");
+        ++blocks;
+    }
+    volatile uint8_t sink = 0;
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    for (uint32_t i = 0; i < length; ++i) sink = static_cast<uint8_t>(sink + bytes[i]);
+    (void)sink;
+    return 1;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
+    if (size == 0) return 0;
+    static const std::string path = FilePath();
+    const uint8_t control = input[0];
+    if (FILE* f = std::fopen(path.c_str(), "wb")) {
+        std::fwrite(input + 1, 1, size - 1, f);
+        std::fclose(f);
+    } else {
+        return 0;
+    }
+
+    telvio::platform::SetImageMemory(&heapMemory);
+    telvio::platform::SetSleeper(OnSleep);
+    stopCalls = 0;
+    stopFrom = (control >> 2) * 37u;
+    waits = saves = blocks = 0;
+
+    telvio::UpdateJob job{};
+    std::snprintf(job.imagePath, sizeof job.imagePath, "%s", path.c_str());
+    job.isHexFile = control & 1;
+    job.AppendLog = OnText;
+    job.SetStatusText = OnText;
+    job.SetDriveText = OnText;
+    job.SetRevisionText = OnText;
+    job.SetProgress = OnProgress;
+    job.IsStopRequested = OnStop;
+    job.UsePassThrough = 1;
+
+    telvio::FlashEngine engine(job);
+    if (control & 2) {
+        engine.Run();
+        if (engine.imageChunks[0] != nullptr || heapBlockInUse) Fail("the run kept its buffer");
+        if (waits > 17) Fail("more waits than banks in the buffer");
+        if (saves != 0 && blocks == 0) Fail("saved without a single block");
+    } else {
+        const telvio::LoadOutcome outcome = engine.LoadImage();
+        if (engine.imageFile != nullptr) Fail("the file stays open");
+        if (engine.imageEnd > telvio::kImageBufferSize) Fail("imageEnd beyond the buffer");
+        if (engine.bankCount > telvio::kMaxBankCount) Fail("more banks than the buffer holds");
+        if (outcome == telvio::LoadOutcome::Complete ||
+            outcome == telvio::LoadOutcome::BufferFull) {
+            if (control & 1) engine.HexImageChecksum();
+        }
+    }
+    return 0;
+}
