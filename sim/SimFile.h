@@ -13,7 +13,7 @@ bool ReadWholeFile(const std::string& path, std::string& text);
 // Appends `line` with one write, so lines of several processes do not interleave.
 bool AppendLine(const std::string& path, const std::string& line);
 // Replaces the file's contents at once (write beside it, then rename over it).
-bool ReplaceFile(const std::string& path, const std::string& contents);
+bool ReplaceWholeFile(const std::string& path, const std::string& contents);
 // An environment variable of the process as the platform keeps it now; empty if unset.
 std::string GetEnv(const char* name);
 // The calling process's id as its own platform numbers it.

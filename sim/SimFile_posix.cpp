@@ -49,7 +49,7 @@ bool AppendLine(const std::string& path, const std::string& line) {
     return close(fd) == 0 && ok;
 }
 
-bool ReplaceFile(const std::string& path, const std::string& contents) {
+bool ReplaceWholeFile(const std::string& path, const std::string& contents) {
     std::string temp = path + ".tmp." + std::to_string(getpid());
     int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) return false;

@@ -65,7 +65,7 @@ bool AppendLine(const std::string& path, const std::string& line) {
     return ok;
 }
 
-bool ReplaceFile(const std::string& path, const std::string& contents) {
+bool ReplaceWholeFile(const std::string& path, const std::string& contents) {
     const std::string target = NativePath(path);
     const std::string temp = target + ".tmp." + std::to_string(GetCurrentProcessId());
     HANDLE file = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

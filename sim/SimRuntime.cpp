@@ -44,6 +44,13 @@ bool SimRuntime::LoadText(const std::string& scenarioText) {
     return Build(scenario);
 }
 
+void SimRuntime::SetUnavailable(const std::string& reason) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    scenario_ = Scenario{};
+    drives_.clear();
+    error_ = reason;
+}
+
 bool SimRuntime::Build(const Scenario& scenario) {
     std::lock_guard<std::mutex> lock(mutex_);
     scenario_ = scenario;
@@ -94,8 +101,8 @@ void SimRuntime::Persist(size_t index) {
     const SimDrive& drive = *drives_[index];
     const std::string& name = scenario_.drives[index].name;
     const std::vector<uint8_t>& fw = drive.Firmware();
-    ReplaceFile(FirmwareFile(scenario_.statePath, name), std::string(fw.begin(), fw.end()));
-    ReplaceFile(RevisionFile(scenario_.statePath, name), drive.Revision() + "\n");
+    ReplaceWholeFile(FirmwareFile(scenario_.statePath, name), std::string(fw.begin(), fw.end()));
+    ReplaceWholeFile(RevisionFile(scenario_.statePath, name), drive.Revision() + "\n");
 }
 
 SimRuntime& ProcessRuntime() {
@@ -103,8 +110,8 @@ SimRuntime& ProcessRuntime() {
         auto* r = new SimRuntime;  // never destroyed: doors may run until the process ends
         const std::string path = GetEnv(kScenarioVariable);
         if (path.empty()) {
-            std::fprintf(stderr, "telvio sim: %s is not set; no simulated drives\n",
-                         kScenarioVariable);
+            r->SetUnavailable(std::string(kScenarioVariable) + " is not set");
+            std::fprintf(stderr, "telvio sim: %s; no simulated drives\n", r->Error().c_str());
         } else if (!r->Load(path)) {
             std::fprintf(stderr, "telvio sim: %s; no simulated drives\n", r->Error().c_str());
         }

@@ -19,6 +19,8 @@ public:
     // holds no drive and Error() says why (with the line number of a bad line).
     bool Load(const std::string& scenarioPath);
     bool LoadText(const std::string& scenarioText);
+    // No scenario at all: no drives, and `reason` as the error.
+    void SetUnavailable(const std::string& reason);
 
     const Scenario& GetScenario() const { return scenario_; }
     const std::string& Error() const { return error_; }

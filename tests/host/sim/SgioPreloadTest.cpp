@@ -38,7 +38,7 @@ protected:
         ASSERT_EQ(std::system(setup.c_str()), 0);
         record_ = dir_ + "/record.txt";
         const std::string scenario = dir_ + "/scenario.txt";
-        ASSERT_TRUE(sim::ReplaceFile(
+        ASSERT_TRUE(sim::ReplaceWholeFile(
             scenario, "record " + record_ +
                           "\n"
                           "drive main vendor=SIMVEND product=\"SG DRIVE\" revision=0.9\n"
