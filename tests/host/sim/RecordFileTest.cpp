@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <sys/wait.h>
 
@@ -13,10 +14,20 @@
 
 namespace {
 
+// A fresh folder per test, removed when the test program ends.
 std::string TempDir() {
+    struct Folders {
+        std::vector<std::string> paths;
+        ~Folders() {
+            for (const std::string& p : paths) std::filesystem::remove_all(p);
+        }
+    };
+    static Folders folders;
     char pattern[] = "/tmp/telvio-sim-XXXXXX";
     const char* dir = mkdtemp(pattern);
-    return dir != nullptr ? dir : "/tmp";
+    if (dir == nullptr) return "/tmp";
+    folders.paths.push_back(dir);
+    return dir;
 }
 
 sim::RecordEntry Sample() {

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include "sim/RecordFile.h"
@@ -55,6 +56,10 @@ protected:
         ioctl_ = reinterpret_cast<IoctlFn>(dlsym(handle_, "ioctl"));
         ASSERT_NE(fstat_, nullptr);
         ASSERT_NE(ioctl_, nullptr);
+    }
+
+    static void TearDownTestSuite() {
+        if (!dir_.empty()) std::filesystem::remove_all(dir_);
     }
 
     static int Open(char letter) {
