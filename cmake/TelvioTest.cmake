@@ -3,10 +3,11 @@
 # telvio_host_test(NAME SOURCES a.cpp ... LIBS x y)
 #     a native GoogleTest program, each case a ctest test.
 # telvio_win_test(NAME SOURCES a.cpp ... LIBS x y [WINVER win98|nt40|winxp] [DISPLAY]
-#                 [ENV VAR=value ...] [NOMAIN])
+#                 [ENV VAR=value ...] [NOMAIN] [NOTEST])
 #     a Windows GoogleTest program, run as one ctest test under Wine through
 #     tools/wine-run.sh; WINVER is the Windows version Wine reports to it, DISPLAY
-#     gives it an Xvfb server of its own.
+#     gives it an Xvfb server of its own; NOTEST builds the program only, for
+#     telvio_win_test_run entries that run it under their own settings.
 
 if(TELVIO_TESTS)
     if(NOT TARGET gtest)
@@ -36,7 +37,7 @@ function(telvio_host_test name)
 endfunction()
 
 function(telvio_win_test name)
-    cmake_parse_arguments(T "DISPLAY;NOMAIN" "WINVER;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
+    cmake_parse_arguments(T "DISPLAY;NOMAIN;NOTEST" "WINVER;TIMEOUT" "SOURCES;LIBS;ENV" ${ARGN})
     if(NOT TELVIO_TESTS OR NOT TELVIO_WINDOWS)
         return()
     endif()
@@ -45,6 +46,9 @@ function(telvio_win_test name)
         target_link_libraries(${name} PRIVATE ${T_LIBS} gmock gtest)
     else()
         target_link_libraries(${name} PRIVATE ${T_LIBS} gmock gtest_main)
+    endif()
+    if(T_NOTEST)
+        return()
     endif()
     add_test(NAME ${name} COMMAND ${name})
     set(env "TELVIO_BUILD_DIR=${CMAKE_BINARY_DIR}")
