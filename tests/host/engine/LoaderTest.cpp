@@ -173,6 +173,9 @@ INSTANTIATE_TEST_SUITE_P(Table, LoaderFailureTest, ::testing::ValuesIn(FailureCa
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LoaderTest, RawReadErrorIsReadFailure) {
+#ifdef _WIN32
+    GTEST_SKIP() << "the Windows runtime refuses to open a folder, so no read can fail after it";
+#endif
     // A directory opens as a stream on this system but every read of it fails.
     const std::string dir = MissingPath();
     ASSERT_EQ(std::system(("mkdir '" + dir + "'").c_str()), 0);
@@ -203,7 +206,11 @@ TEST_F(LoaderTest, HexAsksForStopWithEveryCharacter) {
     auto l = Load(text, true);
     ASSERT_EQ(l.outcome, LoadOutcome::Complete);
     // Every character up to the end record's checksum; the trailing "\n" is never read.
-    EXPECT_EQ(Seen().stopCalls, text.size() - 1);
+    size_t delivered = text.size() - 1;
+#ifdef _WIN32
+    --delivered;  // the text-mode stream gives "\r\n" as one "\n"
+#endif
+    EXPECT_EQ(Seen().stopCalls, delivered);
 }
 
 // ---- HEX details ----
