@@ -156,7 +156,13 @@ TEST(Gallery, ShowsEveryEffectAndSavesAScreenshot) {
             ControlToolTip::Input previous = ControlToolTip::SetInput(mouse);
             for (int i = 0; i < kCount; ++i) kExhibits[i].setUp(*labels[i]);
             UpdateWindow(dlg);
-            PumpFor(300);
+            // The tip shows on its next poll; a loaded machine may take a while.
+            HWND tip = labels[kCount - 1]->GetTip().GetHwnd();
+            DWORD start = GetTickCount();
+            do {
+                PumpFor(50);
+            } while (!IsWindowVisible(tip) && GetTickCount() - start < 5000);
+            PumpFor(100);
 
             // What the screen shows, the tip included.
             RECT window;
