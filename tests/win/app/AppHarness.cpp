@@ -1,0 +1,163 @@
+#include "AppHarness.h"
+
+#include <cstdio>
+#include <cstring>
+#include <deque>
+
+#include "drive/Discovery.h"
+
+namespace apptest {
+
+namespace {
+
+// Under Wine stdout is a pipe and fully buffered: a test that hangs would show nothing.
+const int kUnbuffered = (std::setvbuf(stdout, nullptr, _IONBF, 0), 0);
+
+Fakes fakes;
+std::deque<telvio::DriveRecord> records;  // stable addresses for the table
+
+void FakeSelectPlatform(telvio::TransportState& state) {
+    state.UsePassThrough = fakes.usePassThrough;
+    state.isNT4OrOlder = fakes.isNT4OrOlder;
+}
+
+uint8_t FakeBindAspi(telvio::TransportState&, HWND) {
+    return fakes.bindResult;
+}
+
+void FakeDiscoverDrives(telvio::TransportState&, telvio::DriveTable& table) {
+    ++fakes.discoverCalls;
+    table.driveCount = 0;
+    for (const FakeDrive& d : fakes.drives) {
+        if (table.driveCount >= telvio::kDriveTableSlots) break;
+        records.emplace_back();
+        telvio::DriveRecord& r = records.back();
+        r = telvio::DriveRecord{};
+        std::strncpy(r.displayName, d.name.c_str(), 24);
+        std::strncpy(r.revision, d.revision.c_str(), 4);
+        r.adapter = uint8_t(table.driveCount);  // tells the records apart in the job
+        r.target = 3;
+        table.records[table.driveCount++] = &r;
+    }
+}
+
+void FakeClassifyDrives(telvio::DriveTable&) {
+    ++fakes.classifyCalls;
+}
+
+uint8_t FakeReleaseTransport(telvio::TransportState&, telvio::DriveTable&) {
+    ++fakes.releaseCalls;
+    return 1;
+}
+
+int FakeShowMessage(HWND, const char* text, const char* caption, UINT style) {
+    fakes.messages.push_back({text, caption, style});
+    return IDOK;
+}
+
+DWORD FakeQueryCurrentDirectory(DWORD size, char* buffer) {
+    if (fakes.currentDirectoryFails) return 0;
+    return GetCurrentDirectoryA(size, buffer);
+}
+
+INT_PTR FakeConfirmUpgrade(HWND owner) {
+    ++fakes.confirmCalls;
+    if (fakes.realWarning) {
+        fakes.warningResult = telvio::DefaultServices().ConfirmUpgrade(owner);
+        return fakes.warningResult;
+    }
+    return fakes.confirmAnswer;
+}
+
+void FakeChooseImageFile(HWND, char* path, DWORD size) {
+    std::strncpy(path, fakes.chosenFile.c_str(), size - 1);
+    path[size - 1] = '\0';
+}
+
+void FakeRunEngine(const telvio::UpdateJob& job) {
+    ++fakes.engineRuns;
+    fakes.lastJob = job;
+    if (fakes.engine) {
+        fakes.engine(job);
+    } else {
+        job.AppendLog("Please Restart Your Computer.");
+    }
+}
+
+const telvio::AppServices kFakeServices = {
+    &FakeSelectPlatform,  &FakeBindAspi,           &FakeDiscoverDrives,
+    &FakeClassifyDrives,  &FakeReleaseTransport,   &FakeShowMessage,
+    &FakeQueryCurrentDirectory, &FakeConfirmUpgrade, &FakeChooseImageFile,
+    &FakeRunEngine,
+};
+
+}  // namespace
+
+Fakes& TheFakes() {
+    return fakes;
+}
+
+const telvio::AppServices& FakeServices() {
+    return kFakeServices;
+}
+
+void ResetFakes() {
+    fakes = Fakes{};
+    fakes.drives = {{"VENDOR  MODEL", "1.00"}};
+}
+
+RunningWindow::RunningWindow() : dialog_(kFakeServices) {
+    thread_ = std::thread([this] {
+        result_ = dialog_.DoModal(nullptr);
+        ended_ = true;
+    });
+    WaitFor([this] { return dialog_.GetHwnd() && IsWindowVisible(dialog_.GetHwnd()); });
+    hwnd_ = dialog_.GetHwnd();
+}
+
+RunningWindow::~RunningWindow() {
+    if (!ended_) {
+        // A run the test left blocked must not keep the window alive forever.
+        WaitFor([this] { return !dialog_.IsRunInProgress(); }, 120000);
+        PostMessageA(hwnd_, WM_COMMAND, IDCANCEL, 0);
+    }
+    thread_.join();
+}
+
+std::string RunningWindow::Text(int id) const {
+    std::string text(size_t(SendMessageA(Item(id), WM_GETTEXTLENGTH, 0, 0)) + 1, '\0');
+    LRESULT got = SendMessageA(Item(id), WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]));
+    text.resize(size_t(got));
+    return text;
+}
+
+void RunningWindow::SetText(int id, const std::string& text) {
+    SendMessageA(Item(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void RunningWindow::Click(int id) {
+    Command(MAKEWPARAM(id, BN_CLICKED));
+}
+
+void RunningWindow::Command(WPARAM command) {
+    SendMessageA(hwnd_, WM_COMMAND, command, reinterpret_cast<LPARAM>(Item(LOWORD(command))));
+}
+
+LRESULT RunningWindow::Send(UINT msg, WPARAM wParam, LPARAM lParam) {
+    return SendMessageA(hwnd_, msg, wParam, lParam);
+}
+
+INT_PTR RunningWindow::WaitEnded(DWORD ms) {
+    return WaitFor([this] { return ended_; }, ms) ? result_ : -2;
+}
+
+bool RunningWindow::WaitFor(const std::function<bool()>& done, DWORD ms) {
+    DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start > ms) return false;
+        Sleep(5);
+    }
+    return true;
+}
+
+}  // namespace apptest

@@ -1,0 +1,85 @@
+// Runs the main window on a window thread of its own with fake services, so a test can
+// work it through messages from the test thread and look at what it asked of the system.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "MainDialog.h"
+
+namespace apptest {
+
+struct FakeDrive {
+    std::string name;  // INQUIRY vendor + product, up to 24 characters
+    std::string revision;
+};
+
+struct ShownMessage {
+    std::string text;
+    std::string caption;
+    UINT style;
+};
+
+// What the fakes do and what they saw. One window runs at a time, so one instance serves.
+struct Fakes {
+    uint8_t usePassThrough = 1;
+    uint8_t isNT4OrOlder = 0;
+    uint8_t bindResult = 1;
+    std::vector<FakeDrive> drives;
+    bool currentDirectoryFails = false;
+    INT_PTR confirmAnswer = IDOK;
+    bool realWarning = false;  // show the real warning dialog instead of answering
+    INT_PTR warningResult = 0;
+    std::string chosenFile;
+    // Runs on the worker in place of the engine; the default logs one line.
+    std::function<void(const telvio::UpdateJob&)> engine;
+
+    int discoverCalls = 0;
+    int classifyCalls = 0;
+    int releaseCalls = 0;
+    int confirmCalls = 0;
+    int engineRuns = 0;
+    telvio::UpdateJob lastJob{};
+    std::vector<ShownMessage> messages;
+};
+
+Fakes& TheFakes();
+const telvio::AppServices& FakeServices();
+
+class RunningWindow {
+  public:
+    // Starts the window with the fakes as they stand; waits until it shows.
+    RunningWindow();
+    // Ends the window (the cancel command) if it still runs, and joins its thread.
+    ~RunningWindow();
+
+    HWND Hwnd() const { return hwnd_; }
+    HWND Item(int id) const { return GetDlgItem(hwnd_, id); }
+    telvio::MainDialog& Dialog() { return dialog_; }
+    std::string Text(int id) const;
+    // Types into the file box or the drive box's field (the window's own thread does it).
+    void SetText(int id, const std::string& text);
+    void Click(int id);
+    void Command(WPARAM command);
+    // Sends a message and returns its result, on the window's thread.
+    LRESULT Send(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
+    // Waits until the dialog has ended; its result, or -2 when it did not end in time.
+    INT_PTR WaitEnded(DWORD ms = 5000);
+    bool WaitFor(const std::function<bool()>& done, DWORD ms = 5000);
+
+  private:
+    telvio::MainDialog dialog_;
+    std::thread thread_;
+    HWND hwnd_ = nullptr;
+    volatile bool ended_ = false;
+    INT_PTR result_ = -2;
+};
+
+// A fresh set of fakes: one NT drive "VENDOR  MODEL" with revision 1.00.
+void ResetFakes();
+
+}  // namespace apptest

@@ -1,0 +1,161 @@
+// Start-up of the main window: the drive list with its suffixes, the failure of the ASPI
+// binding, the about item, the drive choice, browsing, and the end of the window.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include "AppHarness.h"
+#include "resource.h"
+
+using apptest::RunningWindow;
+using apptest::TheFakes;
+
+namespace {
+
+std::vector<std::string> ListItems(HWND combo) {
+    std::vector<std::string> items;
+    int count = int(SendMessageA(combo, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        char text[64] = {};
+        SendMessageA(combo, CB_GETLBTEXT, WPARAM(i), reinterpret_cast<LPARAM>(text));
+        items.push_back(text);
+    }
+    return items;
+}
+
+struct ListCase {
+    const char* what;
+    std::vector<apptest::FakeDrive> drives;
+    std::vector<std::string> list;  // in the order the box shows them
+    std::string field;              // the edit field after start-up
+    std::string revision;
+};
+
+class DriveListTest : public ::testing::TestWithParam<ListCase> {};
+
+TEST_P(DriveListTest, ListsSuffixedNamesSortedWithTheLastFoundInTheField) {
+    const ListCase& c = GetParam();
+    apptest::ResetFakes();
+    TheFakes().drives = c.drives;
+    RunningWindow window;
+    EXPECT_EQ(ListItems(window.Item(IDC_DRIVE_BOX)), c.list) << c.what;
+    EXPECT_EQ(window.Text(IDC_DRIVE_BOX), c.field) << c.what;
+    EXPECT_EQ(window.Text(IDC_REVISION), c.revision) << c.what;
+    EXPECT_EQ(SendMessageA(window.Item(IDC_DRIVE_BOX), CB_GETCURSEL, 0, 0), CB_ERR) << c.what;
+    EXPECT_EQ(window.Text(IDC_STATUS), "") << c.what;
+    EXPECT_EQ(SendMessageA(window.Item(IDC_PROGRESS), PBM_GETPOS, 0, 0), 0) << c.what;
+    EXPECT_TRUE(IsWindowEnabled(window.Item(IDC_UPGRADE))) << c.what;
+    EXPECT_EQ(TheFakes().classifyCalls, 1) << c.what;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    StartUp, DriveListTest,
+    ::testing::Values(
+        ListCase{"found in the order M, K, N",
+                 {{"M", "1.0M"}, {"K", "1.0K"}, {"N", "1.0N"}},
+                 {"K(1)", "M(0)", "N(2)"},
+                 "N(2)",
+                 "1.0N"},
+        ListCase{"two drives of one name",
+                 {{"SAME DRIVE", "A"}, {"SAME DRIVE", "B"}},
+                 {"SAME DRIVE(0)", "SAME DRIVE(1)"},
+                 "SAME DRIVE(1)",
+                 "B"},
+        ListCase{"trailing blanks stay ahead of the suffix",
+                 {{"VENDOR  PRODUCT         ", "2.10"}},
+                 {"VENDOR  PRODUCT         (0)"},
+                 "VENDOR  PRODUCT         (0)",
+                 "2.10"},
+        ListCase{"no drive", {}, {}, "", ""}));
+
+TEST(MainWindow, FailedAspiBindingDisablesUpgradeAndRevisionAndListsNothing) {
+    apptest::ResetFakes();
+    TheFakes().usePassThrough = 0;
+    TheFakes().bindResult = 0;
+    RunningWindow window;
+    EXPECT_FALSE(IsWindowEnabled(window.Item(IDC_UPGRADE)));
+    EXPECT_FALSE(IsWindowEnabled(window.Item(IDC_REVISION)));
+    EXPECT_TRUE(IsWindowEnabled(window.Item(IDCANCEL)));
+    EXPECT_TRUE(IsWindowEnabled(window.Item(IDC_BROWSE)));
+    EXPECT_EQ(TheFakes().discoverCalls, 0);
+    EXPECT_EQ(TheFakes().classifyCalls, 1);
+    EXPECT_EQ(SendMessageA(window.Item(IDC_DRIVE_BOX), CB_GETCOUNT, 0, 0), 0);
+}
+
+TEST(MainWindow, SystemMenuEndsWithSeparatorAndAboutItem) {
+    apptest::ResetFakes();
+    RunningWindow window;
+    HMENU menu = GetSystemMenu(window.Hwnd(), FALSE);
+    ASSERT_NE(menu, nullptr);
+    int count = GetMenuItemCount(menu);
+    ASSERT_GE(count, 2);
+    EXPECT_EQ(GetMenuState(menu, UINT(count - 2), MF_BYPOSITION) & MF_SEPARATOR, UINT(MF_SEPARATOR));
+    EXPECT_EQ(GetMenuItemID(menu, count - 1), UINT(IDM_ABOUTBOX));
+    char text[64] = {};
+    GetMenuStringA(menu, UINT(count - 1), text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ(text, "&About KORVANE...");
+}
+
+TEST(MainWindow, AboutItemOpensTheAboutBoxAndOkReturnsToTheWindow) {
+    apptest::ResetFakes();
+    RunningWindow window;
+    // With the low four bits set, as the system may send it.
+    PostMessageA(window.Hwnd(), WM_SYSCOMMAND, IDM_ABOUTBOX | 0x3, 0);
+    HWND about = nullptr;
+    ASSERT_TRUE(window.WaitFor([&] {
+        HWND h = FindWindowA("#32770", "KORVANE");
+        about = (h && h != window.Hwnd()) ? h : FindWindowExA(nullptr, window.Hwnd(), "#32770", "KORVANE");
+        return about != nullptr && IsWindowVisible(about);
+    }));
+    EXPECT_FALSE(IsWindowEnabled(window.Hwnd()));  // modal over the main window
+    EXPECT_NE(GetDlgItem(about, IDOK), nullptr);
+    PostMessageA(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
+    EXPECT_TRUE(window.WaitFor([&] { return !IsWindow(about); }));
+    EXPECT_TRUE(window.WaitFor([&] { return IsWindowEnabled(window.Hwnd()) != 0; }));
+}
+
+TEST(MainWindow, ChoosingADriveShowsItsRevision) {
+    apptest::ResetFakes();
+    TheFakes().drives = {{"FIRST", "1.11"}, {"SECOND", "2.22"}};
+    RunningWindow window;
+    HWND box = window.Item(IDC_DRIVE_BOX);
+    SendMessageA(box, CB_SETCURSEL, 0, 0);  // "FIRST(0)" sorts first
+    window.Command(MAKEWPARAM(IDC_DRIVE_BOX, CBN_SELENDOK));
+    EXPECT_EQ(window.Text(IDC_REVISION), "1.11");
+}
+
+TEST(MainWindow, BrowsingFillsTheFileBoxOrEmptiesItAndArmsTheWarning) {
+    apptest::ResetFakes();
+    RunningWindow window;
+    TheFakes().chosenFile = "D:\\fw\\image.hex";
+    EXPECT_EQ(window.Dialog().BrowseUsed(), 0);
+    window.Click(IDC_BROWSE);
+    EXPECT_EQ(window.Text(IDC_FILE_BOX), "D:\\fw\\image.hex");
+    EXPECT_EQ(window.Dialog().BrowseUsed(), 1);
+
+    TheFakes().chosenFile = "";  // cancelled
+    window.Click(IDC_BROWSE);
+    EXPECT_EQ(window.Text(IDC_FILE_BOX), "");
+    EXPECT_EQ(window.Dialog().BrowseUsed(), 1);
+    window.Click(IDC_UPGRADE);
+    ASSERT_EQ(TheFakes().messages.size(), 1u);
+    EXPECT_EQ(TheFakes().messages[0].text, "You must input HEX file");
+    EXPECT_EQ(TheFakes().confirmCalls, 0);
+}
+
+TEST(MainWindow, EnterEndsNothingAndCloseEndsTheWindowAndReleasesThePassThrough) {
+    for (uint8_t passThrough : {1, 0}) {
+        apptest::ResetFakes();
+        TheFakes().usePassThrough = passThrough;
+        RunningWindow window;
+        window.Command(IDOK);
+        EXPECT_TRUE(IsWindow(window.Hwnd()));
+        EXPECT_NE(window.Send(WM_QUERYDRAGICON), 0);
+        PostMessageA(window.Hwnd(), WM_CLOSE, 0, 0);
+        EXPECT_EQ(window.WaitEnded(), IDCANCEL);
+        EXPECT_EQ(TheFakes().releaseCalls, passThrough == 1 ? 1 : 0);
+    }
+}
+
+}  // namespace

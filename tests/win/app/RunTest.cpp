@@ -1,0 +1,136 @@
+// A run in progress: the window refuses every way of ending, and Windows' shutdown, until
+// the worker is done; the callbacks reach the controls; the log keeps every line.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <commctrl.h>
+
+#include <atomic>
+#include <cstdio>
+
+#include "AppHarness.h"
+#include "resource.h"
+
+using apptest::RunningWindow;
+using apptest::TheFakes;
+
+namespace {
+
+// An engine that holds the run open until the test lets it go.
+struct HeldEngine {
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    std::atomic<bool> entered{false};
+    ~HeldEngine() { CloseHandle(release); }
+};
+HeldEngine* held = nullptr;
+
+void StartHeldRun(RunningWindow& window) {
+    TheFakes().engine = [](const telvio::UpdateJob& job) {
+        job.SetStatusText("Updating.....");
+        job.SetProgress(40);
+        held->entered = true;
+        WaitForSingleObject(held->release, 20000);
+        job.AppendLog("Please Restart Your Computer.");
+        job.SetDriveText("");
+        job.SetRevisionText("");
+        job.SetStatusText("");
+    };
+    window.SetText(IDC_FILE_BOX, "a.bin");
+    window.Click(IDC_UPGRADE);
+    ASSERT_TRUE(window.WaitFor([] { return held->entered.load(); }));
+}
+
+TEST(Run, NoRouteEndsTheWindowWhileARunIsInProgress) {
+    apptest::ResetFakes();
+    HeldEngine engine;
+    held = &engine;
+    RunningWindow window;
+    StartHeldRun(window);
+
+    EXPECT_FALSE(IsWindowEnabled(window.Item(IDCANCEL)));
+    EXPECT_FALSE(IsWindowEnabled(window.Item(IDC_UPGRADE)));
+    EXPECT_EQ(window.Text(IDC_STATUS), "Updating.....");
+    EXPECT_EQ(SendMessageA(window.Item(IDC_PROGRESS), PBM_GETPOS, 0, 0), 40);
+    HMENU menu = GetSystemMenu(window.Hwnd(), FALSE);
+    EXPECT_TRUE(GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND) & MF_GRAYED);
+
+    // Every way a window is asked to end: Close or Esc (the cancel command), Enter,
+    // the close box and Alt+F4 (SC_CLOSE), and WM_CLOSE from anyone.
+    window.Command(IDCANCEL);
+    window.Command(IDOK);
+    window.Send(WM_SYSCOMMAND, SC_CLOSE);
+    window.Send(WM_CLOSE);
+    window.Send(WM_SYSKEYDOWN, VK_F4, 1u << 29);
+    LRESULT shutdown = window.Send(WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF);
+    Sleep(100);  // anything posted by those has been dispatched by now
+    EXPECT_EQ(shutdown, FALSE);
+    EXPECT_TRUE(IsWindow(window.Hwnd()));
+    EXPECT_EQ(window.WaitEnded(100), -2);
+
+    // A second click during the run starts nothing.
+    window.Click(IDC_UPGRADE);
+    EXPECT_EQ(TheFakes().engineRuns, 1);
+
+    SetEvent(engine.release);
+    ASSERT_TRUE(window.WaitFor([&] { return !window.Dialog().IsRunInProgress(); }));
+    EXPECT_TRUE(IsWindowEnabled(window.Item(IDCANCEL)));
+    EXPECT_EQ(window.Text(IDCANCEL), "Close");
+    EXPECT_FALSE(IsWindowEnabled(window.Item(IDC_UPGRADE)));
+    EXPECT_FALSE(GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND) & MF_GRAYED);
+    EXPECT_EQ(window.Text(IDC_DRIVE_BOX), "");
+    EXPECT_EQ(window.Text(IDC_REVISION), "");
+    EXPECT_EQ(window.Text(IDC_STATUS), "");
+    EXPECT_EQ(window.Text(IDC_LOG), "Please Restart Your Computer.");
+    EXPECT_NE(window.Send(WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
+
+    window.Click(IDC_UPGRADE);  // one run per start of the program
+    Sleep(50);
+    EXPECT_EQ(TheFakes().engineRuns, 1);
+    window.Command(IDCANCEL);
+    EXPECT_EQ(window.WaitEnded(), IDCANCEL);
+    held = nullptr;
+}
+
+// Far past the 511 characters after which the log used to lose its lines.
+constexpr int kLines = 200;
+
+TEST(Run, LogKeepsEveryLineInOrderAndShowsTheLast) {
+    apptest::ResetFakes();
+    TheFakes().engine = [](const telvio::UpdateJob& job) {
+        char line[64];
+        job.AppendLog("Check Sum : 1A2B");
+        for (int i = 0; i < kLines; ++i) {
+            std::snprintf(line, sizeof line, "Execute command error!! %2X/%2X/%2X", 2, 4, i % 256);
+            job.AppendLog(line);
+        }
+        job.AppendLog("Flashing is incorrect!!");
+    };
+    RunningWindow window;
+    window.SetText(IDC_FILE_BOX, "a.hex");
+    window.Click(IDC_UPGRADE);
+    ASSERT_TRUE(
+        window.WaitFor([&] { return IsWindowEnabled(window.Item(IDCANCEL)) != 0; }, 60000));
+
+    std::string expected = "Check Sum : 1A2B";
+    char line[64];
+    for (int i = 0; i < kLines; ++i) {
+        std::snprintf(line, sizeof line, "\r\nExecute command error!! %2X/%2X/%2X", 2, 4, i % 256);
+        expected += line;
+    }
+    expected += "\r\nFlashing is incorrect!!";
+    HWND log = window.Item(IDC_LOG);
+    EXPECT_EQ(window.Text(IDC_LOG), expected);
+    EXPECT_EQ(SendMessageA(log, EM_GETLINECOUNT, 0, 0), kLines + 2);
+    // The last line is in view: its first character lies inside the client area.
+    LRESULT lastLineStart = SendMessageA(log, EM_LINEINDEX, kLines + 1, 0);
+    LRESULT pos = SendMessageA(log, EM_POSFROMCHAR, WPARAM(lastLineStart), 0);
+    RECT client;
+    GetClientRect(log, &client);
+    ASSERT_NE(pos, -1);
+    int y = short(HIWORD(pos));
+    EXPECT_GE(y, 0);
+    EXPECT_LT(y, client.bottom);
+    EXPECT_GT(SendMessageA(log, EM_GETFIRSTVISIBLELINE, 0, 0), kLines - 20);
+}
+
+}  // namespace

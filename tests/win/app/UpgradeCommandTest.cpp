@@ -1,0 +1,144 @@
+// The checks of the Upgrade button, each with its message, and the job it fills.
+#include <gtest/gtest.h>
+
+#include "AppHarness.h"
+#include "resource.h"
+
+using apptest::RunningWindow;
+using apptest::TheFakes;
+
+namespace {
+
+struct CommandCase {
+    const char* what;
+    std::vector<apptest::FakeDrive> drives;
+    const char* driveText;  // typed into the drive box; null keeps the start-up text
+    const char* fileText;
+    bool browse;            // the file comes through Browser...
+    INT_PTR confirm;
+    bool directoryFails;
+    // Expected: the message box (null: none), the log line (null: none), a run.
+    const char* message;
+    const char* caption;
+    UINT style;
+    const char* logLine;
+    bool runs;
+};
+
+constexpr UINT kStop = 0x10;
+
+const CommandCase kCases[] = {
+    {"empty file box", {{"VENDOR  MODEL", "1.00"}}, nullptr, "", false, IDOK, false,
+     "You must input HEX file", "File Not Found!!", kStop, nullptr, false},
+    {"upper-case .HEX runs", {{"VENDOR  MODEL", "1.00"}}, nullptr, "D:\\fw\\IMAGE.HEX", false,
+     IDOK, false, nullptr, nullptr, 0, nullptr, true},
+    {".bin runs", {{"VENDOR  MODEL", "1.00"}}, nullptr, "D:\\fw\\image.bin", false, IDOK,
+     false, nullptr, nullptr, 0, nullptr, true},
+    {"dot only in a folder name", {{"VENDOR  MODEL", "1.00"}}, nullptr, "D:\\rel.2\\image",
+     false, IDOK, false, "Input file format mismatched.", "Error!!", kStop, nullptr, false},
+    {"another ending after .hex", {{"VENDOR  MODEL", "1.00"}}, nullptr, "image.hex.bak", false,
+     IDOK, false, "Input file format mismatched.", "Error!!", kStop, nullptr, false},
+    {"no dot at all", {{"VENDOR  MODEL", "1.00"}}, nullptr, "image", false, IDOK, false,
+     "Input file format mismatched.", "Error!!", kStop, nullptr, false},
+    {"typed name of 26 characters", {{"VENDOR  MODEL", "1.00"}},
+     "ABCDEFGHIJKLMNOPQRSTUVWXYZ", "a.hex", false, IDOK, false, nullptr, nullptr, 0,
+     "Drive model doesn't match!", false},
+    {"typed name of 25 characters", {{"VENDOR  MODEL", "1.00"}}, "ABCDEFGHIJKLMNOPQRSTUVWXY",
+     "a.hex", false, IDOK, false, "No Target Drive.", "Error!!", kStop, nullptr, false},
+    {"no drive and an empty box", {}, nullptr, "a.bin", false, IDOK, false, "No Target Drive.",
+     "Error!!", kStop, nullptr, false},
+    {"current directory unreadable", {{"VENDOR  MODEL", "1.00"}}, nullptr, "a.hex", false,
+     IDOK, true, "Can't retrieves the current directory.", "GetCurrentDirectory Error !!",
+     0x1010, nullptr, false},
+    {"browsed, warning cancelled", {{"VENDOR  MODEL", "1.00"}}, nullptr, "D:\\fw\\a.hex", true,
+     IDCANCEL, false, nullptr, nullptr, 0, nullptr, false},
+    {"browsed, warning confirmed", {{"VENDOR  MODEL", "1.00"}}, nullptr, "D:\\fw\\a.hex", true,
+     IDOK, false, nullptr, nullptr, 0, nullptr, true},
+};
+
+class UpgradeCommandTest : public ::testing::TestWithParam<CommandCase> {};
+
+TEST_P(UpgradeCommandTest, StopsWithItsMessageOrStartsTheRun) {
+    const CommandCase& c = GetParam();
+    apptest::ResetFakes();
+    TheFakes().drives = c.drives;
+    TheFakes().confirmAnswer = c.confirm;
+    TheFakes().currentDirectoryFails = c.directoryFails;
+    RunningWindow window;
+    if (c.driveText) window.SetText(IDC_DRIVE_BOX, c.driveText);
+    if (c.browse) {
+        TheFakes().chosenFile = c.fileText;
+        window.Click(IDC_BROWSE);
+    } else {
+        window.SetText(IDC_FILE_BOX, c.fileText);
+    }
+    window.Click(IDC_UPGRADE);
+
+    if (c.message) {
+        ASSERT_EQ(TheFakes().messages.size(), 1u) << c.what;
+        EXPECT_EQ(TheFakes().messages[0].text, c.message) << c.what;
+        EXPECT_EQ(TheFakes().messages[0].caption, c.caption) << c.what;
+        EXPECT_EQ(TheFakes().messages[0].style, c.style) << c.what;
+    } else {
+        EXPECT_TRUE(TheFakes().messages.empty()) << c.what << ": " << TheFakes().messages[0].text;
+    }
+    std::string log = window.Text(IDC_LOG);
+    if (c.logLine) {
+        EXPECT_EQ(log, c.logLine) << c.what;
+    }
+    EXPECT_EQ(TheFakes().confirmCalls, c.browse ? 1 : 0) << c.what;
+    if (c.runs) {
+        ASSERT_TRUE(window.WaitFor([] { return TheFakes().engineRuns == 1; })) << c.what;
+        ASSERT_TRUE(window.WaitFor([&] { return IsWindowEnabled(window.Item(IDCANCEL)) != 0; }));
+        EXPECT_FALSE(IsWindowEnabled(window.Item(IDC_UPGRADE))) << c.what;
+    } else {
+        Sleep(50);
+        EXPECT_EQ(TheFakes().engineRuns, 0) << c.what;
+        EXPECT_TRUE(IsWindowEnabled(window.Item(IDCANCEL))) << c.what;
+        EXPECT_TRUE(IsWindowEnabled(window.Item(IDC_UPGRADE))) << c.what;
+        EXPECT_FALSE(window.Dialog().IsRunInProgress()) << c.what;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Checks, UpgradeCommandTest, ::testing::ValuesIn(kCases));
+
+TEST(UpgradeCommand, JobCarriesTheChosenDriveTheLowerCasedPathAndTheTransport) {
+    apptest::ResetFakes();
+    TheFakes().drives = {{"FIRST", "1.11"}, {"SECOND", "2.22"}};
+    TheFakes().usePassThrough = 0;
+    RunningWindow window;
+    window.SetText(IDC_DRIVE_BOX, "FIRST(0)");
+    window.SetText(IDC_FILE_BOX, "D:\\fw\\IMAGE.HEX");
+    window.Click(IDC_UPGRADE);
+    ASSERT_TRUE(window.WaitFor([] { return TheFakes().engineRuns == 1; }));
+    const telvio::UpdateJob& job = TheFakes().lastJob;
+    EXPECT_STREQ(job.drive.displayName, "FIRST(0)");
+    EXPECT_EQ(job.drive.adapter, 0);
+    EXPECT_STREQ(job.imagePath, "D:\\fw\\IMAGE.hex");
+    EXPECT_EQ(job.isHexFile, 1);
+    EXPECT_EQ(job.UsePassThrough, 0);
+    EXPECT_NE(job.AppendLog, nullptr);
+    EXPECT_NE(job.IsStopRequested, nullptr);
+    EXPECT_EQ(job.IsStopRequested(), 0);
+}
+
+TEST(UpgradeCommand, AfterAFoundDriveAShortTypedNameMustAgreeWithIt) {
+    apptest::ResetFakes();
+    TheFakes().drives = {{"PLEXTOR PX", "1.00"}};
+    TheFakes().confirmAnswer = IDCANCEL;
+    RunningWindow window;
+    window.Click(IDC_BROWSE);  // the warning stops the first command once the job is filled
+    window.SetText(IDC_FILE_BOX, "a.hex");
+    window.Click(IDC_UPGRADE);
+    ASSERT_EQ(TheFakes().confirmCalls, 1);
+    EXPECT_EQ(window.Dialog().GetModelText(), "PLEXTOR PX(0)");
+    EXPECT_EQ(window.Dialog().GetRevisionText(), "1.00");
+
+    window.SetText(IDC_DRIVE_BOX, "SOMETHING ELSE");
+    window.Click(IDC_UPGRADE);
+    EXPECT_EQ(window.Text(IDC_LOG), "Drive model doesn't match!");
+    EXPECT_EQ(TheFakes().confirmCalls, 1);
+    EXPECT_TRUE(IsWindowEnabled(window.Item(IDCANCEL)));
+}
+
+}  // namespace
