@@ -1,0 +1,227 @@
+#!/usr/bin/env bash
+# One end-to-end case: the real telvio.exe under Wine against the simulated drive, worked
+# by the scripted user through its windows.   cases.sh CASE
+source "$(dirname "$0")/lib.sh"
+
+case_name=$1
+e2e_begin "$case_name"
+
+VENDOR=TELVIOSM
+PRODUCT="SIM DVD-RW"
+NAME0="TELVIOSMSIM DVD-RW      (0)"
+
+one_drive() {  # $1: extra scenario lines
+    e2e_scenario <<EOF
+adapter 0 targets=2
+drive main adapter=0 target=1 vendor=$VENDOR product="$PRODUCT" revision=1.00 new-revision=2.00
+letter d drive=main path=0 target=1
+$1
+EOF
+}
+
+# A whole upgrade: $1 Windows version, $2 image name, $3 image size, $4 extra scenario.
+# Leaves the window closed and the user's output in user.out.
+upgrade() {
+    local version=$1 image=$E2E_WORK/$2
+    one_drive "${4:-}"
+    e2e_image "$image" "$3"
+    e2e_start "$version"
+    e2e_user "attach 60000" "pick 1000 \"$NAME0\"" "expect-text 1016 1.00" \
+        "type 1028 \"$(winpath "$image")\"" "click 1015" "wait-run 120000" "read-log" dump \
+        "click 2" "wait-exit 20000" || fail "the scripted user stopped"
+    e2e_wait_telvio
+}
+
+log_has() { grep -qF -- "log| $1" "$E2E_WORK/user.out"; }
+
+expect_success() {
+    check "verdict" log_has "Please Restart Your Computer."
+    check "no error line" bash -c "! grep -q 'log| ERR' '$E2E_WORK/user.out'"
+    check "one mode 7" test "$(record_count 3b07)" = 1
+    check "Close gives back" grep -qF "[2] enabled=1 text=Close" "$E2E_WORK/user.out"
+    check "Upgrade stays off" grep -qF "[1015] enabled=0" "$E2E_WORK/user.out"
+    check "revision persisted" grep -q "2.00" "$E2E_WORK/state/main.revision"
+}
+
+expect_failure_without_mode7() {
+    check "verdict" log_has "Flashing is incorrect!!"
+    check "no mode 7" test "$(record_count 3b07)" = 0
+    check "Close gives back" grep -qF "[2] enabled=1 text=Close" "$E2E_WORK/user.out"
+}
+
+case "$case_name" in
+upgrade-aspi-hex) upgrade win98 fw.hex 32768; expect_success ;;
+upgrade-aspi-bin) upgrade win98 fw.bin 65536; expect_success ;;
+upgrade-nt4-hex) upgrade nt40 fw.hex 32768; expect_success ;;
+upgrade-xp-bin) upgrade winxp fw.bin 65536; expect_success ;;
+upgrade-xp-hex) upgrade winxp fw.hex 40000; expect_success ;;
+
+retries)
+    upgrade winxp fw.bin 65536 "fault main opcode=0x3B mode=6 offset=0x1020 count=3 sense=02/04/01"
+    expect_success
+    check "three retry lines" test "$(grep -c 'log| dAddr is 4096' "$E2E_WORK/user.out")" = 3
+    ;;
+block-fails)
+    upgrade winxp fw.bin 65536 "fault main opcode=0x3B mode=6 offset=0x2020 count=6 sense=03/0C/00"
+    expect_failure_without_mode7
+    check "six retry lines" test "$(grep -c 'log| dAddr is 8192' "$E2E_WORK/user.out")" = 6
+    check "the drive's sense" log_has "Execute command error!!  3/ C/ 0"
+    ;;
+checksum-fails)
+    upgrade nt40 fw.bin 8192 "fault main opcode=0x3B mode=6 offset=0 count=1 sense=05/24/00"
+    expect_failure_without_mode7
+    ;;
+save-fails)
+    upgrade winxp fw.bin 8192 "fault main opcode=0x3B mode=7 count=1 sense=05/26/00"
+    check "verdict" log_has "Flashing is incorrect!!"
+    check "revision kept" bash -c "! grep -q 2.00 '$E2E_WORK/state/main.revision' 2>/dev/null"
+    ;;
+missing-image)
+    one_drive ""
+    e2e_start winxp
+    e2e_user "attach 60000" "type 1028 \"$(winpath "$E2E_WORK/absent.hex")\"" "click 1015" \
+        "wait-run 60000" read-log "click 2" "wait-exit 20000" || fail "the scripted user stopped"
+    e2e_wait_telvio
+    check "open error" log_has "ERR: fail to open output file!"
+    check "read error" log_has "ERR: fail to read input file!"
+    check "verdict" log_has "Flashing is incorrect!!"
+    check "nothing written" test "$(record_count 3b)" = 0
+    ;;
+long-log)
+    # Every block needs five tries: far more lines than the window used to keep.
+    faults=""
+    for block in $(seq 0 15); do
+        faults+="fault main opcode=0x3B mode=6 offset=$((0x20 + block * 4096)) count=5 sense=02/04/01"$'\n'
+    done
+    upgrade winxp fw.bin 65536 "$faults"
+    expect_success
+    check "all 80 retry lines" test "$(grep -c 'log| dAddr is' "$E2E_WORK/user.out")" = 80
+    expected=$(for block in $(seq 0 15); do for t in 1 2 3 4 5; do echo "log| dAddr is $((block * 4096))"; done; done)
+    check "in order" bash -c "diff <(grep 'log| dAddr is' '$E2E_WORK/user.out' | tr -d '\r') <(echo \"$expected\") >/dev/null"
+    check "first line kept" grep -q "log| Check Sum" "$E2E_WORK/user.out"
+    check "last line in view" grep -qF "log-last-line-visible 1" "$E2E_WORK/user.out"
+    ;;
+messages)
+    one_drive ""
+    e2e_start winxp
+    e2e_user "attach 60000" \
+        "click 1015" "msgbox \"File Not Found!!\" \"You must input HEX file\" ok" \
+        "expect-enabled 2 1" \
+        "type 1028 Z:\\fw\\image.txt" "click 1015" \
+        "msgbox Error!! \"Input file format mismatched.\" ok" "expect-enabled 2 1" \
+        "type 1028 Z:\\rel.2\\image" "click 1015" \
+        "msgbox Error!! \"Input file format mismatched.\" ok" "expect-enabled 2 1" \
+        "type 1000 \"TELVIOSMSIM DVD-RW      (9)\"" "type 1028 Z:\\fw\\image.hex" "click 1015" \
+        "msgbox Error!! \"No Target Drive.\" ok" "expect-enabled 2 1" \
+        "type 1000 \"A NAME OF TWENTY-SIX CHARS\"" "click 1015" \
+        "wait-text 1012 \"Drive model doesn't match!\" 10000" "no-window Error!! 1500" \
+        "expect-enabled 2 1" "expect-enabled 1015 1" \
+        "click 2" "wait-exit 20000" || fail "the scripted user stopped"
+    e2e_wait_telvio
+    check "stop icon, OK only" grep -qF "msgbox caption=Error!! text=No Target Drive. buttons=OK topmost=0 owner-main=1" "$E2E_WORK/user.out"
+    check "nothing sent" test "$(record_count 3b)" = 0
+    ;;
+warning)
+    one_drive ""
+    e2e_image "$E2E_WORK/fw.bin" 8192
+    e2e_start winxp
+    e2e_user "attach 60000" "browse \"$(winpath "$E2E_WORK/fw.bin")\"" \
+        "expect-text 1028 \"$(winpath "$E2E_WORK/fw.bin")\"" \
+        "click 1015" "dialog \"Welcome To The Upgrade Program\"" "dialog-read 1020" \
+        "dialog-read 1022" "dialog-read 1019" "dialog-read 1021" "dialog-answer cancel" \
+        "expect-enabled 2 1" "expect-enabled 1015 1" \
+        "click 1015" "dialog \"Welcome To The Upgrade Program\"" "dialog-answer esc" \
+        "expect-enabled 2 1" \
+        "click 1015" "dialog \"Welcome To The Upgrade Program\"" "dialog-answer ok" \
+        "wait-run 60000" read-log dump "click 2" "wait-exit 20000" || fail "the scripted user stopped"
+    e2e_wait_telvio
+    check "names the drive" grep -qF "[dialog:1020] $NAME0" "$E2E_WORK/user.out"
+    check "names the revision" grep -qF "[dialog:1022] 1.00" "$E2E_WORK/user.out"
+    check "sentence words" grep -qF "[dialog:1019] The current version of your" "$E2E_WORK/user.out"
+    expect_success
+    ;;
+browse-cancel)
+    one_drive ""
+    e2e_start winxp
+    e2e_user "attach 60000" "type 1028 Z:\\old.hex" "browse cancel" "expect-text 1028 \"\"" \
+        "click 1015" "msgbox \"File Not Found!!\" \"You must input HEX file\" ok" \
+        "no-window \"Welcome To The Upgrade Program\" 1000" \
+        "click 2" "wait-exit 20000" || fail "the scripted user stopped"
+    e2e_wait_telvio
+    ;;
+about)
+    one_drive ""
+    e2e_start winxp
+    e2e_user "attach 60000" "syscommand about" "dialog KORVANE" "dialog-answer ok" \
+        "expect-enabled 1015 1" "syscommand about" "dialog KORVANE" "dialog-answer esc" \
+        "click 2" "wait-exit 20000" || fail "the scripted user stopped"
+    e2e_wait_telvio
+    ;;
+list-xp | list-nt4)
+    version=winxp
+    [ "$case_name" = list-nt4 ] && version=nt40
+    e2e_scenario <<EOF
+adapter 0 targets=4
+drive zeta adapter=0 target=0 vendor=ZETA product="DRIVE Z" revision=3.30
+drive alpha1 adapter=0 target=1 vendor=ALPHA product="TWIN" revision=1.10
+drive alpha2 adapter=0 target=2 vendor=ALPHA product="TWIN" revision=1.20
+letter d drive=zeta path=0 target=0
+letter f drive=alpha1 path=0 target=1
+letter g drive=alpha2 path=0 target=2
+EOF
+    e2e_start "$version"
+    e2e_user "attach 60000" "wait-drives 3" "read-list 1000" "read 1000" "read 1016" \
+        "pick 1000 \"ALPHA   TWIN            (1)\"" "read 1016" \
+        "pick 1000 \"ZETA    DRIVE Z         (0)\"" "read 1016" \
+        "click 2" "wait-exit 20000" || fail "the scripted user stopped"
+    e2e_wait_telvio
+    out=$E2E_WORK/user.out
+    check "sorted with suffixes" bash -c "grep '^\[1000:[0-9]\]' '$out' | tr -d '\r' | diff - <(printf '%s\n' '[1000:0] ALPHA   TWIN            (1)' '[1000:1] ALPHA   TWIN            (2)' '[1000:2] ZETA    DRIVE Z         (0)') >/dev/null"
+    check "nothing selected" grep -qF "[1000:selected] -1" "$out"
+    check "field shows the last found" grep -qF "[1000] ALPHA   TWIN            (2)" "$out"
+    check "revisions follow the choice" bash -c "grep '^\[1016\]' '$out' | tr -d '\r' | diff - <(printf '%s\n' '[1016] 1.20' '[1016] 1.10' '[1016] 3.30') >/dev/null"
+    ;;
+aspi-missing)
+    one_drive ""
+    e2e_start win98 "wnaspi32="
+    e2e_user "attach 60000" "msgbox Error!! \"No find the dynamic library!!\" ok" \
+        "expect-enabled 1015 0" "expect-enabled 1016 0" "expect-text 1000 \"\"" \
+        "expect-enabled 1029 1" "click 2" "wait-exit 20000" || fail "the scripted user stopped"
+    e2e_wait_telvio
+    ;;
+aspi-entry-missing)
+    # A WNASPI32 without SendASPI32Command, beside a copy of the program.
+    mkdir -p "$E2E_WORK/stub"
+    cp "$E2E_BIN/telvio.exe" "$E2E_WORK/stub/telvio.exe"
+    cp "$E2E_BIN/stub-aspi/WNASPI32.dll" "$E2E_WORK/stub/WNASPI32.dll"
+    one_drive ""
+    E2E_BIN_SAVED=$E2E_BIN
+    E2E_BIN=$E2E_WORK/stub
+    e2e_start win98
+    E2E_BIN=$E2E_BIN_SAVED
+    e2e_user "attach 60000" "msgbox Error! \"Cannot Load Dynamic Library!!!\" cancel" \
+        "expect-enabled 1015 0" "expect-enabled 1016 0" "click 2" "wait-exit 20000" ||
+        fail "the scripted user stopped"
+    e2e_wait_telvio
+    check "OK and Cancel" grep -qF "buttons=OK,Cancel" "$E2E_WORK/user.out"
+    ;;
+closing)
+    # Two banks, so the drive's programming wait keeps the run open for seconds.
+    one_drive ""
+    e2e_image "$E2E_WORK/fw.bin" 131072
+    e2e_start winxp
+    e2e_user "attach 60000" "type 1028 \"$(winpath "$E2E_WORK/fw.bin")\"" "pick 1000 \"$NAME0\"" \
+        "click 1015" "wait-enabled 2 0" "wait-text 1014 Updating....." \
+        "force-click 2" "key esc" "key enter" "key altf4" "syscommand close" "close-message" \
+        "query-end-session 0" "sleep 500" "expect-enabled 2 0" "expect-text 1014 Updating....." \
+        "wait-run 120000" "query-end-session 1" read-log dump "click 2" "wait-exit 20000" ||
+        fail "the scripted user stopped"
+    e2e_wait_telvio
+    expect_success
+    ;;
+*)
+    echo "unknown case $case_name" >&2
+    exit 2
+    ;;
+esac
+e2e_end
