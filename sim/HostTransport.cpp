@@ -13,7 +13,9 @@ namespace {
 SimDrive* attached = nullptr;
 }
 
-void AttachHostDrive(SimDrive* drive) { attached = drive; }
+void AttachHostDrive(SimDrive* drive) {
+    attached = drive;
+}
 
 }  // namespace sim
 
@@ -30,9 +32,9 @@ int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* 
     if (usePassThrough == 0) {
         // ASPI moves data straight to and from the caller's buffer and returns no sense.
         const sim::Dir dir = sim::AspiDirection(flags, cdb[0]);
-        sim::Result r = simDrive->Execute(cdb, cdbLength, dir, dir == sim::Dir::None ? nullptr : bytes,
-                                          dir == sim::Dir::None ? 0 : length, drive.adapter,
-                                          drive.target, 0, 0);
+        sim::Result r = simDrive->Execute(
+            cdb, cdbLength, dir, dir == sim::Dir::None ? nullptr : bytes,
+            dir == sim::Dir::None ? 0 : length, drive.adapter, drive.target, 0, 0);
         return r.transportOk && r.status == 0 ? 1 : 0;
     }
 

@@ -25,10 +25,14 @@ bool ParseUnsigned(const std::string& text, int base, uint64_t max, uint64_t& va
     uint64_t v = 0;
     for (char c : text) {
         int d;
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return false;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return false;
         v = v * uint64_t(base) + uint64_t(d);
         if (v > max) return false;
     }
@@ -107,10 +111,14 @@ bool ParseRecordLine(const std::string& line, RecordEntry& entry) {
         !ParseSenseText(f["sense"], c.sense))
         return false;
     const std::string& dir = f["dir"];
-    if (dir == "in") c.dir = Dir::In;
-    else if (dir == "out") c.dir = Dir::Out;
-    else if (dir == "none") c.dir = Dir::None;
-    else return false;
+    if (dir == "in")
+        c.dir = Dir::In;
+    else if (dir == "out")
+        c.dir = Dir::Out;
+    else if (dir == "none")
+        c.dir = Dir::None;
+    else
+        return false;
     const std::string& cdb = f["cdb"];
     if (cdb != "-") {
         if (cdb.size() % 2 != 0 || cdb.size() > 2 * c.cdb.size()) return false;

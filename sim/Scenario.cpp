@@ -46,7 +46,8 @@ bool SplitLine(const std::string& line, std::vector<Word>& words, std::string& p
                 }
                 into->append(line, i + 1, close - i - 1);
                 i = close + 1;
-            } else if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) > 0x7E) {
+            } else if (static_cast<unsigned char>(c) < 0x20 ||
+                       static_cast<unsigned char>(c) > 0x7E) {
                 problem = "unexpected character";
                 return false;
             } else {
@@ -71,10 +72,14 @@ bool ParseNumber(const std::string& text, uint64_t max, uint64_t& value) {
     for (size_t i = start; i < text.size(); ++i) {
         int d;
         char c = text[i];
-        if (c >= '0' && c <= '9') d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') d = c - 'A' + 10;
-        else return false;
+        if (c >= '0' && c <= '9')
+            d = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = c - 'A' + 10;
+        else
+            return false;
         if (v > (max - uint64_t(d)) / uint64_t(base)) return false;
         v = v * uint64_t(base) + uint64_t(d);
     }
@@ -110,7 +115,7 @@ bool ValidName(const std::string& name) {
 }
 
 class LineParser {
-public:
+  public:
     LineParser(Scenario& scenario, std::vector<Word> words)
         : s_(scenario), words_(std::move(words)) {}
 
@@ -127,7 +132,7 @@ public:
         return Fail(problem, "unknown kind '" + kind + "'");
     }
 
-private:
+  private:
     static bool Fail(std::string& problem, const std::string& text) {
         problem = text;
         return false;
@@ -149,7 +154,8 @@ private:
         auto it = options.find(key);
         if (it == options.end()) return true;
         if (!ParseNumber(it->second, max, value))
-            return Fail(problem, std::string("'") + key + "' wants a number up to " + std::to_string(max));
+            return Fail(problem,
+                        std::string("'") + key + "' wants a number up to " + std::to_string(max));
         options.erase(it);
         return true;
     }
@@ -158,7 +164,8 @@ private:
               std::string& problem) {
         auto it = options.find(key);
         if (it == options.end()) return true;
-        if (it->second.size() > kMaxText) return Fail(problem, std::string("'") + key + "' is too long");
+        if (it->second.size() > kMaxText)
+            return Fail(problem, std::string("'") + key + "' is too long");
         value = it->second;
         options.erase(it);
         return true;
@@ -181,7 +188,8 @@ private:
         std::map<std::string, std::string> o;
         if (!Options(1, o, problem)) return false;
         uint64_t status = s_.aspiStatus, count = uint64_t(-1);
-        if (!Number(o, "status", 0xFF, status, problem) || !Number(o, "count", 0xFF, count, problem))
+        if (!Number(o, "status", 0xFF, status, problem) ||
+            !Number(o, "count", 0xFF, count, problem))
             return false;
         s_.aspiStatus = uint8_t(status);
         if (count != uint64_t(-1)) s_.haCount = int(count);
@@ -200,7 +208,8 @@ private:
         if (!Options(2, o, problem)) return false;
         uint64_t align = a.alignMask, flags = a.flags, targets = a.targets, max = a.maxTransfer,
                  scsiId = a.scsiId;
-        if (!Number(o, "align", 0xFFFF, align, problem) || !Number(o, "flags", 0xFF, flags, problem) ||
+        if (!Number(o, "align", 0xFFFF, align, problem) ||
+            !Number(o, "flags", 0xFF, flags, problem) ||
             !Number(o, "targets", 0xFF, targets, problem) ||
             !Number(o, "max-transfer", 0xFFFFFFFF, max, problem) ||
             !Number(o, "scsi-id", 0xFF, scsiId, problem))
@@ -276,8 +285,9 @@ private:
         int drive = s_.DriveNamed(name);
         if (drive < 0) return Fail(problem, "'letter' wants drive=NAME of a drive declared above");
         uint64_t path = 0, target = 0, lun = 0;
-        if (!Number(o, "path", 0xFF, path, problem) || !Number(o, "target", 0xFF, target, problem) ||
-            !Number(o, "lun", 0xFF, lun, problem) || !NoneLeft(o, problem))
+        if (!Number(o, "path", 0xFF, path, problem) ||
+            !Number(o, "target", 0xFF, target, problem) || !Number(o, "lun", 0xFF, lun, problem) ||
+            !NoneLeft(o, problem))
             return false;
         LetterSpec spec;
         spec.letter = l[0];
@@ -300,7 +310,8 @@ private:
         if (!Options(2, o, problem)) return false;
         Fault f;
         uint64_t opcode = uint64_t(-1), mode = uint64_t(-1), offset = uint64_t(-1), count = 1;
-        if (!Number(o, "opcode", 0xFF, opcode, problem) || !Number(o, "mode", 0x1F, mode, problem) ||
+        if (!Number(o, "opcode", 0xFF, opcode, problem) ||
+            !Number(o, "mode", 0x1F, mode, problem) ||
             !Number(o, "offset", 0xFFFFFF, offset, problem) ||
             !Number(o, "count", 0xFFFFFFFF, count, problem))
             return false;
@@ -309,7 +320,8 @@ private:
         if (!Text(o, "sense", sense, problem)) return false;
         bool transport = o.erase("transport") != 0;
         if (!NoneLeft(o, problem)) return false;
-        if (hasSense == transport) return Fail(problem, "'fault' wants either sense=K/AA/QQ or transport");
+        if (hasSense == transport)
+            return Fail(problem, "'fault' wants either sense=K/AA/QQ or transport");
         if (hasSense && !ParseSense(sense, f.sense))
             return Fail(problem, "'sense' is KEY/ASC/ASCQ in hexadecimal, e.g. 05/24/00");
         f.kind = transport ? Fault::Kind::TransportFail : Fault::Kind::CheckCondition;

@@ -16,22 +16,22 @@ constexpr const char* kScenarioVariable = "TELVIO_SIM_SCENARIO";
 
 struct AdapterSpec {
     uint8_t id = 0;
-    uint16_t alignMask = 0;       // HA_Unique bytes 0-1
-    uint8_t flags = 0;            // HA_Unique byte 2
-    uint8_t targets = 8;          // HA_Unique byte 3
+    uint16_t alignMask = 0;          // HA_Unique bytes 0-1
+    uint8_t flags = 0;               // HA_Unique byte 2
+    uint8_t targets = 8;             // HA_Unique byte 3
     uint32_t maxTransfer = 0x10000;  // HA_Unique bytes 4-7
-    uint8_t scsiId = 7;           // HA_SCSI_ID
-    bool deferred = false;        // execute requests return SS_PENDING, signalled later
+    uint8_t scsiId = 7;              // HA_SCSI_ID
+    bool deferred = false;           // execute requests return SS_PENDING, signalled later
 };
 
 struct DriveSpec {
     std::string name;
     DriveConfig config;
-    bool onAspi = false;          // reachable through an adapter
+    bool onAspi = false;  // reachable through an adapter
     uint8_t adapter = 0;
     uint8_t target = 0;
     uint8_t lun = 0;
-    int devType = -1;             // SC_GET_DEV_TYPE answer; -1: peripheral & 0x1F
+    int devType = -1;  // SC_GET_DEV_TYPE answer; -1: peripheral & 0x1F
     std::vector<Fault> faults;
     uint8_t DeviceType() const {
         return devType >= 0 ? uint8_t(devType) : uint8_t(config.peripheral & 0x1F);
@@ -41,17 +41,17 @@ struct DriveSpec {
 // A drive letter whose device file leads to a simulated drive.
 struct LetterSpec {
     char letter = 'c';
-    size_t drive = 0;             // index into Scenario::drives
-    uint8_t pathId = 0;           // what Wine is told: SCSI host number
+    size_t drive = 0;    // index into Scenario::drives
+    uint8_t pathId = 0;  // what Wine is told: SCSI host number
     uint8_t targetId = 0;
     uint8_t lun = 0;
 };
 
 struct Scenario {
-    std::string recordPath;       // empty: no record file
-    std::string statePath;        // empty: nothing persists
-    uint8_t aspiStatus = 0x01;    // GetASPI32SupportInfo bits 8-15
-    int haCount = -1;             // -1: the number of adapters declared
+    std::string recordPath;     // empty: no record file
+    std::string statePath;      // empty: nothing persists
+    uint8_t aspiStatus = 0x01;  // GetASPI32SupportInfo bits 8-15
+    int haCount = -1;           // -1: the number of adapters declared
     std::vector<AdapterSpec> adapters;
     std::vector<DriveSpec> drives;
     std::vector<LetterSpec> letters;
@@ -65,7 +65,7 @@ struct Scenario {
 };
 
 struct ScenarioError {
-    int line = 0;                 // 0: the file as a whole
+    int line = 0;  // 0: the file as a whole
     std::string message;
     std::string Describe() const;
 };

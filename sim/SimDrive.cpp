@@ -25,8 +25,12 @@ constexpr uint32_t kImageStart = 32;
 constexpr SenseCode kInvalidOpcode{0x05, 0x20, 0x00};
 constexpr SenseCode kInvalidField{0x05, 0x24, 0x00};
 
-uint32_t Be16(const uint8_t* p) { return (uint32_t(p[0]) << 8) | p[1]; }
-uint32_t Be24(const uint8_t* p) { return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2]; }
+uint32_t Be16(const uint8_t* p) {
+    return (uint32_t(p[0]) << 8) | p[1];
+}
+uint32_t Be24(const uint8_t* p) {
+    return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
+}
 
 void PutPadded(uint8_t* dst, size_t width, const std::string& text) {
     std::memset(dst, ' ', width);
@@ -70,9 +74,13 @@ uint32_t Fnv1a(const uint8_t* data, size_t length) {
 SimDrive::SimDrive(DriveConfig config)
     : config_(std::move(config)), revision_(config_.revision), buffer_(config_.bufferSize, 0) {}
 
-void SimDrive::AddFault(const Fault& fault) { faults_.push_back(fault); }
+void SimDrive::AddFault(const Fault& fault) {
+    faults_.push_back(fault);
+}
 
-void SimDrive::ClearFaults() { faults_.clear(); }
+void SimDrive::ClearFaults() {
+    faults_.clear();
+}
 
 void SimDrive::RestoreRevision(const std::string& revision, bool flashed) {
     revision_ = revision;
@@ -152,7 +160,7 @@ Result SimDrive::Execute(const uint8_t* cdb, uint8_t cdbLength, Dir dir, uint8_t
 // The command handlers; each returns good status with the bytes moved, or the sense of
 // its check condition.
 SimDrive::Outcome SimDrive::Dispatch(const uint8_t* cdb, uint8_t cdbLength, Dir dir, uint8_t* data,
-                           uint32_t length) {
+                                     uint32_t length) {
     switch (cdb[0]) {
         case kTestUnitReady:
             return Good(0);
@@ -213,7 +221,8 @@ SimDrive::Outcome SimDrive::ModeSense(const uint8_t* cdb, Dir dir, uint8_t* data
     return Good(Reply(reply, sizeof reply, allocation, dir, data, length));
 }
 
-SimDrive::Outcome SimDrive::WriteBuffer(const uint8_t* cdb, Dir dir, uint8_t* data, uint32_t length) {
+SimDrive::Outcome SimDrive::WriteBuffer(const uint8_t* cdb, Dir dir, uint8_t* data,
+                                        uint32_t length) {
     const uint8_t mode = cdb[1] & 0x1F;
     const uint32_t offset = Be24(cdb + 3);
     const uint32_t paramLength = Be24(cdb + 6);

@@ -52,34 +52,34 @@ struct CommandRecord {
     uint8_t target = 0;
     uint8_t lun = 0;
     Dir dir = Dir::None;
-    uint32_t length = 0;        // transfer length the transport announced
+    uint32_t length = 0;          // transfer length the transport announced
     uint32_t timeoutSeconds = 0;  // as the transport gave it (0 where it gives none)
     uint8_t cdbLength = 0;
     std::array<uint8_t, 16> cdb{};
-    uint32_t dataDigest = 0;    // FNV-1a 32 of the bytes moved (out: received; in: returned)
-    uint8_t status = 0;         // SCSI status returned (0 good, 2 check condition)
-    SenseCode sense;            // when status is 2
+    uint32_t dataDigest = 0;  // FNV-1a 32 of the bytes moved (out: received; in: returned)
+    uint8_t status = 0;       // SCSI status returned (0 good, 2 check condition)
+    SenseCode sense;          // when status is 2
     bool transportFailed = false;
 };
 
 // The outcome of one command.
 struct Result {
-    bool transportOk = true;        // false: the carrying call itself failed
-    uint8_t status = 0;             // SCSI status byte
+    bool transportOk = true;          // false: the carrying call itself failed
+    uint8_t status = 0;               // SCSI status byte
     std::array<uint8_t, 18> sense{};  // fixed-format sense, valid when status is 2
-    uint32_t transferred = 0;       // bytes moved
+    uint32_t transferred = 0;         // bytes moved
 };
 
 uint32_t Fnv1a(const uint8_t* data, size_t length);
 
 class SimDrive {
-public:
+  public:
     explicit SimDrive(DriveConfig config = {});
 
     // Executes one CDB. For Dir::Out `data` holds `length` bytes sent to the drive; for
     // Dir::In up to `length` bytes are written to `data`. Address fields are recorded.
-    Result Execute(const uint8_t* cdb, uint8_t cdbLength, Dir dir, uint8_t* data,
-                   uint32_t length, uint8_t adapter = 0, uint8_t target = 0, uint8_t lun = 0,
+    Result Execute(const uint8_t* cdb, uint8_t cdbLength, Dir dir, uint8_t* data, uint32_t length,
+                   uint8_t adapter = 0, uint8_t target = 0, uint8_t lun = 0,
                    uint32_t timeoutSeconds = 0);
 
     void AddFault(const Fault& fault);
@@ -115,7 +115,7 @@ public:
         uint32_t transferred = 0;
     };
 
-private:
+  private:
     Fault* MatchFault(const uint8_t* cdb, uint8_t cdbLength);
     Outcome Dispatch(const uint8_t* cdb, uint8_t cdbLength, Dir dir, uint8_t* data,
                      uint32_t length);

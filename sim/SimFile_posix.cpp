@@ -65,6 +65,8 @@ std::string GetEnv(const char* name) {
     return value != nullptr ? value : "";
 }
 
-uint32_t ProcessId() { return uint32_t(getpid()); }
+uint32_t ProcessId() {
+    return uint32_t(getpid());
+}
 
 }  // namespace sim

@@ -91,6 +91,8 @@ std::string GetEnv(const char* name) {
     return big;
 }
 
-uint32_t ProcessId() { return uint32_t(GetCurrentProcessId()); }
+uint32_t ProcessId() {
+    return uint32_t(GetCurrentProcessId());
+}
 
 }  // namespace sim

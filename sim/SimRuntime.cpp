@@ -71,15 +71,15 @@ bool SimRuntime::Build(const Scenario& scenario) {
 }
 
 Result SimRuntime::Execute(size_t index, const char* door, const uint8_t* cdb, uint8_t cdbLength,
-                           Dir dir, uint8_t* data, uint32_t length, uint8_t adapter,
-                           uint8_t target, uint8_t lun, uint32_t timeoutSeconds) {
+                           Dir dir, uint8_t* data, uint32_t length, uint8_t adapter, uint8_t target,
+                           uint8_t lun, uint32_t timeoutSeconds) {
     std::lock_guard<std::mutex> lock(mutex_);
     Result failed;
     failed.transportOk = false;
     if (index >= drives_.size()) return failed;
     SimDrive& drive = *drives_[index];
-    Result r = drive.Execute(cdb, cdbLength, dir, data, length, adapter, target, lun,
-                             timeoutSeconds);
+    Result r =
+        drive.Execute(cdb, cdbLength, dir, data, length, adapter, target, lun, timeoutSeconds);
     if (!scenario_.recordPath.empty() && !drive.Record().empty()) {
         RecordEntry entry;
         entry.door = door;

@@ -14,7 +14,7 @@
 namespace sim {
 
 class SimRuntime {
-public:
+  public:
     // Reads the scenario file and restores persisted revisions. On failure the runtime
     // holds no drive and Error() says why (with the line number of a bad line).
     bool Load(const std::string& scenarioPath);
@@ -38,7 +38,7 @@ public:
     static std::string RevisionFile(const std::string& state, const std::string& drive);
     static std::string FirmwareFile(const std::string& state, const std::string& drive);
 
-private:
+  private:
     bool Build(const Scenario& scenario);
     void Persist(size_t index);
 

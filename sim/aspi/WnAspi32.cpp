@@ -12,7 +12,7 @@
 
 namespace {
 
-constexpr uint8_t kInvalidSrb = 0xE0;      // SS_INVALID_SRB
+constexpr uint8_t kInvalidSrb = 0xE0;        // SS_INVALID_SRB
 constexpr uint8_t kSelectionTimeout = 0x11;  // HASTAT_SEL_TO: nothing answered
 // How long a deferred request stays pending before it is served.
 constexpr DWORD kDeferMilliseconds = 5;
@@ -74,7 +74,8 @@ uint8_t Serve(SRB_ExecSCSICmd* srb, size_t drive) {
     srb->SRB_TargStat = r.status;
     if (r.status == STATUS_GOOD) return SS_COMP;
     // The caller sized SenseArea for SRB_SenseLen bytes; the drive has 18 at most.
-    std::memcpy(srb->SenseArea, r.sense.data(), std::min<size_t>(srb->SRB_SenseLen, r.sense.size()));
+    std::memcpy(srb->SenseArea, r.sense.data(),
+                std::min<size_t>(srb->SRB_SenseLen, r.sense.size()));
     return SS_ERR;
 }
 

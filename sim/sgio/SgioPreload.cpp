@@ -156,8 +156,8 @@ int ServeSgIo(const sim::LetterSpec& letter, sg_io_hdr_t* h) {
     const uint32_t length = dir == sim::Dir::None ? 0 : h->dxfer_len;
     sim::Result r = sim::ProcessRuntime().Execute(
         letter.drive, "sgio", h->cmdp, h->cmd_len, dir,
-        static_cast<uint8_t*>(dir == sim::Dir::None ? nullptr : h->dxferp), length,
-        letter.pathId, letter.targetId, letter.lun, h->timeout / 1000);
+        static_cast<uint8_t*>(dir == sim::Dir::None ? nullptr : h->dxferp), length, letter.pathId,
+        letter.targetId, letter.lun, h->timeout / 1000);
     if (!r.transportOk) return errno = EIO, -1;
     h->status = r.status;
     h->masked_status = uint8_t(r.status >> 1);
@@ -217,7 +217,8 @@ bool Serve(int fd, unsigned long request, void* arg, int& result) {
             id->host_no = letter->pathId;
             id->scsi_id = letter->targetId;
             id->lun = letter->lun;
-            id->scsi_type = sim::ProcessRuntime().GetScenario().drives[letter->drive].config.peripheral & 0x1F;
+            id->scsi_type =
+                sim::ProcessRuntime().GetScenario().drives[letter->drive].config.peripheral & 0x1F;
             break;
         }
     }

@@ -15,7 +15,7 @@ const uint8_t kInquiry[12] = {0x12, 0, 0, 0, 36, 0, 0, 0, 0, 0, 0, 0};
 const uint8_t kSave[12] = {0x3B, 7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
 
 class HostTransportTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         record_.adapter = 3;
         record_.target = 1;

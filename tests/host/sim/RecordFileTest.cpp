@@ -178,9 +178,15 @@ TEST(SimRuntime, RecordsCommandsAndPersistsTheFlash) {
     const uint8_t writeSum[12] = {0x3B, 6, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0};
     const uint8_t save[12] = {0x3B, 7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     std::vector<uint8_t> scratch(4096);
-    EXPECT_EQ(first.Execute(0, "host", writeImage, 12, sim::Dir::Out, image.data(), 4, 1, 2, 0, 9).status, 0);
-    EXPECT_EQ(first.Execute(0, "host", writeSum, 12, sim::Dir::Out, checksum.data(), 32, 1, 2, 0, 9).status, 0);
-    EXPECT_EQ(first.Execute(0, "host", save, 12, sim::Dir::In, scratch.data(), 4096, 1, 2, 0, 9).status, 0);
+    EXPECT_EQ(
+        first.Execute(0, "host", writeImage, 12, sim::Dir::Out, image.data(), 4, 1, 2, 0, 9).status,
+        0);
+    EXPECT_EQ(first.Execute(0, "host", writeSum, 12, sim::Dir::Out, checksum.data(), 32, 1, 2, 0, 9)
+                  .status,
+              0);
+    EXPECT_EQ(
+        first.Execute(0, "host", save, 12, sim::Dir::In, scratch.data(), 4096, 1, 2, 0, 9).status,
+        0);
 
     std::vector<sim::RecordEntry> entries;
     ASSERT_TRUE(sim::ReadRecordFile(dir + "/record.txt", entries));
@@ -209,10 +215,14 @@ TEST(SimRuntime, RefusedFlashPersistsNothingAndBadScenarioHoldsNoDrive) {
     ASSERT_TRUE(runtime.LoadText("state " + dir + "\ndrive main\n"));
     const uint8_t save[12] = {0x3B, 7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
     std::vector<uint8_t> scratch(4096);
-    EXPECT_EQ(runtime.Execute(0, "host", save, 12, sim::Dir::In, scratch.data(), 4096, 0, 0, 0, 0).status, 2);
+    EXPECT_EQ(
+        runtime.Execute(0, "host", save, 12, sim::Dir::In, scratch.data(), 4096, 0, 0, 0, 0).status,
+        2);
     std::string revision;
     EXPECT_FALSE(sim::ReadWholeFile(sim::SimRuntime::RevisionFile(dir, "main"), revision));
-    EXPECT_FALSE(runtime.Execute(5, "host", save, 12, sim::Dir::In, scratch.data(), 4096, 0, 0, 0, 0).transportOk);
+    EXPECT_FALSE(
+        runtime.Execute(5, "host", save, 12, sim::Dir::In, scratch.data(), 4096, 0, 0, 0, 0)
+            .transportOk);
 
     sim::SimRuntime bad;
     EXPECT_FALSE(bad.LoadText("drive a\nbogus line\n"));

@@ -105,7 +105,8 @@ TEST(Scenario, BadLinesAreReportedWithTheirNumber) {
         {"drive a\ndrive a\n", 2, "twice"},
         {"drive a/b\n", 1, "name"},
         {"drive a vendor=\"ABC\n", 1, "quote"},
-        {"drive a vendor=\"0123456789012345678901234567890123456789012345678901234567890123456789\"\n",
+        {"drive a "
+         "vendor=\"0123456789012345678901234567890123456789012345678901234567890123456789\"\n",
          1, "too long"},
         {"drive a peripheral=0x100\n", 1, "peripheral"},
         {"drive a buffer=99999999999999999999999\n", 1, "buffer"},

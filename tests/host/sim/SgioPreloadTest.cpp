@@ -25,7 +25,7 @@ using FstatFn = int (*)(int, struct stat*);
 using IoctlFn = int (*)(int, unsigned long, ...);
 
 class SgioPreload : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         char pattern[] = "/tmp/telvio-sgio-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -179,8 +179,7 @@ TEST_F(SgioPreload, SgIoReachesTheDriveAndTheRecord) {
     EXPECT_EQ(h.status, 0);
     EXPECT_EQ(h.resid, int(sizeof reply - 36));
     EXPECT_EQ(h.sb_len_wr, 0);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(reply + 8), 28),
-              "SIMVEND SG DRIVE        0.9 ");
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(reply + 8), 28), "SIMVEND SG DRIVE        0.9 ");
     auto records = Records();
     ASSERT_EQ(records.size(), before + 1);
     const sim::RecordEntry& r = records.back();

@@ -13,12 +13,21 @@ using sim::Result;
 using sim::SimDrive;
 
 std::vector<uint8_t> WriteBufferCdb(uint8_t mode, uint32_t offset, uint32_t length) {
-    return {0x3B, mode, 0, uint8_t(offset >> 16), uint8_t(offset >> 8), uint8_t(offset),
-            uint8_t(length >> 16), uint8_t(length >> 8), uint8_t(length), 0, 0, 0};
+    return {0x3B,
+            mode,
+            0,
+            uint8_t(offset >> 16),
+            uint8_t(offset >> 8),
+            uint8_t(offset),
+            uint8_t(length >> 16),
+            uint8_t(length >> 8),
+            uint8_t(length),
+            0,
+            0,
+            0};
 }
 
-Result Send(SimDrive& d, const std::vector<uint8_t>& cdb, Dir dir, uint8_t* data,
-            uint32_t length) {
+Result Send(SimDrive& d, const std::vector<uint8_t>& cdb, Dir dir, uint8_t* data, uint32_t length) {
     return d.Execute(cdb.data(), uint8_t(cdb.size()), dir, data, length);
 }
 
@@ -69,8 +78,7 @@ TEST(SimDriveInquiry, ReportsPaddedIdentification) {
     EXPECT_EQ(r.transferred, 36u);
     EXPECT_EQ(reply[0], 0x05);
     EXPECT_EQ(reply[4], 31);  // additional length
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(&reply[8]), 28),
-              "ABCDEFGHSAMPLE          1.5 ");
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(&reply[8]), 28), "ABCDEFGHSAMPLE          1.5 ");
 }
 
 TEST(SimDriveInquiry, CutsLongTextsAtTheirFields) {
@@ -83,8 +91,7 @@ TEST(SimDriveInquiry, CutsLongTextsAtTheirFields) {
     std::vector<uint8_t> reply(64, 0xFF);
     Send(d, {0x12, 0, 0, 0, 64, 0}, Dir::In, reply.data(), 64);
     EXPECT_EQ(reply[0], 0x25);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(&reply[8]), 28),
-              "VENDORNAA PRODUCT NAME T1234");
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(&reply[8]), 28), "VENDORNAA PRODUCT NAME T1234");
     EXPECT_EQ(reply[36], 0xFF);  // nothing beyond the standard data
 }
 

@@ -25,7 +25,7 @@ std::string WorkDir() {
 }
 
 class AspiDoor : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { Unload(); }
 
     // Writes `body` as this case's scenario (with its record and state places) and loads
@@ -39,7 +39,8 @@ protected:
         CreateDirectoryA(Native(state_).c_str(), nullptr);
         DeleteFileA(Native(state_ + "/main.revision").c_str());
         const std::string scenario = base_ + ".scenario";
-        ASSERT_TRUE(sim::ReplaceWholeFile(scenario, "record " + record_ + "\nstate " + state_ + "\n" + body));
+        ASSERT_TRUE(sim::ReplaceWholeFile(scenario,
+                                          "record " + record_ + "\nstate " + state_ + "\n" + body));
         ASSERT_TRUE(SetEnvironmentVariableA("TELVIO_SIM_SCENARIO", scenario.c_str()));
         Reload();
     }
@@ -182,7 +183,7 @@ TEST_F(AspiDoor, DeviceTypeQueryAnswersPerTarget) {
         uint8_t status, type;
     };
     const Case cases[] = {
-        {0, 1, SS_COMP, 5}, {0, 3, SS_COMP, 0}, {0, 2, SS_NO_DEVICE, 0},
+        {0, 1, SS_COMP, 5}, {0, 3, SS_COMP, 0},       {0, 2, SS_NO_DEVICE, 0},
         {1, 1, SS_COMP, 5}, {7, 0, SS_INVALID_HA, 0},
     };
     for (const Case& c : cases) {
@@ -296,8 +297,9 @@ TEST_F(AspiDoor, BothDirectionBitsMoveNoData) {
 // A whole download as a program sends it, on an adapter that completes later: the new
 // revision shows at once and, through the state folder, in a later load of the library.
 TEST_F(AspiDoor, FlashPersistsAcrossLoads) {
-    Load("adapter 0 completion=later\n"
-         "drive main adapter=0 target=0 revision=1.00 new-revision=2.00\n");
+    Load(
+        "adapter 0 completion=later\n"
+        "drive main adapter=0 target=0 revision=1.00 new-revision=2.00\n");
     std::vector<uint8_t> block(4096);
     uint16_t sum = 0;
     for (uint32_t addr = 0; addr < 0x10000; addr += 4096) {
@@ -306,8 +308,9 @@ TEST_F(AspiDoor, FlashPersistsAcrossLoads) {
             sum = uint16_t(sum + block[i]);
         }
         const uint32_t offset = addr + 32;
-        const std::vector<uint8_t> cdb = {0x3B, 6, 0, uint8_t(offset >> 16), uint8_t(offset >> 8),
-                                          uint8_t(offset), 0, 0x10, 0, 0, 0, 0};
+        const std::vector<uint8_t> cdb = {
+            0x3B, 6, 0, uint8_t(offset >> 16), uint8_t(offset >> 8), uint8_t(offset), 0, 0x10, 0,
+            0,    0, 0};
         ASSERT_EQ(ExecAndWait(0, 0, SRB_DIR_OUT, cdb, block.data(), 4096), SS_COMP) << addr;
     }
     std::vector<uint8_t> checksum(32, 0);

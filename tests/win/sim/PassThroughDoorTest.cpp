@@ -26,7 +26,7 @@ struct PassThroughBlock {
 };
 
 class PassThroughDoor : public ::testing::Test {
-protected:
+  protected:
     static void SetUpTestSuite() {
         sim::ScenarioError error;
         ASSERT_TRUE(sim::LoadScenario(sim::GetEnv("TELVIO_SIM_SCENARIO"), scenario_, error))
@@ -41,8 +41,9 @@ protected:
     HANDLE Open(char letter) {
         char path[] = "\\\\.\\?:";
         path[4] = letter;
-        HANDLE h = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                               nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE h =
+            CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                        nullptr, OPEN_EXISTING, 0, nullptr);
         if (h != INVALID_HANDLE_VALUE) open_.push_back(h);
         return h;
     }
@@ -70,8 +71,9 @@ protected:
     static BOOL Send(HANDLE h, PassThroughBlock& b, DWORD* error = nullptr) {
         DWORD returned = 0;
         SetLastError(0xDEADBEEF);
-        BOOL ok = DeviceIoControl(h, IOCTL_SCSI_PASS_THROUGH_DIRECT, &b, sizeof(SCSI_PASS_THROUGH_DIRECT),
-                                  &b, sizeof b, &returned, nullptr);
+        BOOL ok =
+            DeviceIoControl(h, IOCTL_SCSI_PASS_THROUGH_DIRECT, &b, sizeof(SCSI_PASS_THROUGH_DIRECT),
+                            &b, sizeof b, &returned, nullptr);
         if (error != nullptr) *error = GetLastError();
         return ok;
     }
@@ -181,7 +183,8 @@ TEST_F(PassThroughDoor, WineChecksTheBlockAsWindowsDoes) {
     };
     const Case cases[] = {
         {"32-bit length", 44, 12, SCSI_IOCTL_DATA_IN, ERROR_INSUFFICIENT_BUFFER},
-        {"cdb of 17", sizeof(SCSI_PASS_THROUGH_DIRECT), 17, SCSI_IOCTL_DATA_IN, ERROR_INVALID_PARAMETER},
+        {"cdb of 17", sizeof(SCSI_PASS_THROUGH_DIRECT), 17, SCSI_IOCTL_DATA_IN,
+         ERROR_INVALID_PARAMETER},
         {"direction 3", sizeof(SCSI_PASS_THROUGH_DIRECT), 12, 3, ERROR_INVALID_PARAMETER},
     };
     const size_t before = Records().size();
@@ -209,7 +212,8 @@ TEST_F(PassThroughDoor, InquiryDataListsTheLettersDrive) {
     EXPECT_EQ(info->NumberOfBuses, 1);
     EXPECT_EQ(info->BusData[0].NumberOfLogicalUnits, 1);
     ASSERT_EQ(info->BusData[0].InquiryDataOffset, sizeof(SCSI_ADAPTER_BUS_INFO));
-    auto* entry = reinterpret_cast<SCSI_INQUIRY_DATA*>(out.data() + info->BusData[0].InquiryDataOffset);
+    auto* entry =
+        reinterpret_cast<SCSI_INQUIRY_DATA*>(out.data() + info->BusData[0].InquiryDataOffset);
     EXPECT_EQ(entry->PathId, 2);
     EXPECT_EQ(entry->TargetId, 1);
     EXPECT_EQ(entry->Lun, 0);
@@ -239,7 +243,8 @@ TEST_F(PassThroughDoor, InquiryDataSucceedsEvenWhenTheInquiryFails) {
                                 &returned, nullptr))
         << GetLastError();
     auto* info = reinterpret_cast<SCSI_ADAPTER_BUS_INFO*>(out.data());
-    auto* entry = reinterpret_cast<SCSI_INQUIRY_DATA*>(out.data() + info->BusData[0].InquiryDataOffset);
+    auto* entry =
+        reinterpret_cast<SCSI_INQUIRY_DATA*>(out.data() + info->BusData[0].InquiryDataOffset);
     EXPECT_EQ(entry->PathId, 3);
     EXPECT_EQ(entry->InquiryData[0], 0xCC);
     EXPECT_TRUE(Records().back().command.transportFailed);
@@ -304,8 +309,8 @@ TEST_F(PassThroughDoor, VersionIsTheOneAskedFor) {
     std::memset(&v, 0, sizeof v);
     v.dwOSVersionInfoSize = sizeof v;
     ASSERT_TRUE(GetVersionExA(&v));
-    std::printf("TELVIO_WINVER=%s: platform %lu, version %lu.%lu\n", winver.c_str(),
-                v.dwPlatformId, v.dwMajorVersion, v.dwMinorVersion);
+    std::printf("TELVIO_WINVER=%s: platform %lu, version %lu.%lu\n", winver.c_str(), v.dwPlatformId,
+                v.dwMajorVersion, v.dwMinorVersion);
     EXPECT_EQ(v.dwPlatformId, DWORD(VER_PLATFORM_WIN32_NT));
     if (winver == "nt40") {
         EXPECT_EQ(v.dwMajorVersion, 4u);
