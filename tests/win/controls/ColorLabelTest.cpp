@@ -26,9 +26,9 @@ TEST(ColorLabel, BindingDerivesAlignmentFromStaticStyles) {
         {SS_LEFT, 0x09},   {SS_LEFT | SS_CENTERIMAGE, 0x11},   {SS_RIGHT, 0x0C},
         {SS_CENTER, 0x0A}, {SS_CENTER | SS_CENTERIMAGE, 0x12}, {SS_RIGHT | SS_CENTERIMAGE, 0x14},
     };
-    std::vector<LabelSpec> specs;
-    for (const Case& c : cases) specs.push_back({c.style, "bound text", 80, 20});
-    WithLabels(specs, [&](HWND, std::vector<ColorLabel*>& labels) {
+    std::vector<LabelSetup> setups;
+    for (const Case& c : cases) setups.push_back({c.style, "bound text", 80, 20});
+    WithLabels(setups, [&](HWND, std::vector<ColorLabel*>& labels) {
         for (size_t i = 0; i < labels.size(); ++i) {
             EXPECT_EQ(cases[i].alignment, labels[i]->GetAlignment())
                 << "style 0x" << std::hex << cases[i].style;

@@ -15,7 +15,7 @@
 
 namespace telvio::testing {
 
-struct LabelSpec {
+struct LabelSetup {
     DWORD style;  // static styles beyond WS_CHILD | WS_VISIBLE
     const char* text;
     int width;  // client size in pixels
@@ -24,18 +24,18 @@ struct LabelSpec {
 
 constexpr WORD kFirstLabelId = 1016;
 
-// Runs `body` with one bound label per spec, each sized to its pixels.
-inline void WithLabels(const std::vector<LabelSpec>& specs,
+// Runs `body` with one bound label per setup, each sized to its pixels.
+inline void WithLabels(const std::vector<LabelSetup>& setups,
                        const std::function<void(HWND, std::vector<ColorLabel*>&)>& body) {
     DialogTemplate t(WS_POPUP | WS_CAPTION | WS_VISIBLE, 0, 0, 320, 240, "labels");
-    for (size_t i = 0; i < specs.size(); ++i) {
-        t.AddControl("STATIC", specs[i].text, static_cast<WORD>(kFirstLabelId + i),
-                     WS_CHILD | WS_VISIBLE | specs[i].style, 0, static_cast<short>(30 * i), 100,
+    for (size_t i = 0; i < setups.size(); ++i) {
+        t.AddControl("STATIC", setups[i].text, static_cast<WORD>(kFirstLabelId + i),
+                     WS_CHILD | WS_VISIBLE | setups[i].style, 0, static_cast<short>(30 * i), 100,
                      20);
     }
     std::vector<std::unique_ptr<ColorLabel>> owned;
     std::vector<ColorLabel*> labels;
-    for (size_t i = 0; i < specs.size(); ++i) {
+    for (size_t i = 0; i < setups.size(); ++i) {
         owned.push_back(std::make_unique<ColorLabel>());
         labels.push_back(owned.back().get());
     }
@@ -49,13 +49,13 @@ inline void WithLabels(const std::vector<LabelSpec>& specs,
         [&](HWND dlg) {
             for (size_t i = 0; i < labels.size(); ++i) {
                 SetWindowPos(labels[i]->GetHwnd(), nullptr, 0, static_cast<int>(60 * i),
-                             specs[i].width, specs[i].height, SWP_NOZORDER | SWP_NOACTIVATE);
+                             setups[i].width, setups[i].height, SWP_NOZORDER | SWP_NOACTIVATE);
             }
             body(dlg, labels);
         });
 }
 
-inline void WithLabel(const LabelSpec& spec, const std::function<void(HWND, ColorLabel&)>& body) {
+inline void WithLabel(const LabelSetup& spec, const std::function<void(HWND, ColorLabel&)>& body) {
     WithLabels({spec}, [&](HWND dlg, std::vector<ColorLabel*>& l) { body(dlg, *l[0]); });
 }
 
