@@ -55,8 +55,8 @@ inline void WithLabels(const std::vector<LabelSetup>& setups,
         });
 }
 
-inline void WithLabel(const LabelSetup& spec, const std::function<void(HWND, ColorLabel&)>& body) {
-    WithLabels({spec}, [&](HWND dlg, std::vector<ColorLabel*>& l) { body(dlg, *l[0]); });
+inline void WithLabel(const LabelSetup& setup, const std::function<void(HWND, ColorLabel&)>& body) {
+    WithLabels({setup}, [&](HWND dlg, std::vector<ColorLabel*>& l) { body(dlg, *l[0]); });
 }
 
 // The label's painting, through WM_PRINTCLIENT, onto a white canvas of its client size.
