@@ -3,6 +3,8 @@
 #   make build   the three product trees only (host, win64, win32)
 #   make bench   benchmarks (Release, native)
 #   make fuzz    a long fuzzing campaign (clang, ASan and UBSan)
+#   make demo    one whole upgrade of a simulated drive through the real windows
+#                (ASPI=1 the 9x path, INTERACTIVE=1 on your display, OUT=dir screenshots)
 # BUILD=dir puts the trees somewhere other than build/ (several checkouts side by side).
 
 BUILD ?= build
@@ -18,7 +20,7 @@ WIN32 := $(BUILD)/win32
 BENCHDIR := $(BUILD)/bench
 FUZZDIR := $(BUILD)/fuzz
 
-.PHONY: all deps build configure test test-host test-win64 test-fuzz bench fuzz clean
+.PHONY: all deps build configure test test-host test-win64 test-fuzz bench fuzz clean demo
 
 all: build
 
@@ -54,6 +56,12 @@ bench: deps $(BENCHDIR)/CMakeCache.txt
 fuzz: deps $(FUZZDIR)/CMakeCache.txt
 	$(CMAKE) --build $(FUZZDIR) -j $(JOBS)
 	@bash fuzz/run.sh "$(FUZZDIR)" 1800
+
+demo: deps $(HOST)/CMakeCache.txt $(WIN64)/CMakeCache.txt
+	$(CMAKE) --build $(HOST) -j $(JOBS) --target telvio_sgio
+	$(CMAKE) --build $(WIN64) -j $(JOBS) --target telvio telvio-user telvio_sim_aspi
+	@TELVIO_BUILD_DIR=$(abspath $(WIN64)) TELVIO_SGIO=$(abspath $(HOST))/lib/libtelvio_sgio.so \
+		ASPI=$(ASPI) INTERACTIVE=$(INTERACTIVE) OUT=$(OUT) bash tests/e2e/demo.sh
 
 clean:
 	rm -rf $(BUILD)

@@ -106,16 +106,16 @@ messages)
     e2e_start winxp
     e2e_user "attach 60000" \
         "click 1015" "msgbox \"File Not Found!!\" \"You must input HEX file\" ok" \
-        "expect-enabled 2 1" \
+        "wait-enabled 2 1 10000" \
         "type 1028 Z:\\fw\\image.txt" "click 1015" \
-        "msgbox Error!! \"Input file format mismatched.\" ok" "expect-enabled 2 1" \
+        "msgbox Error!! \"Input file format mismatched.\" ok" "wait-enabled 2 1 10000" \
         "type 1028 Z:\\rel.2\\image" "click 1015" \
-        "msgbox Error!! \"Input file format mismatched.\" ok" "expect-enabled 2 1" \
+        "msgbox Error!! \"Input file format mismatched.\" ok" "wait-enabled 2 1 10000" \
         "type 1000 \"TELVIOSMSIM DVD-RW      (9)\"" "type 1028 Z:\\fw\\image.hex" "click 1015" \
-        "msgbox Error!! \"No Target Drive.\" ok" "expect-enabled 2 1" \
-        "type 1000 \"A NAME OF TWENTY-SIX CHARS\"" "click 1015" \
+        "msgbox Error!! \"No Target Drive.\" ok" "wait-enabled 2 1 10000" \
+        "type 1000 \"lowercase name of 26 chars\"" "click 1015" \
         "wait-text 1012 \"Drive model doesn't match!\" 10000" "no-window Error!! 1500" \
-        "expect-enabled 2 1" "expect-enabled 1015 1" \
+        "wait-enabled 2 1 10000" "wait-enabled 1015 1 10000" \
         "click 2" "wait-exit 20000" || fail "the scripted user stopped"
     e2e_wait_telvio
     check "stop icon, OK only" grep -qF "msgbox caption=Error!! text=No Target Drive. buttons=OK topmost=0 owner-main=1" "$E2E_WORK/user.out"
@@ -129,9 +129,9 @@ warning)
         "expect-text 1028 \"$(winpath "$E2E_WORK/fw.bin")\"" \
         "click 1015" "dialog \"Welcome To The Upgrade Program\"" "dialog-read 1020" \
         "dialog-read 1022" "dialog-read 1019" "dialog-read 1021" "dialog-answer cancel" \
-        "expect-enabled 2 1" "expect-enabled 1015 1" \
+        "wait-enabled 2 1 10000" "wait-enabled 1015 1 10000" \
         "click 1015" "dialog \"Welcome To The Upgrade Program\"" "dialog-answer esc" \
-        "expect-enabled 2 1" \
+        "wait-enabled 2 1 10000" \
         "click 1015" "dialog \"Welcome To The Upgrade Program\"" "dialog-answer ok" \
         "wait-run 60000" read-log dump "click 2" "wait-exit 20000" || fail "the scripted user stopped"
     e2e_wait_telvio
@@ -153,7 +153,7 @@ about)
     one_drive ""
     e2e_start winxp
     e2e_user "attach 60000" "syscommand about" "dialog KORVANE" "dialog-answer ok" \
-        "expect-enabled 1015 1" "syscommand about" "dialog KORVANE" "dialog-answer esc" \
+        "wait-enabled 1015 1 10000" "syscommand about" "dialog KORVANE" "dialog-answer esc" \
         "click 2" "wait-exit 20000" || fail "the scripted user stopped"
     e2e_wait_telvio
     ;;
@@ -184,9 +184,9 @@ EOF
 aspi-missing)
     one_drive ""
     e2e_start win98 "wnaspi32="
-    e2e_user "attach 60000" "msgbox Error!! \"No find the dynamic library!!\" ok" \
-        "expect-enabled 1015 0" "expect-enabled 1016 0" "expect-text 1000 \"\"" \
-        "expect-enabled 1029 1" "click 2" "wait-exit 20000" || fail "the scripted user stopped"
+    e2e_user "msgbox Error!! \"No find the dynamic library!!\" ok 60000" "attach 30000" \
+        "wait-enabled 1015 0 10000" "wait-enabled 1016 0 10000" "expect-text 1000 \"\"" \
+        "wait-enabled 1029 1 10000" "click 2" "wait-exit 20000" || fail "the scripted user stopped"
     e2e_wait_telvio
     ;;
 aspi-entry-missing)
@@ -199,8 +199,8 @@ aspi-entry-missing)
     E2E_BIN=$E2E_WORK/stub
     e2e_start win98
     E2E_BIN=$E2E_BIN_SAVED
-    e2e_user "attach 60000" "msgbox Error! \"Cannot Load Dynamic Library!!!\" cancel" \
-        "expect-enabled 1015 0" "expect-enabled 1016 0" "click 2" "wait-exit 20000" ||
+    e2e_user "msgbox Error! \"Cannot Load Dynamic Library!!!\" cancel 60000" "attach 30000" \
+        "wait-enabled 1015 0 10000" "wait-enabled 1016 0 10000" "click 2" "wait-exit 20000" ||
         fail "the scripted user stopped"
     e2e_wait_telvio
     check "OK and Cancel" grep -qF "buttons=OK,Cancel" "$E2E_WORK/user.out"
