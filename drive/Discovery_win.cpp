@@ -50,6 +50,22 @@ HANDLE OpenLetter(char letter) {
                                nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
+// The pass-through block of the start-up probes (INQUIRY on NT 5, the capabilities page):
+// data in to the whole of `reply`, path/target/LUN 0, the short time-out.
+void PrepareProbe(PassThroughBlock& block, const uint8_t* cdb, uint8_t cdbLength, uint8_t* reply,
+                  ULONG replyLength) {
+    std::memset(&block, 0, sizeof block);
+    block.sptd.Length = USHORT(kSptdSize);
+    block.sptd.CdbLength = cdbLength;
+    block.sptd.DataIn = SCSI_IOCTL_DATA_IN;
+    block.sptd.SenseInfoLength = kSenseInfoLength;
+    block.sptd.SenseInfoOffset = kSenseOffset;
+    block.sptd.DataTransferLength = replyLength;
+    block.sptd.TimeOutValue = kProbeTimeoutSeconds;
+    block.sptd.DataBuffer = reply;
+    std::memcpy(block.sptd.Cdb, cdb, cdbLength);
+}
+
 // A letter that gave no record keeps no handle open.
 void DropLetter(TransportState& state) {
     Device().closeHandle(state.currentHandle);
@@ -147,17 +163,8 @@ void DiscoverNt5(TransportState& state, DriveTable& table) {
         uint8_t reply[2048];
         std::memset(reply, 0xFF, sizeof reply);
         PassThroughBlock block;
-        std::memset(&block, 0, sizeof block);
-        block.sptd.Length = USHORT(kSptdSize);
-        block.sptd.CdbLength = 6;
-        block.sptd.DataIn = SCSI_IOCTL_DATA_IN;
-        block.sptd.SenseInfoLength = kSenseInfoLength;
-        block.sptd.SenseInfoOffset = kSenseOffset;
-        block.sptd.DataTransferLength = sizeof reply;
-        block.sptd.TimeOutValue = kProbeTimeoutSeconds;
-        block.sptd.DataBuffer = reply;
         const uint8_t cdb[6] = {0x12, 0, 0, 0, 0x7F, 0};
-        std::memcpy(block.sptd.Cdb, cdb, sizeof cdb);
+        PrepareProbe(block, cdb, sizeof cdb, reply, sizeof reply);
         DWORD returned = 0;
         const BOOL ok = Device().deviceIoControl(state.currentHandle, kPassThroughDirect, &block,
                                                  kBlockSize, &block, kBlockSize, &returned, nullptr);
@@ -192,17 +199,8 @@ void ClassifyDrives(DriveTable& table) {
     // less leaves the previous drive's bytes in place.
     uint8_t reply[64] = {};
     PassThroughBlock block;
-    std::memset(&block, 0, sizeof block);
-    block.sptd.Length = USHORT(kSptdSize);
-    block.sptd.CdbLength = 12;
-    block.sptd.DataIn = SCSI_IOCTL_DATA_IN;
-    block.sptd.SenseInfoLength = kSenseInfoLength;
-    block.sptd.SenseInfoOffset = kSenseOffset;
-    block.sptd.DataTransferLength = sizeof reply;
-    block.sptd.TimeOutValue = kProbeTimeoutSeconds;
-    block.sptd.DataBuffer = reply;
     const uint8_t cdb[12] = {0x5A, 0x08, 0x2A, 0, 0, 0, 0, 0, 0x28, 0, 0, 0};
-    std::memcpy(block.sptd.Cdb, cdb, sizeof cdb);
+    PrepareProbe(block, cdb, sizeof cdb, reply, sizeof reply);
 
     for (int i = 0; i < table.driveCount && i < kDriveTableSlots; ++i) {
         DriveRecord* record = table.records[i];
