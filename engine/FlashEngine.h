@@ -62,12 +62,6 @@ class FlashEngine {
 
     void ReportError(uint8_t code);
 
-    // The HEX reader. After a stop request or the end of the file the load is over:
-    // readerEnded is set and the values returned mean nothing.
-    bool SkipToChar(char wanted);
-    uint8_t ReadHexDigit();
-    uint8_t ReadHexByte();
-
     DriveRecord drive;
     char imagePath[kImagePathSize];
     std::FILE* imageFile = nullptr;
@@ -90,10 +84,15 @@ class FlashEngine {
     // Bank-advance records read from a HEX file; the download's checksum reads it too.
     uint32_t bankCount = 0;
 
+  private:
+    // The HEX reader. After a stop request or the end of the file the load is over:
+    // readerEnded is set and the values returned mean nothing.
+    bool SkipToChar(char wanted);
+    uint8_t ReadHexDigit();
+    uint8_t ReadHexByte();
     bool readerEnded = false;
     LoadOutcome readerOutcome = LoadOutcome::Complete;
 
-  private:
     LoadOutcome LoadHex();
     LoadOutcome LoadRaw();
     // Every byte the file does not give is 0xFF: `fill` sets them all now; a caller that
