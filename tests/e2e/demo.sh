@@ -36,7 +36,7 @@ echo "   firmware image: $image ($(wc -l <"$image") Intel-HEX records)"
 
 if [ "${INTERACTIVE:-0}" = "1" ]; then
     echo "   The program opens on your display; the image is at $(winpath "$image")."
-    e2e_start "$version"
+    e2e_start_direct "$version"
     wait "$E2E_TELVIO"
     E2E_TELVIO=""
     echo "   drive revision now: $(cat "$E2E_WORK/state/main.revision" 2>/dev/null || echo 1.00)"

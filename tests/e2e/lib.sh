@@ -74,13 +74,23 @@ e2e_image() {
     fi
 }
 
-# Starts telvio.exe in the background: $1 the Windows version (win98 takes the ASPI path,
-# nt40 and winxp the pass-through), then extra WINEDLLOVERRIDES entries if any.
+# Has the next scripted user start telvio.exe: $1 the Windows version (win98 takes the
+# ASPI path, nt40 and winxp the pass-through), then extra WINEDLLOVERRIDES entries if any.
+# The user starts it, so the user knows its process among the windows of every test that
+# shares the prefix's wineserver.
 e2e_start() {
-    local version=$1 overrides=${2:-}
-    local preload=""
+    local version=$1
+    E2E_OVERRIDES=${2:-}
+    E2E_PRELOAD=""
+    [ "$version" != "win98" ] && E2E_PRELOAD=${TELVIO_SGIO:?TELVIO_SGIO names the SG_IO library}
+    E2E_LAUNCH="launch-as $version $(winpath "$E2E_BIN/telvio.exe")"
+}
+
+# Starts telvio.exe in the background for a person to work (no scripted user).
+e2e_start_direct() {
+    local version=$1 preload=""
     [ "$version" != "win98" ] && preload=${TELVIO_SGIO:?TELVIO_SGIO names the SG_IO library}
-    TELVIO_WINVER=$version TELVIO_PRELOAD=$preload TELVIO_DLLOVERRIDES=$overrides \
+    TELVIO_WINVER=$version TELVIO_PRELOAD=$preload \
         "$E2E_RUNNER" "$E2E_BIN/telvio.exe" >"$E2E_WORK/telvio.out" 2>&1 &
     E2E_TELVIO=$!
 }
@@ -89,7 +99,11 @@ e2e_start() {
 # (appended) and to stdout. Returns its exit code.
 e2e_user() {
     local out=$E2E_WORK/user.step.out
-    "$E2E_RUNNER" "$E2E_BIN/telvio-user.exe" "$@" >"$out" 2>&1
+    local launch=()
+    [ -n "${E2E_LAUNCH:-}" ] && launch=("$E2E_LAUNCH")
+    E2E_LAUNCH=""
+    TELVIO_PRELOAD=${E2E_PRELOAD:-} TELVIO_DLLOVERRIDES=${E2E_OVERRIDES:-} \
+        "$E2E_RUNNER" "$E2E_BIN/telvio-user.exe" "${launch[@]}" "$@" >"$out" 2>&1
     local rc=$?
     cat "$out" >>"$E2E_WORK/user.out"
     cat "$out"
@@ -98,6 +112,7 @@ e2e_user() {
 
 # Waits for telvio.exe to end (after the user closed it).
 e2e_wait_telvio() {
+    [ -n "$E2E_TELVIO" ] || return 0
     local i
     for i in $(seq 1 300); do
         kill -0 "$E2E_TELVIO" 2>/dev/null || { wait "$E2E_TELVIO" 2>/dev/null; E2E_TELVIO=""; return 0; }

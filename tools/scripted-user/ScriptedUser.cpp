@@ -4,6 +4,9 @@
 // command-line argument (or per line of a file given with -f):
 //
 //   launch PATH                     start a program; later steps measure time from here
+//                                   and look only at its windows
+//   launch-as VERSION PATH          the same, with Wine reporting VERSION (win98, nt40,
+//                                   winxp) to it
 //   attach [MS]                     wait for the main window (caption "KORVANE" with 1015)
 //   wait-drives N [MS]              until the drive box lists N entries; prints the time
 //   wait-window CAPTION [MS]        until a window with that caption shows; prints the time

@@ -184,6 +184,41 @@ bool TypeInto(HWND edit, const std::string& text) {
     return TextOf(edit) == text;
 }
 
+// Makes PATH's copy for VERSION (once) and tells Wine which version that copy sees; the
+// path is changed to the copy's.
+bool PrepareVersionCopy(std::string& path, const std::string& version, std::string& error) {
+    size_t slash = path.find_last_of("\\/");
+    std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
+    std::string stem = name.size() > 4 ? name.substr(0, name.size() - 4) : name;
+    std::string copyName = stem + "." + version + ".exe";
+    std::string copy = path.substr(0, path.size() - name.size()) + copyName;
+    if (GetFileAttributesA(copy.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        std::string temporary = copy + ".tmp" + std::to_string(GetCurrentProcessId());
+        if (!CopyFileA(path.c_str(), temporary.c_str(), FALSE) ||
+            (!MoveFileExA(temporary.c_str(), copy.c_str(), 0) &&
+             GetFileAttributesA(copy.c_str()) == INVALID_FILE_ATTRIBUTES)) {
+            DeleteFileA(temporary.c_str());
+            error = "cannot make " + copy;
+            return false;
+        }
+        DeleteFileA(temporary.c_str());
+    }
+    std::string key = "Software\\Wine\\AppDefaults\\" + copyName;
+    HKEY handle = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                        &handle, nullptr) != ERROR_SUCCESS ||
+        RegSetValueExA(handle, "Version", 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(version.c_str()),
+                       DWORD(version.size() + 1)) != ERROR_SUCCESS) {
+        if (handle) RegCloseKey(handle);
+        error = "cannot set the Windows version of " + copyName;
+        return false;
+    }
+    RegCloseKey(handle);
+    path = copy;
+    return true;
+}
+
 }  // namespace
 
 std::string TextOf(HWND window) {
@@ -236,16 +271,21 @@ bool RunStep(Session& s, const std::string& line, std::string& error) {
         return true;
     };
 
-    if (verb == "launch") {
-        if (!need(1)) return false;
+    if (verb == "launch" || verb == "launch-as") {
+        // launch-as VERSION PATH: Wine reports VERSION to the program, whose copy
+        // NAME.VERSION.exe carries the setting, so other runs of the program keep theirs.
+        bool as = verb == "launch-as";
+        if (!need(as ? 2 : 1)) return false;
+        std::string path = as ? w[2] : w[1];
+        if (as && !PrepareVersionCopy(path, w[1], error)) return false;
         STARTUPINFOA si{};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi{};
-        std::string command = "\"" + w[1] + "\"";
+        std::string command = "\"" + path + "\"";
         QueryPerformanceCounter(&s.launchedAt);
         if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                             &si, &pi)) {
-            error = "cannot start " + w[1] + " (error " + std::to_string(GetLastError()) + ")";
+            error = "cannot start " + path + " (error " + std::to_string(GetLastError()) + ")";
             return false;
         }
         CloseHandle(pi.hThread);

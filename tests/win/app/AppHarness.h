@@ -79,6 +79,10 @@ class RunningWindow {
     INT_PTR result_ = -2;
 };
 
+// A visible dialog of this process with that caption, other than `except`: tests of other
+// programs share the wineserver, and their windows are on the same desktop.
+HWND FindOwnDialog(const char* caption, HWND except = nullptr);
+
 // A fresh set of fakes: one NT drive "VENDOR  MODEL" with revision 1.00.
 void ResetFakes();
 

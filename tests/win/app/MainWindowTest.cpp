@@ -103,11 +103,8 @@ TEST(MainWindow, AboutItemOpensTheAboutBoxAndOkReturnsToTheWindow) {
     // With the low four bits set, as the system may send it.
     PostMessageA(window.Hwnd(), WM_SYSCOMMAND, IDM_ABOUTBOX | 0x3, 0);
     HWND about = nullptr;
-    ASSERT_TRUE(window.WaitFor([&] {
-        HWND h = FindWindowA("#32770", "KORVANE");
-        about = (h && h != window.Hwnd()) ? h : FindWindowExA(nullptr, window.Hwnd(), "#32770", "KORVANE");
-        return about != nullptr && IsWindowVisible(about);
-    }));
+    ASSERT_TRUE(
+        window.WaitFor([&] { return (about = apptest::FindOwnDialog("KORVANE", window.Hwnd())); }));
     EXPECT_FALSE(IsWindowEnabled(window.Hwnd()));  // modal over the main window
     EXPECT_NE(GetDlgItem(about, IDOK), nullptr);
     PostMessageA(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);

@@ -20,7 +20,7 @@ HWND OpenWarning(RunningWindow& window) {
     // Posted: the command waits in the warning's modal loop until it is answered.
     PostMessageA(window.Hwnd(), WM_COMMAND, MAKEWPARAM(IDC_UPGRADE, BN_CLICKED), 0);
     HWND warning = nullptr;
-    window.WaitFor([&] { return (warning = FindWindowA("#32770", kCaption)) && IsWindowVisible(warning); });
+    window.WaitFor([&] { return (warning = apptest::FindOwnDialog(kCaption)) != nullptr; });
     return warning;
 }
 
