@@ -31,24 +31,26 @@ std::string CaptionOf(HWND window) {
     return text;
 }
 
+struct Walk {
+    DWORD pid;
+    const std::function<bool(HWND)>* match;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectTopLevel(HWND h, LPARAM p) {
+    auto* w = reinterpret_cast<Walk*>(p);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(h, &owner);
+    if ((w->pid == 0 || owner == w->pid) && IsWindowVisible(h) && (*w->match)(h)) {
+        w->found.push_back(h);
+    }
+    return TRUE;
+}
+
 // Top-level windows of the program that satisfy `match`, in z-order.
 std::vector<HWND> TopLevels(DWORD pid, const std::function<bool(HWND)>& match) {
-    struct Walk {
-        DWORD pid;
-        const std::function<bool(HWND)>* match;
-        std::vector<HWND> found;
-    } walk{pid, &match, {}};
-    EnumWindows(
-        [](HWND h, LPARAM p) -> BOOL {
-            auto* w = reinterpret_cast<Walk*>(p);
-            DWORD owner = 0;
-            GetWindowThreadProcessId(h, &owner);
-            if ((w->pid == 0 || owner == w->pid) && IsWindowVisible(h) && (*w->match)(h)) {
-                w->found.push_back(h);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&walk));
+    Walk walk{pid, &match, {}};
+    EnumWindows(&CollectTopLevel, reinterpret_cast<LPARAM>(&walk));
     return walk.found;
 }
 

@@ -101,28 +101,34 @@ const telvio::AppServices& FakeServices() {
     return kFakeServices;
 }
 
+namespace {
+
+struct DialogSearch {
+    const char* caption;
+    HWND except;
+    HWND found;
+};
+
+BOOL CALLBACK MatchOwnDialog(HWND h, LPARAM p) {
+    auto* s = reinterpret_cast<DialogSearch*>(p);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    char text[128] = {}, cls[16] = {};
+    GetWindowTextA(h, text, sizeof text);
+    GetClassNameA(h, cls, sizeof cls);
+    if (pid == GetCurrentProcessId() && h != s->except && IsWindowVisible(h) &&
+        std::strcmp(cls, "#32770") == 0 && std::strcmp(text, s->caption) == 0) {
+        s->found = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
 HWND FindOwnDialog(const char* caption, HWND except) {
-    struct Search {
-        const char* caption;
-        HWND except;
-        HWND found;
-    } search{caption, except, nullptr};
-    EnumWindows(
-        [](HWND h, LPARAM p) -> BOOL {
-            auto* s = reinterpret_cast<Search*>(p);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(h, &pid);
-            char text[128] = {}, cls[16] = {};
-            GetWindowTextA(h, text, sizeof text);
-            GetClassNameA(h, cls, sizeof cls);
-            if (pid == GetCurrentProcessId() && h != s->except && IsWindowVisible(h) &&
-                std::strcmp(cls, "#32770") == 0 && std::strcmp(text, s->caption) == 0) {
-                s->found = h;
-                return FALSE;
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    DialogSearch search{caption, except, nullptr};
+    EnumWindows(&MatchOwnDialog, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
