@@ -50,6 +50,7 @@ int main(int argc, char** argv) {
     benchimage::PeakMeter meter;
     telvio::FlashEngine engine(job);
     const telvio::LoadOutcome outcome = engine.LoadImage();
+    meter.Sample();  // the buffer is still held
     const bool loaded =
         outcome == telvio::LoadOutcome::Complete || outcome == telvio::LoadOutcome::BufferFull;
     const unsigned checksum =

@@ -59,7 +59,7 @@ TELVIO_BENCH_DIR=$work "$bin/engine_bench" --benchmark_repetitions=5 \
     --benchmark_out_format=json | tee "$work/engine.txt" || exit 1
 run_peak=$(sed -n 's/^run_peak_kib=//p' "$work/engine.txt")
 
-read -r gb_hex raw_ms download_ms < <(python3 - "$work/engine.json" <<'PY'
+read -r gb_hex raw_ms download_ms floor_ms < <(python3 - "$work/engine.json" <<'PY'
 import json, sys
 d = json.load(open(sys.argv[1]))
 med = {}
@@ -67,7 +67,8 @@ for b in d["benchmarks"]:
     if b.get("aggregate_name") == "median":
         scale = {"ms": 1.0, "us": 1e-3, "ns": 1e-6, "s": 1000.0}[b["time_unit"]]
         med[b["run_name"]] = b["real_time"] * scale
-print("%.3f %.3f %.3f" % (med["BM_LoadHex16Banks"], med["BM_LoadRaw1MiB"], med["BM_DownloadRaw1MiB"]))
+print("%.3f %.3f %.3f %.3f" % (med["BM_LoadHex16Banks"], med["BM_LoadRaw1MiB"],
+                              med["BM_DownloadRaw1MiB"], med["BM_FloorFreshMegabyte"]))
 PY
 ) || exit 1
 
@@ -78,7 +79,8 @@ check() {  # name, met (0/1), detail
 }
 check "HEX load (whole process) <= srec_cat / 5" \
     "$(python3 -c "print(int($hex_ms <= $srec_ms / 5))")" "$hex_ms ms vs $srec_ms / 5 ms; in-process $gb_hex ms"
-check "raw load <= 2 ms" "$(python3 -c "print(int($raw_ms <= 2))")" "$raw_ms ms"
+check "raw load <= 2 ms" "$(python3 -c "print(int($raw_ms <= 2))")" \
+    "$raw_ms ms; reading 1 MiB into fresh memory alone takes $floor_ms ms on this machine"
 check "download host time <= 50 ms" "$(python3 -c "print(int($download_ms <= 50))")" "$download_ms ms"
 check "peak memory <= 1 MiB + 256 KiB" \
     "$( [ "$load_peak" -ge 0 ] && [ "$load_peak" -le $budget_kib ] && [ "$run_peak" -ge 0 ] && [ "$run_peak" -le $budget_kib ] && echo 1 || echo 0)" \
