@@ -2,6 +2,7 @@
 // callbacks through which the engine shows its progress in the window.
 #include <cstring>
 
+#include "drive/Discovery.h"
 #include "MainDialog.h"
 #include "UpgradeRules.h"
 #include "resource.h"
@@ -98,17 +99,7 @@ void MainDialog::FillUpdateJob() {
 
     char driveText[kTextBufferSize] = {};
     GetWindowTextA(driveBox.GetHwnd(), driveText, sizeof driveText);
-    int count = driveTable.driveCount;
-    if (count > kDriveTableSlots) count = kDriveTableSlots;
-    for (int i = 0; i < count; ++i) {
-        const DriveRecord* record = driveTable.records[i];
-        if (record != nullptr && std::strncmp(record->displayName, driveText,
-                                              sizeof record->displayName) == 0 &&
-            std::strlen(driveText) < sizeof record->displayName) {
-            job.drive = *record;
-            break;
-        }
-    }
+    if (const DriveRecord* record = FindDrive(driveTable, driveText)) job.drive = *record;
 
     job.isHexFile = 1;
     job.SetRevisionText = &telvio::SetRevisionText;
