@@ -22,11 +22,32 @@ ctest --test-dir "$build/host" -j "$jobs" --output-on-failure 2>&1 | tee "$logdi
 count "$logdir/host"
 
 echo "== win64 tests (Wine)"
+# One display for the whole session. Wine's desktop process belongs to the prefix's
+# server and stays bound to the display of the program that started it: with an Xvfb per
+# test, a test that starts just after another's Xvfb went away finds a dead desktop and
+# cannot create windows. The tests drive windows by messages, never by real input, so
+# sharing one display does not let them disturb each other.
+fifo=$(mktemp -u)
+mkfifo "$fifo"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+xvfb_pid=$!
+dnum=""
+read -r -t 20 dnum <"$fifo"
+rm -f "$fifo"
+if [ -n "$dnum" ]; then
+    export TELVIO_SHARED_DISPLAY=":$dnum" E2E_DISPLAY_KEEP=1 DISPLAY=":$dnum"
+else
+    echo "run-tests: no session display; tests start their own"
+fi
 ctest --test-dir "$build/win64" -j "$jobs" --output-on-failure 2>&1 | tee "$logdir/win64"
 [ "${PIPESTATUS[0]}" -eq 0 ] || fail=1
 count "$logdir/win64"
-# The prefix's server would leave by itself; stop it now that the tests are done.
+# The prefix's server would leave by itself; stop it now that the tests are done, then
+# the display it used.
 WINEPREFIX="$(cd "$build/win64" && pwd)/wineprefix" wineserver -k 2>/dev/null || true
+kill "$xvfb_pid" 2>/dev/null
+wait "$xvfb_pid" 2>/dev/null
+unset TELVIO_SHARED_DISPLAY E2E_DISPLAY_KEEP
 
 if [ -f fuzz/run.sh ]; then
     echo "== fuzz corpus replay and a short campaign"

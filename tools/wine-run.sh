@@ -8,7 +8,8 @@
 #   TELVIO_BUILD_DIR      build tree that holds the private prefix (default: found from the exe)
 #   TELVIO_WINEPREFIX     the prefix itself (default: $TELVIO_BUILD_DIR/wineprefix)
 #   TELVIO_WINVER         win98 | nt40 | winxp | ...: the Windows version Wine reports to the program
-#   TELVIO_DISPLAY=1      start a private Xvfb for the program (stopped when it ends)
+#   TELVIO_DISPLAY=1      give the program a display: TELVIO_SHARED_DISPLAY when set, else a
+#                         private Xvfb (stopped when it ends)
 #   TELVIO_DLLOVERRIDES   extra WINEDLLOVERRIDES entries, e.g. "wnaspi32=" for a missing library
 #   TELVIO_PRELOAD        a Linux shared library to put in LD_PRELOAD for Wine
 set -u
@@ -87,7 +88,12 @@ cleanup() {
     if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; fi
 }
 trap cleanup EXIT
-if [ "${TELVIO_DISPLAY:-0}" = "1" ]; then
+if [ "${TELVIO_DISPLAY:-0}" = "1" ] && [ -n "${TELVIO_SHARED_DISPLAY:-}" ]; then
+    # The test session's display (tools/run-tests.sh): it outlives every program of the
+    # session, and so does Wine's desktop process, which stays bound to the display of
+    # the program that started it.
+    export DISPLAY=$TELVIO_SHARED_DISPLAY
+elif [ "${TELVIO_DISPLAY:-0}" = "1" ]; then
     fifo=$(mktemp -u)
     mkfifo "$fifo"
     Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
