@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <map>
 
+#include "sim/Digits.h"
 #include "sim/SimFile.h"
 
 namespace sim {
@@ -18,26 +19,6 @@ const char* DirName(Dir dir) {
         default:
             return "none";
     }
-}
-
-bool ParseUnsigned(const std::string& text, int base, uint64_t max, uint64_t& value) {
-    if (text.empty() || text.size() > 16) return false;
-    uint64_t v = 0;
-    for (char c : text) {
-        int d;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
-        else
-            return false;
-        v = v * uint64_t(base) + uint64_t(d);
-        if (v > max) return false;
-    }
-    value = v;
-    return true;
 }
 
 template <typename T>

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <map>
 
+#include "sim/Digits.h"
 #include "sim/SimFile.h"
 
 namespace sim {
@@ -60,31 +61,11 @@ bool SplitLine(const std::string& line, std::vector<Word>& words, std::string& p
     return true;
 }
 
+// Decimal, or hexadecimal after "0x".
 bool ParseNumber(const std::string& text, uint64_t max, uint64_t& value) {
-    if (text.empty() || text.size() > 20) return false;
-    int base = 10;
-    size_t start = 0;
-    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        base = 16;
-        start = 2;
-    }
-    uint64_t v = 0;
-    for (size_t i = start; i < text.size(); ++i) {
-        int d;
-        char c = text[i];
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
-        else
-            return false;
-        if (v > (max - uint64_t(d)) / uint64_t(base)) return false;
-        v = v * uint64_t(base) + uint64_t(d);
-    }
-    value = v;
-    return true;
+    if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X'))
+        return ParseUnsigned(text.substr(2), 16, max, value);
+    return ParseUnsigned(text, 10, max, value);
 }
 
 bool ParseHexByte(const std::string& text, uint8_t& value) {
