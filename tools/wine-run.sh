@@ -61,7 +61,7 @@ mkdir -p "$(dirname "$WINEPREFIX")"
 ) 9>"$WINEPREFIX.lock"
 
 # Keep the prefix's server alive between the runs of a test session; it leaves by itself.
-"$WINESERVER" -p 30 >/dev/null 2>&1 || true
+"$WINESERVER" -p30 >/dev/null 2>&1 || true
 
 run_exe="$exe_dir/$exe_name"
 if [ -n "${TELVIO_WINVER:-}" ]; then
