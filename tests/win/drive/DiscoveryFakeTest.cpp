@@ -19,6 +19,12 @@ namespace {
 struct Table {
     DriveTable table{};
     TransportState state;
+    // Runs discovery on the pass-through transport, NT 4's method or NT 5's.
+    void Discover(bool nt4) {
+        state.UsePassThrough = 1;
+        state.isNT4OrOlder = nt4 ? 1 : 0;
+        DiscoverDrives(state, table);
+    }
     ~Table() {
         for (int i = 0; i < table.driveCount; ++i) HeapFree(GetProcessHeap(), 0, table.records[i]);
     }
@@ -66,9 +72,7 @@ TEST(DiscoverNt4, WalksEveryBusAndChainAndKeepsOnlyCdDvdDevices) {
     fake.SetHandler(IOCTL_SCSI_GET_CAPABILITIES, Capabilities(0x1FF, 0x10000));
 
     Table t;
-    t.state.UsePassThrough = 1;
-    t.state.isNT4OrOlder = 1;
-    DiscoverDrives(t.state, t.table);
+    t.Discover(true);
 
     ASSERT_EQ(2, t.table.driveCount);
     const DriveRecord& a = *t.table.records[0];
@@ -113,9 +117,7 @@ TEST(DiscoverNt4, SameDeviceOncePerLetterWithItsOwnHandle) {
     // No capabilities handler: the call fails and the records keep 0.
 
     Table t;
-    t.state.UsePassThrough = 1;
-    t.state.isNT4OrOlder = 1;
-    DiscoverDrives(t.state, t.table);
+    t.Discover(true);
 
     ASSERT_EQ(2, t.table.driveCount);
     EXPECT_EQ(fake.HandleFor('d'), t.table.records[0]->handle);
@@ -205,9 +207,7 @@ TEST(DiscoverNt4, MalformedRepliesStayInsideTheBufferAndEnd) {
         std::map<char, std::vector<uint8_t>> replies{{'d', info.Bytes()}};
         fake.SetHandler(IOCTL_SCSI_GET_INQUIRY_DATA, InquiryData(fake, replies));
         Table t;
-        t.state.UsePassThrough = 1;
-        t.state.isNT4OrOlder = 1;
-        DiscoverDrives(t.state, t.table);
+        t.Discover(true);
         EXPECT_EQ(c.expected, t.table.driveCount) << c.what;
     }
 }
@@ -222,9 +222,7 @@ TEST(DiscoverNt4, NameCutByTheBufferEndIsKeptShort) {
     std::map<char, std::vector<uint8_t>> replies{{'d', info.Bytes()}};
     fake.SetHandler(IOCTL_SCSI_GET_INQUIRY_DATA, InquiryData(fake, replies));
     Table t;
-    t.state.UsePassThrough = 1;
-    t.state.isNT4OrOlder = 1;
-    DiscoverDrives(t.state, t.table);
+    t.Discover(true);
     ASSERT_EQ(1, t.table.driveCount);
     EXPECT_STREQ("SHORTV", t.table.records[0]->displayName);
     EXPECT_STREQ("", t.table.records[0]->revision);
@@ -242,9 +240,7 @@ TEST(DiscoverNt4, MoreThanEightDevicesFillTheTableAndNoMore) {
     std::map<char, std::vector<uint8_t>> replies{{'d', info.Bytes()}, {'e', info.Bytes()}};
     fake.SetHandler(IOCTL_SCSI_GET_INQUIRY_DATA, InquiryData(fake, replies));
     Table t;
-    t.state.UsePassThrough = 1;
-    t.state.isNT4OrOlder = 1;
-    DiscoverDrives(t.state, t.table);
+    t.Discover(true);
     EXPECT_EQ(8, t.table.driveCount);
     for (int i = 0; i < 8; ++i) EXPECT_EQ(i, t.table.records[i]->target);
     // Letter e found only drives beyond the table: it keeps no handle open.
@@ -282,9 +278,7 @@ TEST(DiscoverNt5, InquiresEveryLetterThroughZ) {
     std::vector<std::vector<uint8_t>> before;
     fake.SetHandler(IOCTL_SCSI_PASS_THROUGH_DIRECT, InquiryPassThrough(fake, replies, blocks, before));
     Table t;
-    t.state.UsePassThrough = 1;
-    t.state.isNT4OrOlder = 0;
-    DiscoverDrives(t.state, t.table);
+    t.Discover(false);
 
     ASSERT_EQ(2, t.table.driveCount);
     EXPECT_STREQ("VENDOR DDVD DRIVE       ", t.table.records[0]->displayName);
