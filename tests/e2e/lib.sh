@@ -3,6 +3,9 @@
 #
 # Environment: TELVIO_BUILD_DIR (the win64 tree), TELVIO_SGIO (the SG_IO library),
 # E2E_DISPLAY_KEEP=1 to use the caller's $DISPLAY instead of a private Xvfb.
+# The 32-bit runs: E2E_TELVIO_DIR, the folder of the telvio.exe to run (the win32 tree's
+# bin; the scripted user stays the win64 tree's), and TELVIO_SGIO32, the i386 SG_IO
+# library.
 set -u
 
 E2E_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -66,6 +69,7 @@ e2e_scenario() {
 e2e_image() {
     local path=$1 size=$2
     local bin=${path%.*}.bin
+    E2E_IMAGE_BIN=$bin
     head -c "$size" /dev/urandom >"$bin"
     if [ "${path##*.}" = "hex" ]; then
         srec_cat "$bin" -binary -o "$path" -intel -Output_Block_Size=16 >/dev/null 2>&1
@@ -82,8 +86,12 @@ e2e_start() {
     local version=$1
     E2E_OVERRIDES=${2:-}
     E2E_PRELOAD=""
-    [ "$version" != "win98" ] && E2E_PRELOAD=${TELVIO_SGIO:?TELVIO_SGIO names the SG_IO library}
-    E2E_LAUNCH="launch-as $version $(winpath "$E2E_BIN/telvio.exe")"
+    E2E_PRELOAD32=""
+    if [ "$version" != "win98" ]; then
+        E2E_PRELOAD=${TELVIO_SGIO:?TELVIO_SGIO names the SG_IO library}
+        E2E_PRELOAD32=${TELVIO_SGIO32:-}
+    fi
+    E2E_LAUNCH="launch-as $version $(winpath "${E2E_TELVIO_DIR:-$E2E_BIN}/telvio.exe")"
 }
 
 # Starts telvio.exe in the background for a person to work (no scripted user).
@@ -102,7 +110,8 @@ e2e_user() {
     local launch=()
     [ -n "${E2E_LAUNCH:-}" ] && launch=("$E2E_LAUNCH")
     E2E_LAUNCH=""
-    TELVIO_PRELOAD=${E2E_PRELOAD:-} TELVIO_DLLOVERRIDES=${E2E_OVERRIDES:-} \
+    TELVIO_PRELOAD=${E2E_PRELOAD:-} TELVIO_PRELOAD32=${E2E_PRELOAD32:-} \
+        TELVIO_DLLOVERRIDES=${E2E_OVERRIDES:-} \
         "$E2E_RUNNER" "$E2E_BIN/telvio-user.exe" "${launch[@]}" "$@" >"$out" 2>&1
     local rc=$?
     cat "$out" >>"$E2E_WORK/user.out"
@@ -136,6 +145,24 @@ check() {  # check "what" command...
 # Lines of the record file whose CDB starts with the given hex bytes.
 record_count() {
     grep -c "cdb=$1" "$E2E_WORK/record.txt" 2>/dev/null || true
+}
+
+# The drive took exactly the last image e2e_image made: each 4096-byte block went out at
+# its buffer offset with good status once (after any retries), then the 32-byte checksum
+# block at offset 0, then mode 7; and the firmware it flashed begins with the image.
+check_download() {
+    local record=$E2E_WORK/record.txt firmware=$E2E_WORK/state/main.firmware
+    local size blocks i offset
+    size=$(stat -c %s "$E2E_IMAGE_BIN")
+    check "the flashed firmware is the image" cmp -s -n "$size" "$E2E_IMAGE_BIN" "$firmware"
+    blocks=$(($(stat -c %s "$firmware" 2>/dev/null || echo 0) / 4096))
+    check "the image's blocks" test "$blocks" -ge $(((size + 4095) / 4096))
+    for i in $(seq 0 $((blocks - 1))); do
+        offset=$(printf '%06x' $((32 + i * 4096)))
+        check "block $i sent once" test "$(grep -c "cdb=3b0600${offset}001000.* status=0 .*transport=ok" "$record")" = 1
+    done
+    check "checksum block, then mode 7, last" bash -c "grep -o 'cdb=3b0[67][0-9a-f]*' '$record' | tail -2 | \
+        diff - <(printf '%s\n' cdb=3b0600000000000020000000 cdb=3b0700000000000000000000) >/dev/null"
 }
 
 e2e_end() {
