@@ -91,6 +91,28 @@ TEST(Run, NoRouteEndsTheWindowWhileARunIsInProgress) {
     held = nullptr;
 }
 
+TEST(Run, SystemStaysAwakeFromTheFirstCommandToTheVerdict) {
+    const DWORD awake = ES_CONTINUOUS | ES_SYSTEM_REQUIRED;
+    for (const char* verdict : {"Please Restart Your Computer.", "Flashing is incorrect!!"}) {
+        apptest::ResetFakes();
+        std::vector<DWORD> atStart, atVerdict;
+        TheFakes().engine = [&](const telvio::UpdateJob& job) {
+            atStart = TheFakes().executionStates;  // before the engine's first command
+            job.AppendLog(verdict);
+            atVerdict = TheFakes().executionStates;
+        };
+        RunningWindow window;
+        window.SetText(IDC_FILE_BOX, "a.bin");
+        window.Click(IDC_UPGRADE);
+        ASSERT_TRUE(window.WaitFor([&] { return !window.Dialog().IsRunInProgress(); }));
+        EXPECT_EQ(atStart, std::vector<DWORD>{awake}) << verdict;
+        EXPECT_EQ(atVerdict, std::vector<DWORD>{awake}) << verdict;
+        EXPECT_EQ(TheFakes().executionStates, (std::vector<DWORD>{awake, ES_CONTINUOUS}))
+            << verdict;
+        EXPECT_EQ(window.Text(IDC_LOG), verdict);
+    }
+}
+
 // Far past the 511 characters after which the log used to lose its lines.
 constexpr int kLines = 200;
 
@@ -131,6 +153,12 @@ TEST(Run, LogKeepsEveryLineInOrderAndShowsTheLast) {
     EXPECT_GE(y, 0);
     EXPECT_LT(y, client.bottom);
     EXPECT_GT(SendMessageA(log, EM_GETFIRSTVISIBLELINE, 0, 0), kLines - 20);
+    // ... on the bottom row, not alone at the top: no room for one more line below it.
+    LRESULT previousLineStart = SendMessageA(log, EM_LINEINDEX, kLines, 0);
+    const int lineHeight =
+        y - short(HIWORD(SendMessageA(log, EM_POSFROMCHAR, WPARAM(previousLineStart), 0)));
+    ASSERT_GT(lineHeight, 0);
+    EXPECT_GT(y + 2 * lineHeight, client.bottom);
 }
 
 }  // namespace
