@@ -83,15 +83,22 @@ e2e_image() {
 # The user starts it, so the user knows its process among the windows of every test that
 # shares the prefix's wineserver.
 e2e_start() {
-    local version=$1
+    local version=$1 dir=${E2E_TELVIO_DIR:-$E2E_BIN}
     E2E_OVERRIDES=${2:-}
+    # The user makes the version's copy only when there is none, so after a rebuild it
+    # would start the old program: a stale copy is replaced here, by a rename, which
+    # leaves a copy still running with its own file.
+    local copy=$dir/telvio.$version.exe
+    if [ -f "$copy" ] && [ "$dir/telvio.exe" -nt "$copy" ]; then
+        cp -f "$dir/telvio.exe" "$copy.tmp.$$" && mv -f "$copy.tmp.$$" "$copy"
+    fi
     E2E_PRELOAD=""
     E2E_PRELOAD32=""
     if [ "$version" != "win98" ]; then
         E2E_PRELOAD=${TELVIO_SGIO:?TELVIO_SGIO names the SG_IO library}
         E2E_PRELOAD32=${TELVIO_SGIO32:-}
     fi
-    E2E_LAUNCH="launch-as $version $(winpath "${E2E_TELVIO_DIR:-$E2E_BIN}/telvio.exe")"
+    E2E_LAUNCH="launch-as $version $(winpath "$dir/telvio.exe")"
 }
 
 # Starts telvio.exe in the background for a person to work (no scripted user).
