@@ -34,7 +34,7 @@ image=$E2E_WORK/firmware.hex
 e2e_image "$image" 49152
 echo "== Telvio demo: $path_name"
 echo "   firmware image: $image ($(wc -l <"$image") Intel-HEX records)"
-echo "   program: $E2E_EXE"
+echo "   program: ${TELVIO_EXE:-$E2E_BIN/telvio.exe}"
 
 if [ "${INTERACTIVE:-0}" = "1" ]; then
     echo "   The program opens on your display; the image is at $(winpath "$image")."

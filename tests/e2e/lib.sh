@@ -9,7 +9,6 @@ set -u
 E2E_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 E2E_BUILD=${TELVIO_BUILD_DIR:?TELVIO_BUILD_DIR names the win64 tree}
 E2E_BIN=$E2E_BUILD/bin
-E2E_EXE=${TELVIO_EXE:-$E2E_BIN/telvio.exe}
 E2E_RUNNER=$E2E_ROOT/tools/wine-run.sh
 E2E_FAILS=0
 E2E_XVFB=""
@@ -85,7 +84,7 @@ e2e_start() {
     E2E_OVERRIDES=${2:-}
     E2E_PRELOAD=""
     [ "$version" != "win98" ] && E2E_PRELOAD=${TELVIO_SGIO:?TELVIO_SGIO names the SG_IO library}
-    E2E_LAUNCH="launch-as $version $(winpath "$E2E_EXE")"
+    E2E_LAUNCH="launch-as $version $(winpath "${TELVIO_EXE:-$E2E_BIN/telvio.exe}")"
 }
 
 # Starts telvio.exe in the background for a person to work (no scripted user).
@@ -93,7 +92,7 @@ e2e_start_direct() {
     local version=$1 preload=""
     [ "$version" != "win98" ] && preload=${TELVIO_SGIO:?TELVIO_SGIO names the SG_IO library}
     TELVIO_WINVER=$version TELVIO_PRELOAD=$preload \
-        "$E2E_RUNNER" "$E2E_EXE" >"$E2E_WORK/telvio.out" 2>&1 &
+        "$E2E_RUNNER" "${TELVIO_EXE:-$E2E_BIN/telvio.exe}" >"$E2E_WORK/telvio.out" 2>&1 &
     E2E_TELVIO=$!
 }
 
