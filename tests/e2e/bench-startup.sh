@@ -3,7 +3,7 @@
 # its drive box lists the drive, beside a minimal dialog program's start until its window
 # shows, both launched by the scripted user under the same Wine in the same run.
 #   bench-startup.sh [ROUNDS]        (TELVIO_BUILD_DIR, TELVIO_SGIO as for the e2e tests;
-#                                    E2E_TELVIO_DIR and TELVIO_SGIO32 for the 32-bit program)
+#                                    TELVIO_EXE and TELVIO_SGIO32 for the 32-bit program)
 source "$(dirname "$0")/lib.sh"
 rounds=${1:-5}
 e2e_begin bench-startup
@@ -15,7 +15,7 @@ EOF2
 E2E_PRELOAD=${TELVIO_SGIO:?} E2E_PRELOAD32=${TELVIO_SGIO32:-}
 telvio=() minimal=()
 for i in $(seq 1 "$rounds"); do
-    t=$(e2e_user "launch $(winpath "${E2E_TELVIO_DIR:-$E2E_BIN}/telvio.exe")" "wait-drives 1 60000" "attach" \
+    t=$(e2e_user "launch $(winpath "${TELVIO_EXE:-$E2E_BIN/telvio.exe}")" "wait-drives 1 60000" "attach" \
         "click 2" "wait-exit 20000" | sed -n 's/^drives-listed-after-ms //p' | tr -d '\r')
     m=$(e2e_user "launch $(winpath "$E2E_BIN/telvio-minimal.exe")" "wait-window Minimal 60000" \
         "dialog-answer esc" "wait-exit 20000" | sed -n 's/^window-shown-after-ms //p' | tr -d '\r')

@@ -2,10 +2,10 @@
 # simulated drive, worked by the scripted user on an Xvfb display of its own.
 #
 # Environment: TELVIO_BUILD_DIR (the win64 tree), TELVIO_SGIO (the SG_IO library),
-# E2E_DISPLAY_KEEP=1 to use the caller's $DISPLAY instead of a private Xvfb.
-# The 32-bit runs: E2E_TELVIO_DIR, the folder of the telvio.exe to run (the win32 tree's
-# bin; the scripted user stays the win64 tree's), and TELVIO_SGIO32, the i386 SG_IO
-# library.
+# E2E_DISPLAY_KEEP=1 to use the caller's $DISPLAY instead of a private Xvfb, TELVIO_EXE
+# another telvio.exe than the tree's (the one shipped in the release zip, or the win32
+# tree's: the scripted user stays the win64 tree's), TELVIO_SGIO32 the i386 SG_IO library
+# for a 32-bit telvio.exe.
 set -u
 
 E2E_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -83,30 +83,26 @@ e2e_image() {
 # The user starts it, so the user knows its process among the windows of every test that
 # shares the prefix's wineserver.
 e2e_start() {
-    local version=$1 dir=${E2E_TELVIO_DIR:-$E2E_BIN}
+    local version=$1
     E2E_OVERRIDES=${2:-}
-    # The user makes the version's copy only when there is none, so after a rebuild it
-    # would start the old program: a stale copy is replaced here, by a rename, which
-    # leaves a copy still running with its own file.
-    local copy=$dir/telvio.$version.exe
-    if [ -f "$copy" ] && [ "$dir/telvio.exe" -nt "$copy" ]; then
-        cp -f "$dir/telvio.exe" "$copy.tmp.$$" && mv -f "$copy.tmp.$$" "$copy"
-    fi
     E2E_PRELOAD=""
     E2E_PRELOAD32=""
     if [ "$version" != "win98" ]; then
         E2E_PRELOAD=${TELVIO_SGIO:?TELVIO_SGIO names the SG_IO library}
         E2E_PRELOAD32=${TELVIO_SGIO32:-}
     fi
-    E2E_LAUNCH="launch-as $version $(winpath "$dir/telvio.exe")"
+    E2E_LAUNCH="launch-as $version $(winpath "${TELVIO_EXE:-$E2E_BIN/telvio.exe}")"
 }
 
 # Starts telvio.exe in the background for a person to work (no scripted user).
 e2e_start_direct() {
-    local version=$1 preload=""
-    [ "$version" != "win98" ] && preload=${TELVIO_SGIO:?TELVIO_SGIO names the SG_IO library}
-    TELVIO_WINVER=$version TELVIO_PRELOAD=$preload \
-        "$E2E_RUNNER" "$E2E_BIN/telvio.exe" >"$E2E_WORK/telvio.out" 2>&1 &
+    local version=$1 preload="" preload32=""
+    if [ "$version" != "win98" ]; then
+        preload=${TELVIO_SGIO:?TELVIO_SGIO names the SG_IO library}
+        preload32=${TELVIO_SGIO32:-}
+    fi
+    TELVIO_WINVER=$version TELVIO_PRELOAD=$preload TELVIO_PRELOAD32=$preload32 \
+        "$E2E_RUNNER" "${TELVIO_EXE:-$E2E_BIN/telvio.exe}" >"$E2E_WORK/telvio.out" 2>&1 &
     E2E_TELVIO=$!
 }
 
