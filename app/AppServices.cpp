@@ -1,8 +1,8 @@
-#include "AppServices.h"
+#include "app/AppServices.h"
 
 #include <commdlg.h>
 
-#include "WarningDialog.h"
+#include "app/WarningDialog.h"
 #include "drive/Discovery.h"
 #include "engine/FlashEngine.h"
 

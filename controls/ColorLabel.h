@@ -8,8 +8,8 @@
 
 #include <string>
 
-#include "ControlToolTip.h"
-#include "Window.h"
+#include "controls/ControlToolTip.h"
+#include "framework/Window.h"
 
 namespace telvio {
 

@@ -1,14 +1,14 @@
 // The label's message handling and painting.
-#include "ColorLabel.h"
+#include "controls/ColorLabel.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
 
 #include <algorithm>
 
-#include "GdiTally.h"
-#include "LabelTextRenderer.h"
-#include "TextLines.h"
+#include "controls/GdiTally.h"
+#include "controls/LabelTextRenderer.h"
+#include "controls/TextLines.h"
 
 namespace telvio {
 

@@ -1,11 +1,11 @@
-#include "ControlToolTip.h"
+#include "controls/ControlToolTip.h"
 
 #include <algorithm>
 #include <string_view>
 
-#include "GdiTally.h"
-#include "ResourceException.h"
-#include "TextLines.h"
+#include "controls/GdiTally.h"
+#include "controls/TextLines.h"
+#include "framework/ResourceException.h"
 
 namespace telvio {
 

@@ -1,11 +1,11 @@
-#include "LabelTextRenderer.h"
+#include "controls/LabelTextRenderer.h"
 
 #include <algorithm>
 #include <new>
 #include <vector>
 
-#include "GdiTally.h"
-#include "TextLines.h"
+#include "controls/GdiTally.h"
+#include "controls/TextLines.h"
 
 namespace telvio {
 

@@ -4,7 +4,7 @@
 // copied back only on good status; ASPI otherwise: sense stays cleared).
 #pragma once
 
-#include "SimDrive.h"
+#include "sim/SimDrive.h"
 
 namespace sim {
 

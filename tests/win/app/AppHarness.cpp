@@ -1,4 +1,4 @@
-#include "AppHarness.h"
+#include "tests/win/app/AppHarness.h"
 
 #include <cstdio>
 #include <cstring>

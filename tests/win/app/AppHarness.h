@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "MainDialog.h"
+#include "app/MainDialog.h"
 
 namespace apptest {
 

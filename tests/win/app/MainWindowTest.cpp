@@ -5,8 +5,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "AppHarness.h"
-#include "resource.h"
+#include "resources/resource.h"
+#include "tests/win/app/AppHarness.h"
 
 using apptest::RunningWindow;
 using apptest::TheFakes;

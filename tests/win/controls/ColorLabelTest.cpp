@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "ColorLabel.h"
-#include "LabelHarness.h"
-#include "LabelTextRenderer.h"
+#include "controls/ColorLabel.h"
+#include "controls/LabelTextRenderer.h"
+#include "tests/win/controls/LabelHarness.h"
 
 using namespace telvio;
 using namespace telvio::testing;

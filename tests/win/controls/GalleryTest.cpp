@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "ColorLabel.h"
-#include "DialogHarness.h"
+#include "controls/ColorLabel.h"
+#include "tests/win/framework/DialogHarness.h"
 
 using namespace telvio;
 using namespace telvio::testing;

@@ -6,11 +6,11 @@
 #include <functional>
 #include <string>
 
-#include "ColorLabel.h"
-#include "ControlToolTip.h"
-#include "GdiTally.h"
-#include "LabelHarness.h"
-#include "LabelTextRenderer.h"
+#include "controls/ColorLabel.h"
+#include "controls/ControlToolTip.h"
+#include "controls/GdiTally.h"
+#include "controls/LabelTextRenderer.h"
+#include "tests/win/controls/LabelHarness.h"
 
 using namespace telvio;
 using namespace telvio::testing;

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "LabelTextRenderer.h"
-#include "PixelCanvas.h"
+#include "controls/LabelTextRenderer.h"
+#include "tests/win/controls/PixelCanvas.h"
 
 using namespace telvio;
 using telvio::testing::CrispFont;

@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "ColorLabel.h"
-#include "ControlToolTip.h"
-#include "LabelHarness.h"
-#include "ResourceException.h"
+#include "controls/ColorLabel.h"
+#include "controls/ControlToolTip.h"
+#include "framework/ResourceException.h"
+#include "tests/win/controls/LabelHarness.h"
 
 using namespace telvio;
 using namespace telvio::testing;
