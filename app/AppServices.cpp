@@ -45,11 +45,22 @@ void RunFlashEngine(const UpdateJob& job) {
     engine.Run();
 }
 
-const AppServices kDefaults = {
-    &SelectPlatform,         &BindAspi,       &DiscoverDrives,   &ClassifyDrives,
-    &ReleaseTransport,       &ShowMessageBox, &QueryCurrentDirectoryA, &RunWarningDialog,
-    &ChooseWithFileDialog,   &RunFlashEngine,
-};
+constexpr AppServices MakeDefaults() {
+    AppServices services{};
+    services.SelectPlatform = &SelectPlatform;
+    services.BindAspi = &BindAspi;
+    services.DiscoverDrives = &DiscoverDrives;
+    services.ClassifyDrives = &ClassifyDrives;
+    services.ReleaseTransport = &ReleaseTransport;
+    services.ShowMessage = &ShowMessageBox;
+    services.QueryCurrentDirectory = &QueryCurrentDirectoryA;
+    services.ConfirmUpgrade = &RunWarningDialog;
+    services.ChooseImageFile = &ChooseWithFileDialog;
+    services.RunEngine = &RunFlashEngine;
+    return services;
+}
+
+constexpr AppServices kDefaults = MakeDefaults();
 
 }  // namespace
 

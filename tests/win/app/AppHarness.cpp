@@ -84,12 +84,22 @@ void FakeRunEngine(const telvio::UpdateJob& job) {
     }
 }
 
-const telvio::AppServices kFakeServices = {
-    &FakeSelectPlatform,  &FakeBindAspi,           &FakeDiscoverDrives,
-    &FakeClassifyDrives,  &FakeReleaseTransport,   &FakeShowMessage,
-    &FakeQueryCurrentDirectory, &FakeConfirmUpgrade, &FakeChooseImageFile,
-    &FakeRunEngine,
-};
+constexpr telvio::AppServices MakeFakeServices() {
+    telvio::AppServices services{};
+    services.SelectPlatform = &FakeSelectPlatform;
+    services.BindAspi = &FakeBindAspi;
+    services.DiscoverDrives = &FakeDiscoverDrives;
+    services.ClassifyDrives = &FakeClassifyDrives;
+    services.ReleaseTransport = &FakeReleaseTransport;
+    services.ShowMessage = &FakeShowMessage;
+    services.QueryCurrentDirectory = &FakeQueryCurrentDirectory;
+    services.ConfirmUpgrade = &FakeConfirmUpgrade;
+    services.ChooseImageFile = &FakeChooseImageFile;
+    services.RunEngine = &FakeRunEngine;
+    return services;
+}
+
+constexpr telvio::AppServices kFakeServices = MakeFakeServices();
 
 }  // namespace
 
