@@ -11,9 +11,8 @@ namespace telvio {
 
 namespace {
 
-LabelTextRenderer::RotationPath rotationPath = LabelTextRenderer::RotationPath::System;
-LabelTextRenderer::ParallelogramTransfer parallelogramTransfer = &::PlgBlt;
-int parallelogramExact = -1;  // -1 not probed yet
+LabelTextRenderer::Seams seams;
+int parallelogramExact = -1;  // the installed transfer's probe; -1 not run yet
 
 // Distance of the etched lines from the text block and from the client edge.
 constexpr int kEtchGap = 6;
@@ -262,8 +261,7 @@ bool LabelTextRenderer::Rotate(HDC source, HDC destination, const RECT& rect, in
     if (UseParallelogram()) {
         POINT points[3];
         ParallelogramPoints(angle, w, h, points);
-        return parallelogramTransfer(destination, points, source, 0, 0, w, h, nullptr, 0, 0) !=
-               FALSE;
+        return seams.transfer(destination, points, source, 0, 0, w, h, nullptr, 0, 0) != FALSE;
     }
     RotatePixels(source, destination, w, h, angle);
     return true;
@@ -271,7 +269,7 @@ bool LabelTextRenderer::Rotate(HDC source, HDC destination, const RECT& rect, in
 
 bool LabelTextRenderer::UseParallelogram() {
     bool wanted = false;
-    switch (rotationPath) {
+    switch (seams.path) {
         case RotationPath::System:
             wanted = (GetVersion() & 0x80000000u) == 0;
             break;
@@ -285,15 +283,10 @@ bool LabelTextRenderer::UseParallelogram() {
     return wanted && ParallelogramTransferIsExact();
 }
 
-void LabelTextRenderer::SetRotationPath(RotationPath path) {
-    rotationPath = path;
-}
-
-LabelTextRenderer::ParallelogramTransfer LabelTextRenderer::SetParallelogramTransfer(
-    ParallelogramTransfer transfer) {
-    ParallelogramTransfer previous = parallelogramTransfer;
-    parallelogramTransfer = transfer != nullptr ? transfer : &::PlgBlt;
-    parallelogramExact = -1;
+LabelTextRenderer::Seams LabelTextRenderer::InstallSeams(const Seams& replacement) {
+    const Seams previous = seams;
+    seams = replacement;
+    if (seams.transfer != previous.transfer) parallelogramExact = -1;
     return previous;
 }
 
@@ -327,7 +320,7 @@ bool LabelTextRenderer::ParallelogramTransferIsExact() {
             RotatePixels(sourceDC, expectedDC, w, h, angle);
             POINT points[3];
             ParallelogramPoints(angle, w, h, points);
-            if (!parallelogramTransfer(gotDC, points, sourceDC, 0, 0, w, h, nullptr, 0, 0)) {
+            if (!seams.transfer(gotDC, points, sourceDC, 0, 0, w, h, nullptr, 0, 0)) {
                 exact = false;
                 break;
             }
