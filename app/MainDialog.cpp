@@ -274,7 +274,9 @@ bool MainDialog::StartWorker() {
             reinterpret_cast<void (*)()>(User32Entry("ShutdownBlockReasonCreate")))) {
         create(GetHwnd(), L"A drive firmware upgrade is in progress.");
     }
-    HANDLE thread = CreateThread(nullptr, 0, &UpdateWorker, this, 0, nullptr);
+    // Windows 95/98 fail CreateThread when the thread-id pointer is null.
+    DWORD threadId = 0;
+    HANDLE thread = CreateThread(nullptr, 0, &UpdateWorker, this, 0, &threadId);
     if (thread == nullptr) {
         OnRunFinished();
         EnableWindow(GetItem(IDC_UPGRADE), TRUE);

@@ -12,6 +12,9 @@ namespace telvio {
 namespace {
 
 LabelTextRenderer::Seams seams;
+// The system's PlgBlt, looked up when first needed (9x has none, and the 32-bit program
+// must load there).
+LabelTextRenderer::ParallelogramTransfer systemTransfer = nullptr;
 int parallelogramExact = -1;  // the installed transfer's probe; -1 not run yet
 
 // Distance of the etched lines from the text block and from the client edge.
@@ -20,6 +23,18 @@ constexpr int kEtchGap = 6;
 void Etch(HDC dc, int left, int top, int right, int bottom, UINT edge) {
     RECT line{left, top, right, bottom};
     DrawEdge(dc, &line, EDGE_ETCHED, edge);
+}
+
+LabelTextRenderer::ParallelogramTransfer Transfer() {
+    if (seams.transfer != nullptr) return seams.transfer;
+    if (systemTransfer == nullptr) {
+        HMODULE gdi = GetModuleHandleA("gdi32.dll");
+        if (gdi != nullptr) {
+            systemTransfer = reinterpret_cast<LabelTextRenderer::ParallelogramTransfer>(
+                reinterpret_cast<void (*)()>(GetProcAddress(gdi, "PlgBlt")));
+        }
+    }
+    return systemTransfer;
 }
 
 }  // namespace
@@ -261,7 +276,7 @@ bool LabelTextRenderer::Rotate(HDC source, HDC destination, const RECT& rect, in
     if (UseParallelogram()) {
         POINT points[3];
         ParallelogramPoints(angle, w, h, points);
-        return seams.transfer(destination, points, source, 0, 0, w, h, nullptr, 0, 0) != FALSE;
+        return Transfer()(destination, points, source, 0, 0, w, h, nullptr, 0, 0) != FALSE;
     }
     RotatePixels(source, destination, w, h, angle);
     return true;
@@ -292,6 +307,11 @@ LabelTextRenderer::Seams LabelTextRenderer::InstallSeams(const Seams& replacemen
 
 bool LabelTextRenderer::ParallelogramTransferIsExact() {
     if (parallelogramExact >= 0) return parallelogramExact == 1;
+    const ParallelogramTransfer transfer = Transfer();
+    if (transfer == nullptr) {
+        parallelogramExact = 0;
+        return false;
+    }
     // Some GDI implementations (Wine 8 among them) accept the call but do not turn the
     // block, or turn it a pixel off. Try every angle on a tiny block of distinct pixels
     // against the pixel path before trusting the transfer with a label.
@@ -320,7 +340,7 @@ bool LabelTextRenderer::ParallelogramTransferIsExact() {
             RotatePixels(sourceDC, expectedDC, w, h, angle);
             POINT points[3];
             ParallelogramPoints(angle, w, h, points);
-            if (!seams.transfer(gotDC, points, sourceDC, 0, 0, w, h, nullptr, 0, 0)) {
+            if (!transfer(gotDC, points, sourceDC, 0, 0, w, h, nullptr, 0, 0)) {
                 exact = false;
                 break;
             }

@@ -41,10 +41,12 @@ class LabelTextRenderer {
     // are the program's.
     struct Seams {
         RotationPath path = RotationPath::System;
-        // Its turns are checked once on a small probe before they are trusted; one that
-        // does not turn exactly as the pixel path does is passed over for the pixel
-        // path. The verdict stands until a set with another transfer is installed.
-        ParallelogramTransfer transfer = &::PlgBlt;
+        // Null: the system's PlgBlt, looked up when first needed (9x has none, and the
+        // 32-bit program must load there). The transfer's turns are checked once on a
+        // small probe before they are trusted; one that does not turn exactly as the
+        // pixel path does is passed over for the pixel path. The verdict stands until a
+        // set with another transfer is installed.
+        ParallelogramTransfer transfer = nullptr;
     };
     // Puts `seams` in place of the installed set, which it returns.
     static Seams InstallSeams(const Seams& seams);

@@ -148,7 +148,7 @@ void ResetFakes() {
 }
 
 RunningWindow::RunningWindow() : dialog_(kFakeServices) {
-    thread_ = std::thread([this] {
+    thread_ = telvio::test::TestThread([this] {
         result_ = dialog_.DoModal(nullptr);
         ended_ = true;
     });

@@ -4,9 +4,10 @@
 
 #include <windows.h>
 
+#include "tests/win/TestThread.h"
+
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "app/MainDialog.h"
@@ -73,7 +74,7 @@ class RunningWindow {
 
   private:
     telvio::MainDialog dialog_;
-    std::thread thread_;
+    telvio::test::TestThread thread_;
     HWND hwnd_ = nullptr;
     volatile bool ended_ = false;
     INT_PTR result_ = -2;

@@ -2,11 +2,12 @@
 // (pass-through) and through a stand-in ASPI entry (ASPI path).
 #include <windows.h>
 
+#include "tests/win/TestThread.h"
+
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
-#include <thread>
 #include <vector>
 
 #include "drive/AspiEntries.h"
@@ -210,7 +211,7 @@ struct AspiStandIn {
     static inline uint8_t status = SS_COMP;
     static inline bool pending = false;
     static inline std::atomic<int> calls{0};
-    static inline std::thread worker;
+    static inline telvio::test::TestThread worker;
 
     static uint32_t Send(void* p) {
         SRB_ExecSCSICmd* srb = static_cast<SRB_ExecSCSICmd*>(p);
@@ -221,7 +222,7 @@ struct AspiStandIn {
             srb->SRB_Status = status;
             return status;
         }
-        worker = std::thread([srb] {
+        worker = telvio::test::TestThread([srb] {
             Sleep(50);
             srb->SRB_Status = status;
             SetEvent(static_cast<HANDLE>(srb->SRB_PostProc));
