@@ -45,6 +45,17 @@ void RunFlashEngine(const UpdateJob& job) {
     engine.Run();
 }
 
+// Looked up, not imported: Windows 95 and NT 4 do not have it, and the program must load
+// there all the same.
+DWORD SetThreadExecutionStateIfAny(DWORD flags) {
+    using SetState = DWORD(WINAPI*)(DWORD);
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    auto set = kernel32 ? reinterpret_cast<SetState>(reinterpret_cast<void (*)()>(
+                              GetProcAddress(kernel32, "SetThreadExecutionState")))
+                        : nullptr;
+    return set ? set(flags) : 0;
+}
+
 constexpr AppServices MakeDefaults() {
     AppServices services{};
     services.SelectPlatform = &SelectPlatform;
@@ -57,6 +68,7 @@ constexpr AppServices MakeDefaults() {
     services.ConfirmUpgrade = &RunWarningDialog;
     services.ChooseImageFile = &ChooseWithFileDialog;
     services.RunEngine = &RunFlashEngine;
+    services.SetExecutionState = &SetThreadExecutionStateIfAny;
     return services;
 }
 

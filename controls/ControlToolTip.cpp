@@ -38,7 +38,10 @@ void ControlToolTip::RegisterWindowClass() {
     wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
     wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_INFOBK + 1));
     wc.lpszClassName = kClassName;
-    if (seams.registerClass(&wc) == 0) throw ResourceException(GetLastError());
+    if (seams.registerClass(&wc) == 0) {
+        throw ResourceException(GetLastError(),
+                                "the tip window class \"ControlToolTip\" could not be registered");
+    }
 }
 
 ControlToolTip::ControlToolTip()

@@ -84,6 +84,11 @@ void FakeRunEngine(const telvio::UpdateJob& job) {
     }
 }
 
+DWORD FakeSetExecutionState(DWORD flags) {
+    fakes.executionStates.push_back(flags);
+    return ES_CONTINUOUS;
+}
+
 constexpr telvio::AppServices MakeFakeServices() {
     telvio::AppServices services{};
     services.SelectPlatform = &FakeSelectPlatform;
@@ -96,6 +101,7 @@ constexpr telvio::AppServices MakeFakeServices() {
     services.ConfirmUpgrade = &FakeConfirmUpgrade;
     services.ChooseImageFile = &FakeChooseImageFile;
     services.RunEngine = &FakeRunEngine;
+    services.SetExecutionState = &FakeSetExecutionState;
     return services;
 }
 

@@ -5,6 +5,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app/StartUp.h"
+#include "controls/ControlToolTip.h"
+#include "controls/Seams.h"
 #include "resources/resource.h"
 #include "tests/win/app/AppHarness.h"
 
@@ -81,6 +84,32 @@ TEST(MainWindow, FailedAspiBindingDisablesUpgradeAndRevisionAndListsNothing) {
     EXPECT_EQ(TheFakes().discoverCalls, 0);
     EXPECT_EQ(TheFakes().classifyCalls, 1);
     EXPECT_EQ(SendMessageA(window.Item(IDC_DRIVE_BOX), CB_GETCOUNT, 0, 0), 0);
+}
+
+ATOM WINAPI RefuseClass(const WNDCLASSA*) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return 0;
+}
+
+TEST(MainWindow, StartUpFailureIsShownAndEndsWithCodeOne) {
+    apptest::ResetFakes();
+    using telvio::ControlToolTip;
+    // Registered afresh, as in a process of its own: no tip window is left from before.
+    WNDCLASSA wc;
+    if (GetClassInfoA(GetModuleHandleA(nullptr), ControlToolTip::kClassName, &wc)) {
+        ASSERT_TRUE(UnregisterClassA(ControlToolTip::kClassName, GetModuleHandleA(nullptr)));
+    }
+    ControlToolTip::Seams refusing;
+    refusing.registerClass = &RefuseClass;
+    {
+        const telvio::SeamScope<ControlToolTip> scope(refusing);
+        EXPECT_EQ(telvio::RunUpgradeApp(apptest::FakeServices()), 1);
+    }
+    ASSERT_EQ(TheFakes().messages.size(), 1u);
+    EXPECT_EQ(TheFakes().messages[0].text,
+              "Telvio cannot start: the tip window class \"ControlToolTip\" could not be "
+              "registered (error 8).");
+    EXPECT_EQ(TheFakes().discoverCalls, 0);
 }
 
 TEST(MainWindow, SystemMenuEndsWithSeparatorAndAboutItem) {
