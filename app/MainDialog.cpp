@@ -1,13 +1,13 @@
-#include "MainDialog.h"
+#include "app/MainDialog.h"
 
 #include <commctrl.h>
 
 #include <cstring>
 
-#include "AboutDialog.h"
-#include "UpgradeRules.h"
+#include "app/AboutDialog.h"
+#include "app/UpgradeRules.h"
 #include "drive/Discovery.h"
-#include "resource.h"
+#include "resources/resource.h"
 
 namespace telvio {
 

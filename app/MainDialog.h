@@ -8,12 +8,12 @@
 #include <cstdint>
 #include <string>
 
-#include "AppServices.h"
-#include "ColorLabel.h"
-#include "Dialog.h"
+#include "app/AppServices.h"
+#include "controls/ColorLabel.h"
 #include "drive/DriveRecord.h"
 #include "drive/Transport.h"
 #include "engine/UpdateJob.h"
+#include "framework/Dialog.h"
 
 namespace telvio {
 

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "ImageFiles.h"
-#include "PeakMemory.h"
+#include "bench/ImageFiles.h"
+#include "bench/PeakMemory.h"
 #include "engine/FlashEngine.h"
 #include "engine/Platform.h"
 #include "engine/UpdateJob.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "PeakMemory.h"
+#include "bench/PeakMemory.h"
 #include "engine/FlashEngine.h"
 #include "engine/UpdateJob.h"
 

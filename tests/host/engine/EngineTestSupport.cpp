@@ -1,4 +1,4 @@
-#include "EngineTestSupport.h"
+#include "tests/host/engine/EngineTestSupport.h"
 
 #include <atomic>
 #include <cstdio>

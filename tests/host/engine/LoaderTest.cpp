@@ -6,9 +6,9 @@
 #include <cstring>
 #include <memory>
 
-#include "EngineTestSupport.h"
 #include "engine/ErrorMessages.h"
 #include "engine/FlashEngine.h"
+#include "tests/host/engine/EngineTestSupport.h"
 
 namespace {
 

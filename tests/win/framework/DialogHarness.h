@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "Dialog.h"
+#include "framework/Dialog.h"
 
 namespace telvio::testing {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "Window.h"
+#include "framework/Window.h"
 
 namespace telvio {
 

@@ -1,4 +1,4 @@
-#include "Dialog.h"
+#include "framework/Dialog.h"
 
 namespace telvio {
 
