@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "app/AppServices.h"
@@ -54,7 +55,7 @@ class MainDialog : public Dialog {
     void DoDataExchange() override;
     BOOL OnInitDialog() override;
     bool OnCommand(WORD id, WORD code, HWND control) override;
-    bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+    std::optional<LRESULT> OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
     void OnDestroy() override;
 
   private:
@@ -63,7 +64,7 @@ class MainDialog : public Dialog {
 
     void AddAboutItem();
     void ListDrives();
-    void OnSysCommand(UINT id, LPARAM parameter, INT_PTR& result, bool& handled);
+    std::optional<LRESULT> OnSysCommand(UINT id);
     bool OnPaintMinimised();
     void OnUpgrade();
     void FillUpdateJob();
