@@ -113,6 +113,12 @@ elif [ "${TELVIO_DISPLAY:-0}" = "1" ]; then
     export DISPLAY=":$dnum"
 fi
 
+# An X display without a resource database (Xvfb here; a desktop session loads one) makes
+# Xlib look for ~/.Xdefaults and ~/.Xdefaults-<host> again at every query, and Wine asks
+# for the Xft settings at every font selection: some 1200 failed file opens in one run
+# of the program. An empty database is read once and kept.
+export XENVIRONMENT=${XENVIRONMENT:-/dev/null}
+
 if [ -n "${TELVIO_PRELOAD:-}" ]; then
     export LD_PRELOAD="$TELVIO_PRELOAD${LD_PRELOAD:+:$LD_PRELOAD}"
 fi
