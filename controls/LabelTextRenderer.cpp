@@ -12,7 +12,9 @@ namespace telvio {
 namespace {
 
 LabelTextRenderer::RotationPath rotationPath = LabelTextRenderer::RotationPath::System;
-LabelTextRenderer::ParallelogramTransfer parallelogramTransfer = &::PlgBlt;
+// Null: the system's PlgBlt, looked up when first needed (9x has none, and the 32-bit
+// program must load there).
+LabelTextRenderer::ParallelogramTransfer parallelogramTransfer = nullptr;
 int parallelogramExact = -1;  // -1 not probed yet
 
 // Distance of the etched lines from the text block and from the client edge.
@@ -21,6 +23,17 @@ constexpr int kEtchGap = 6;
 void Etch(HDC dc, int left, int top, int right, int bottom, UINT edge) {
     RECT line{left, top, right, bottom};
     DrawEdge(dc, &line, EDGE_ETCHED, edge);
+}
+
+LabelTextRenderer::ParallelogramTransfer Transfer() {
+    if (parallelogramTransfer == nullptr) {
+        HMODULE gdi = GetModuleHandleA("gdi32.dll");
+        if (gdi != nullptr) {
+            parallelogramTransfer = reinterpret_cast<LabelTextRenderer::ParallelogramTransfer>(
+                reinterpret_cast<void (*)()>(GetProcAddress(gdi, "PlgBlt")));
+        }
+    }
+    return parallelogramTransfer;
 }
 
 }  // namespace
@@ -262,8 +275,7 @@ bool LabelTextRenderer::Rotate(HDC source, HDC destination, const RECT& rect, in
     if (UseParallelogram()) {
         POINT points[3];
         ParallelogramPoints(angle, w, h, points);
-        return parallelogramTransfer(destination, points, source, 0, 0, w, h, nullptr, 0, 0) !=
-               FALSE;
+        return Transfer()(destination, points, source, 0, 0, w, h, nullptr, 0, 0) != FALSE;
     }
     RotatePixels(source, destination, w, h, angle);
     return true;
@@ -292,13 +304,18 @@ void LabelTextRenderer::SetRotationPath(RotationPath path) {
 LabelTextRenderer::ParallelogramTransfer LabelTextRenderer::SetParallelogramTransfer(
     ParallelogramTransfer transfer) {
     ParallelogramTransfer previous = parallelogramTransfer;
-    parallelogramTransfer = transfer != nullptr ? transfer : &::PlgBlt;
+    parallelogramTransfer = transfer;
     parallelogramExact = -1;
     return previous;
 }
 
 bool LabelTextRenderer::ParallelogramTransferIsExact() {
     if (parallelogramExact >= 0) return parallelogramExact == 1;
+    const ParallelogramTransfer transfer = Transfer();
+    if (transfer == nullptr) {
+        parallelogramExact = 0;
+        return false;
+    }
     // Some GDI implementations (Wine 8 among them) accept the call but do not turn the
     // block, or turn it a pixel off. Try every angle on a tiny block of distinct pixels
     // against the pixel path before trusting the transfer with a label.
@@ -327,7 +344,7 @@ bool LabelTextRenderer::ParallelogramTransferIsExact() {
             RotatePixels(sourceDC, expectedDC, w, h, angle);
             POINT points[3];
             ParallelogramPoints(angle, w, h, points);
-            if (!parallelogramTransfer(gotDC, points, sourceDC, 0, 0, w, h, nullptr, 0, 0)) {
+            if (!transfer(gotDC, points, sourceDC, 0, 0, w, h, nullptr, 0, 0)) {
                 exact = false;
                 break;
             }

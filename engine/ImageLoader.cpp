@@ -188,6 +188,8 @@ LoadOutcome FlashEngine::LoadHex() {
                 ReadHexByte();
                 if (readerEnded) return readerOutcome;
                 if (count != 0 || recordSum != 0) return LoadOutcome::FormatFailure;
+                // A file that stored no byte would flash a blank bank: an erased drive.
+                if (imageEnd == 0) return LoadOutcome::FormatFailure;
                 return LoadOutcome::Complete;
             case kTypeBankAdvance:
                 ReadHexByte();

@@ -19,4 +19,31 @@ std::string GetEnv(const char* name);
 // The calling process's id as its own platform numbers it.
 uint32_t ProcessId();
 
+// A plain lock with the platform's own primitive: MinGW's win32 thread model, which the
+// Windows programs are built with, has no std::mutex.
+class SimLock {
+  public:
+    SimLock();
+    ~SimLock();
+    SimLock(const SimLock&) = delete;
+    SimLock& operator=(const SimLock&) = delete;
+    void Lock();
+    void Unlock();
+
+  private:
+    // Large enough for a CRITICAL_SECTION (40 bytes on x86-64) or a pthread mutex.
+    alignas(8) unsigned char storage_[64];
+};
+
+class SimLockHold {
+  public:
+    explicit SimLockHold(SimLock& lock) : lock_(lock) { lock_.Lock(); }
+    ~SimLockHold() { lock_.Unlock(); }
+    SimLockHold(const SimLockHold&) = delete;
+    SimLockHold& operator=(const SimLockHold&) = delete;
+
+  private:
+    SimLock& lock_;
+};
+
 }  // namespace sim

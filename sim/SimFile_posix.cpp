@@ -1,6 +1,7 @@
 #include "sim/SimFile.h"
 
 #include <fcntl.h>
+#include <pthread.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -67,6 +68,21 @@ std::string GetEnv(const char* name) {
 
 uint32_t ProcessId() {
     return uint32_t(getpid());
+}
+
+static_assert(sizeof(pthread_mutex_t) <= 64, "SimLock's storage holds a mutex");
+
+SimLock::SimLock() {
+    pthread_mutex_init(reinterpret_cast<pthread_mutex_t*>(storage_), nullptr);
+}
+SimLock::~SimLock() {
+    pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_));
+}
+void SimLock::Lock() {
+    pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_));
+}
+void SimLock::Unlock() {
+    pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_));
 }
 
 }  // namespace sim

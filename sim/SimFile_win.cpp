@@ -95,4 +95,19 @@ uint32_t ProcessId() {
     return uint32_t(GetCurrentProcessId());
 }
 
+static_assert(sizeof(CRITICAL_SECTION) <= 64, "SimLock's storage holds a critical section");
+
+SimLock::SimLock() {
+    InitializeCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_));
+}
+SimLock::~SimLock() {
+    DeleteCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_));
+}
+void SimLock::Lock() {
+    EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_));
+}
+void SimLock::Unlock() {
+    LeaveCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_));
+}
+
 }  // namespace sim

@@ -45,14 +45,14 @@ bool SimRuntime::LoadText(const std::string& scenarioText) {
 }
 
 void SimRuntime::SetUnavailable(const std::string& reason) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    SimLockHold hold(lock_);
     scenario_ = Scenario{};
     drives_.clear();
     error_ = reason;
 }
 
 bool SimRuntime::Build(const Scenario& scenario) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    SimLockHold hold(lock_);
     scenario_ = scenario;
     drives_.clear();
     error_.clear();
@@ -73,7 +73,7 @@ bool SimRuntime::Build(const Scenario& scenario) {
 Result SimRuntime::Execute(size_t index, const char* door, const uint8_t* cdb, uint8_t cdbLength,
                            Dir dir, uint8_t* data, uint32_t length, uint8_t adapter, uint8_t target,
                            uint8_t lun, uint32_t timeoutSeconds) {
-    std::lock_guard<std::mutex> lock(mutex_);
+    SimLockHold hold(lock_);
     Result failed;
     failed.transportOk = false;
     if (index >= drives_.size()) return failed;

@@ -4,12 +4,12 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "sim/Scenario.h"
 #include "sim/SimDrive.h"
+#include "sim/SimFile.h"
 
 namespace sim {
 
@@ -42,7 +42,7 @@ class SimRuntime {
     bool Build(const Scenario& scenario);
     void Persist(size_t index);
 
-    std::mutex mutex_;
+    SimLock lock_;
     Scenario scenario_;
     std::vector<std::unique_ptr<SimDrive>> drives_;
     std::string error_;

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the demo need, when missing.
 set -eu
 pkgs="cmake make g++ clang libclang-rt-14-dev googletest libbenchmark-dev
- g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix
+ g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32
  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 mingw-w64-tools
  wine wine64 fonts-wine xvfb xauth imagemagick srecord python3"
 missing=""

@@ -49,6 +49,17 @@ kill "$xvfb_pid" 2>/dev/null
 wait "$xvfb_pid" 2>/dev/null
 unset TELVIO_SHARED_DISPLAY E2E_DISPLAY_KEEP
 
+echo "== import floor (the oldest Windows each telvio.exe must load on)"
+for floor in "win32 4.0" "win64 5.2"; do
+    read -r tree version <<<"$floor"
+    if python3 tools/import-floor/check.py "$build/$tree/bin/telvio.exe" \
+        "tools/import-floor/$tree.allow" --os-version "$version"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1)); fail=1
+    fi
+done
+
 if [ -f fuzz/run.sh ]; then
     echo "== fuzz corpus replay and a short campaign"
     if bash fuzz/run.sh "$build/fuzz" "$fuzz_seconds"; then passed=$((passed + 1)); else failed=$((failed + 1)); fail=1; fi

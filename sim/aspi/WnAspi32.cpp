@@ -119,7 +119,8 @@ uint32_t ExecScsiCmd(SRB_ExecSCSICmd* srb) {
     auto* job = new DeferredJob{srb, size_t(drive), nullptr};
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                        reinterpret_cast<LPCSTR>(&DeferredThread), &job->self);
-    HANDLE thread = CreateThread(nullptr, 0, DeferredThread, job, 0, nullptr);
+    DWORD threadId = 0;  // Windows 95/98 refuse a null thread-id pointer
+    HANDLE thread = CreateThread(nullptr, 0, DeferredThread, job, 0, &threadId);
     if (thread == nullptr) {
         // No thread to defer to: serve it now rather than leave the caller waiting.
         if (job->self != nullptr) FreeLibrary(job->self);

@@ -84,11 +84,16 @@ void FakeRunEngine(const telvio::UpdateJob& job) {
     }
 }
 
+DWORD FakeSetExecutionState(DWORD flags) {
+    fakes.executionStates.push_back(flags);
+    return ES_CONTINUOUS;
+}
+
 const telvio::AppServices kFakeServices = {
     &FakeSelectPlatform,  &FakeBindAspi,           &FakeDiscoverDrives,
     &FakeClassifyDrives,  &FakeReleaseTransport,   &FakeShowMessage,
     &FakeQueryCurrentDirectory, &FakeConfirmUpgrade, &FakeChooseImageFile,
-    &FakeRunEngine,
+    &FakeRunEngine,       &FakeSetExecutionState,
 };
 
 }  // namespace
@@ -138,7 +143,7 @@ void ResetFakes() {
 }
 
 RunningWindow::RunningWindow() : dialog_(kFakeServices) {
-    thread_ = std::thread([this] {
+    thread_ = telvio::test::TestThread([this] {
         result_ = dialog_.DoModal(nullptr);
         ended_ = true;
     });

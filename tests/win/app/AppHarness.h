@@ -4,9 +4,10 @@
 
 #include <windows.h>
 
+#include "tests/win/TestThread.h"
+
 #include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "MainDialog.h"
@@ -45,6 +46,7 @@ struct Fakes {
     int engineRuns = 0;
     telvio::UpdateJob lastJob{};
     std::vector<ShownMessage> messages;
+    std::vector<DWORD> executionStates;  // every SetExecutionState, in order
 };
 
 Fakes& TheFakes();
@@ -73,7 +75,7 @@ class RunningWindow {
 
   private:
     telvio::MainDialog dialog_;
-    std::thread thread_;
+    telvio::test::TestThread thread_;
     HWND hwnd_ = nullptr;
     volatile bool ended_ = false;
     INT_PTR result_ = -2;

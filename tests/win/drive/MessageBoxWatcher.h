@@ -4,8 +4,9 @@
 
 #include <windows.h>
 
+#include "tests/win/TestThread.h"
+
 #include <string>
-#include <thread>
 
 namespace telvio::test {
 
@@ -23,7 +24,7 @@ public:
     // Watches for a box owned by `owner` (null: any box of this process) for up to
     // `timeoutMs`, then presses `button`.
     MessageBoxWatcher(HWND owner, int button, DWORD timeoutMs = 20000) {
-        thread_ = std::thread([this, owner, button, timeoutMs] { Watch(owner, button, timeoutMs); });
+        thread_ = telvio::test::TestThread([this, owner, button, timeoutMs] { Watch(owner, button, timeoutMs); });
     }
     ~MessageBoxWatcher() { Join(); }
     const SeenBox& Join() {
@@ -91,7 +92,7 @@ private:
         PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
     }
 
-    std::thread thread_;
+    telvio::test::TestThread thread_;
     SeenBox seen_;
 };
 
