@@ -186,19 +186,31 @@ bool TypeInto(HWND edit, const std::string& text) {
     return TextOf(edit) == text;
 }
 
-// Makes PATH's copy for VERSION (once) and tells Wine which version that copy sees; the
-// path is changed to the copy's.
+// Whether `copy` is the program as it is now built (the copy keeps the time of writing).
+bool CopyIsCurrent(const std::string& path, const std::string& copy) {
+    WIN32_FILE_ATTRIBUTE_DATA program, copied;
+    return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &program) &&
+           GetFileAttributesExA(copy.c_str(), GetFileExInfoStandard, &copied) &&
+           CompareFileTime(&program.ftLastWriteTime, &copied.ftLastWriteTime) == 0 &&
+           program.nFileSizeLow == copied.nFileSizeLow &&
+           program.nFileSizeHigh == copied.nFileSizeHigh;
+}
+
+// Makes PATH's copy for VERSION (again whenever the program was rebuilt, or the tests
+// would run the old build) and tells Wine which version that copy sees; the path is
+// changed to the copy's.
 bool PrepareVersionCopy(std::string& path, const std::string& version, std::string& error) {
     size_t slash = path.find_last_of("\\/");
     std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
     std::string stem = name.size() > 4 ? name.substr(0, name.size() - 4) : name;
     std::string copyName = stem + "." + version + ".exe";
     std::string copy = path.substr(0, path.size() - name.size()) + copyName;
-    if (GetFileAttributesA(copy.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (!CopyIsCurrent(path, copy)) {
+        // Another user of the same build may be making it at the same time.
         std::string temporary = copy + ".tmp" + std::to_string(GetCurrentProcessId());
         if (!CopyFileA(path.c_str(), temporary.c_str(), FALSE) ||
-            (!MoveFileExA(temporary.c_str(), copy.c_str(), 0) &&
-             GetFileAttributesA(copy.c_str()) == INVALID_FILE_ATTRIBUTES)) {
+            (!MoveFileExA(temporary.c_str(), copy.c_str(), MOVEFILE_REPLACE_EXISTING) &&
+             !CopyIsCurrent(path, copy))) {
             DeleteFileA(temporary.c_str());
             error = "cannot make " + copy;
             return false;
