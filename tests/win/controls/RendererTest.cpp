@@ -274,11 +274,28 @@ void ExpectPathsAgree(const char* what, const LabelTextRenderer::Seams& seams = 
     }
 }
 
-TEST(LabelTextRenderer, NtAndNinexPathsGiveIdenticalPixels) {
-    // The system's own transfer: used when it turns exactly, passed over when not.
-    std::printf("system parallelogram transfer trusted: %d\n",
-                LabelTextRenderer::ParallelogramTransferIsExact());
+// The system's own transfer, counted.
+int systemCalls = 0;
+BOOL WINAPI CountedSystemTransfer(HDC dst, const POINT* p, HDC src, int sx, int sy, int w, int h,
+                                  HBITMAP mask, int mx, int my) {
+    ++systemCalls;
+    return PlgBlt(dst, p, src, sx, sy, w, h, mask, mx, my);
+}
+
+// Wine 8's PlgBlt fails the probe (it samples a pixel off the centres and repeats a column),
+// so here the labels must not reach it; where it passes, every turned label goes through it
+// and must equal the pixel path's. The NT path with a transfer that turns exactly is
+// compared with the pixel path by ExactTransferIsTakenWithTheTablePoints.
+TEST(LabelTextRenderer, SystemTransferCarriesLabelsOnlyWhenItTurnsExactly) {
+    TransferScope scope(&CountedSystemTransfer);
+    systemCalls = 0;
+    const bool trusted = LabelTextRenderer::ParallelogramTransferIsExact();
+    const int probeCalls = systemCalls;
+    std::printf("system parallelogram transfer trusted: %d\n", trusted);
+    EXPECT_GE(probeCalls, 1);
     ExpectPathsAgree("system transfer");
+    // Trusted, it turns every label but the upright ones: 90, 180, 270 and 45, both looks.
+    EXPECT_EQ(probeCalls + (trusted ? 4 * 2 : 0), systemCalls);
 }
 
 TEST(LabelTextRenderer, ExactTransferIsTakenWithTheTablePoints) {
