@@ -65,7 +65,7 @@ class DownloadTest : public ::testing::Test {
         file = std::make_unique<TempFile>(content, hex ? ".hex" : ".bin");
         telvio::FlashEngine engine(MakeJob(file->Path(), hex, usePassThrough));
         engine.Run();
-        EXPECT_EQ(engine.imageChunks[0], nullptr) << "the buffer outlives the run";
+        EXPECT_EQ(engine.View().imageChunks[0], nullptr) << "the buffer outlives the run";
         EXPECT_EQ(CountingMemory::outstanding, 0);
         EXPECT_EQ(CountingMemory::unlocks, CountingMemory::locks);
     }
@@ -292,7 +292,7 @@ TEST_F(DownloadTest, LoadFailuresEndTheRunBeforeAnyCommand) {
         EXPECT_THAT(RecordingSleeper::waits, IsEmpty());
         EXPECT_EQ(CountingMemory::outstanding, 0);
         EXPECT_EQ(CountingMemory::unlocks, CountingMemory::locks);
-        EXPECT_EQ(engine.imageChunks[0], nullptr);
+        EXPECT_EQ(engine.View().imageChunks[0], nullptr);
     }
 }
 
@@ -523,7 +523,7 @@ TEST(JobTest, MissingCallbacksAreNotCalled) {
     telvio::FlashEngine engine(job);
     RecordingSleeper sleeper;
     engine.Run();  // must not jump through a null callback
-    EXPECT_EQ(engine.imageChunks[0], nullptr);
+    EXPECT_EQ(engine.View().imageChunks[0], nullptr);
 }
 
 }  // namespace
