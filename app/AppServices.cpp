@@ -45,10 +45,21 @@ void RunFlashEngine(const UpdateJob& job) {
     engine.Run();
 }
 
+// Looked up, not imported: Windows 95 and NT 4 do not have it, and the program must load
+// there all the same.
+DWORD SetThreadExecutionStateIfAny(DWORD flags) {
+    using SetState = DWORD(WINAPI*)(DWORD);
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    auto set = kernel32 ? reinterpret_cast<SetState>(reinterpret_cast<void (*)()>(
+                              GetProcAddress(kernel32, "SetThreadExecutionState")))
+                        : nullptr;
+    return set ? set(flags) : 0;
+}
+
 const AppServices kDefaults = {
     &SelectPlatform,         &BindAspi,       &DiscoverDrives,   &ClassifyDrives,
     &ReleaseTransport,       &ShowMessageBox, &QueryCurrentDirectoryA, &RunWarningDialog,
-    &ChooseWithFileDialog,   &RunFlashEngine,
+    &ChooseWithFileDialog,   &RunFlashEngine, &SetThreadExecutionStateIfAny,
 };
 
 }  // namespace

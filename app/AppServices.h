@@ -27,6 +27,9 @@ struct AppServices {
     void (*ChooseImageFile)(HWND owner, char* path, DWORD size);
     // One run of the engine over the worker's own copy of the job.
     void (*RunEngine)(const UpdateJob& job);
+    // SetThreadExecutionState where the system has it (from Windows 98 and 2000 on);
+    // elsewhere nothing happens and 0 comes back.
+    DWORD (*SetExecutionState)(DWORD flags);
 };
 
 const AppServices& DefaultServices();

@@ -242,8 +242,9 @@ void MainDialog::AppendLogNow(const char* text) {
     std::string addition = length > 0 ? std::string("\r\n") + text : std::string(text);
     SendMessageA(edit, EM_SETSEL, WPARAM(length), LPARAM(length));
     SendMessageA(edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(addition.c_str()));
-    LRESULT lines = SendMessageA(edit, EM_GETLINECOUNT, 0, 0);
-    SendMessageA(edit, EM_LINESCROLL, 0, lines);
+    // The caret stands after the new line: bringing it into view puts the last line at
+    // the bottom. Scrolling by the line count would leave it alone at the top on Windows.
+    SendMessageA(edit, EM_SCROLLCARET, 0, 0);
 }
 
 void MainDialog::OnRunStarted() {

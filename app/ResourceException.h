@@ -8,13 +8,17 @@ namespace telvio {
 
 class ResourceException : public std::exception {
   public:
-    explicit ResourceException(unsigned long lastError = 0) : lastError_(lastError) {}
-    const char* what() const noexcept override { return "a window resource could not be created"; }
+    // `what` names the resource for the user; it must outlive the exception (a literal).
+    explicit ResourceException(unsigned long lastError = 0,
+                               const char* what = "a window resource could not be created")
+        : lastError_(lastError), what_(what) {}
+    const char* what() const noexcept override { return what_; }
     // The system's last-error value at the failure, for a log or a debugger.
     unsigned long LastError() const noexcept { return lastError_; }
 
   private:
     unsigned long lastError_;
+    const char* what_;
 };
 
 }  // namespace telvio

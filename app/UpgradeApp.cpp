@@ -1,14 +1,9 @@
 // Start-up: the three-dimensional control look, then the main window, run modally; the
-// program ends with it, whatever its result.
+// program ends with it, whatever its result, or with code 1 when it could not be made.
 #include <windows.h>
-#include <commctrl.h>
 
-#include "MainDialog.h"
+#include "StartUp.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-    INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
-    if (!InitCommonControlsEx(&controls)) InitCommonControls();
-    telvio::MainDialog dialog;
-    dialog.DoModal(nullptr);
-    return 0;
+    return telvio::RunUpgradeApp(telvio::DefaultServices());
 }

@@ -115,10 +115,14 @@ DWORD WINAPI UpdateWorker(void*) {
     MainDialog* window = ActiveMainDialog;
     if (window == nullptr) return 0;
     SendMessageA(window->GetHwnd(), MainDialog::kRunStartedMessage, 0, 0);
+    // A machine that suspends while the drive programs its flash leaves a dead drive: the
+    // system stays awake from the first command to the verdict, whatever the verdict.
+    window->services.SetExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
     {
         UpdateJob copy = window->job;
         window->services.RunEngine(copy);
     }
+    window->services.SetExecutionState(ES_CONTINUOUS);
     StopFlag = 0;
     SendMessageA(window->GetHwnd(), MainDialog::kRunFinishedMessage, 0, 0);
     return 0;

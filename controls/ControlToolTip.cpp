@@ -49,7 +49,10 @@ void ControlToolTip::RegisterWindowClass() {
     wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
     wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_INFOBK + 1));
     wc.lpszClassName = kClassName;
-    if (classRegistrar(&wc) == 0) throw ResourceException(GetLastError());
+    if (classRegistrar(&wc) == 0) {
+        throw ResourceException(GetLastError(),
+                                "the tip window class \"ControlToolTip\" could not be registered");
+    }
 }
 
 ControlToolTip::ControlToolTip()

@@ -134,13 +134,13 @@ void DiscoverNt4(TransportState& state, DriveTable& table) {
         }
         int found = 0;
         for (const InquiryEntry& entry : ReadInquiryChains(info, sizeof info)) {
-            if (entry.inquiryLength < 1 || entry.inquiry[0] != kCdDvdDevice) continue;
+            if (entry.available < 1 || entry.inquiry[0] != kCdDvdDevice) continue;
             DriveRecord* record = NewRecord(table);
             if (record == nullptr) continue;
             record->adapter = entry.pathId;
             record->target = entry.targetId;
             record->handle = state.currentHandle;
-            CopyNames(*record, entry.inquiry, entry.inquiryLength);
+            CopyNames(*record, entry.inquiry, entry.available);
             uint8_t caps[kCapabilitiesSize] = {};
             if (Device().deviceIoControl(state.currentHandle, kGetCapabilities, nullptr, 0, caps,
                                          sizeof caps, &returned, nullptr)) {

@@ -24,14 +24,12 @@ std::vector<InquiryEntry> ReadInquiryChains(const uint8_t* buffer, size_t size) 
             if (offset > size || size - offset < kInquiryEntryHeader || seen[offset]) break;
             seen[offset] = true;
             const uint8_t* e = buffer + offset;
-            const uint32_t length = ReadLe32(e + 4);
-            const size_t room = size - offset - kInquiryEntryHeader;
             InquiryEntry entry;
             entry.pathId = e[0];
             entry.targetId = e[1];
             entry.lun = e[2];
             entry.inquiry = e + kInquiryEntryHeader;
-            entry.inquiryLength = length < room ? length : uint32_t(room);
+            entry.available = uint32_t(size - offset - kInquiryEntryHeader);
             entries.push_back(entry);
             offset = ReadLe32(e + 8);
         }

@@ -1,8 +1,8 @@
 // Reading the reply of IOCTL_SCSI_GET_INQUIRY_DATA (SCSI_ADAPTER_BUS_INFO): the list of
 // buses and, per bus, a chain of SCSI_INQUIRY_DATA entries linked by offsets from the
 // start of the buffer. The platform fills it, but it is still read with bounds in hand:
-// an offset or length that leaves the buffer, or a link back to an entry already seen,
-// ends the chain there. Portable, so it is tested and fuzzed natively.
+// an offset that leaves the buffer, or a link back to an entry already seen, ends the
+// chain there. Portable, so it is tested and fuzzed natively.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +16,9 @@ struct InquiryEntry {
     uint8_t targetId;
     uint8_t lun;
     const uint8_t* inquiry;   // the entry's InquiryData, inside the buffer
-    uint32_t inquiryLength;   // bytes of it that lie inside the buffer (<= the entry's own)
+    // Bytes from `inquiry` to the end of the buffer. The entry's own length field is not
+    // a bound: the names are read at their fixed places, as far as the buffer holds them.
+    uint32_t available;
 };
 
 // Entry layout: PathId 0, TargetId 1, Lun 2, claimed 3, length 4..7, next 8..11, data 12.

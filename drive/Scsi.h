@@ -18,9 +18,11 @@ struct SenseData {
 };
 
 // Sends one command block. Returns 1 when the command completed with good status, 0
-// otherwise. `sense` is cleared on entry (first 16 bytes) and filled only when a
-// pass-through command ends with a nonzero SCSI status. A `cdbLength` above 16, or a
-// transfer buffer that cannot be had, returns 0 with nothing sent.
+// otherwise. `sense` is cleared on entry (first 16 bytes) and filled only from the
+// drive: with the pass-through's 32-byte area after a nonzero SCSI status, with the ASPI
+// library's SRB_SenseLen (14) bytes and the rest zero after CHECK CONDITION. A
+// `cdbLength` above 16, or a transfer buffer that cannot be had, returns 0 with nothing
+// sent.
 int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
                 uint8_t cdbLength, const uint8_t* cdb, uint8_t usePassThrough, SenseData& sense);
 

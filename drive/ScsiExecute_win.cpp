@@ -41,7 +41,9 @@ int ExecutePassThrough(const DriveRecord& drive, uint8_t flags, uint32_t length,
     const uint64_t allocSize = uint64_t(length) + drive.alignMask;
     if (allocSize > 0xFFFFFFFFu) return 0;
     HANDLE heap = GetProcessHeap();
-    uint8_t* raw = static_cast<uint8_t*>(HeapAlloc(heap, 0, SIZE_T(allocSize ? allocSize : 1)));
+    // Zeroed: a data-in command that moves fewer bytes must not hand back stale heap.
+    uint8_t* raw =
+        static_cast<uint8_t*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, SIZE_T(allocSize ? allocSize : 1)));
     if (raw == nullptr) return 0;
     uint8_t* aligned =
         reinterpret_cast<uint8_t*>((uintptr_t(raw) + drive.alignMask) & ~uintptr_t(drive.alignMask));
@@ -74,7 +76,7 @@ int ExecutePassThrough(const DriveRecord& drive, uint8_t flags, uint32_t length,
 }
 
 int ExecuteAspi(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
-                uint8_t cdbLength, const uint8_t* cdb) {
+                uint8_t cdbLength, const uint8_t* cdb, SenseData& sense) {
     if (aspiSendCommand == nullptr) return 0;
     SRB_ExecSCSICmd srb;
     std::memset(&srb, 0, sizeof srb);
@@ -102,7 +104,16 @@ int ExecuteAspi(const DriveRecord& drive, uint8_t flags, uint32_t length, void* 
     CloseHandle(event);
     // The library writes SRB_Status from its own thread; read it as it stands now.
     const volatile uint8_t* status = &srb.SRB_Status;
-    return *status == SS_COMP ? 1 : 0;
+    if (*status == SS_COMP) return 1;
+    // On CHECK CONDITION the library has fetched the drive's sense into the block. A
+    // drive that is busy taking its firmware says so there, and only there.
+    if (srb.SRB_TargStat == STATUS_CHKCOND) {
+        const size_t senseLength =
+            srb.SRB_SenseLen < sizeof srb.SenseArea ? srb.SRB_SenseLen : sizeof srb.SenseArea;
+        std::memset(sense.bytes, 0, sizeof sense.bytes);
+        std::memcpy(sense.bytes, srb.SenseArea, senseLength);
+    }
+    return 0;
 }
 
 }  // namespace
@@ -112,7 +123,7 @@ int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* 
     std::memset(sense.bytes, 0, 16);
     if (cdbLength > 16) return 0;
     if (usePassThrough) return ExecutePassThrough(drive, flags, length, data, cdbLength, cdb, sense);
-    return ExecuteAspi(drive, flags, length, data, cdbLength, cdb);
+    return ExecuteAspi(drive, flags, length, data, cdbLength, cdb, sense);
 }
 
 }  // namespace telvio

@@ -160,7 +160,10 @@ bool FlashEngine::ReadRecord() {
     if (recordSum != 0 || (type != kTypeData && count != 0)) {
         return EndLoad(LoadOutcome::FormatFailure);
     }
-    if (type == kTypeEndOfFile) return EndLoad(LoadOutcome::Complete);
+    if (type == kTypeEndOfFile) {
+        // A file that stored no byte would flash a blank bank: an erased drive.
+        return EndLoad(imageEnd == 0 ? LoadOutcome::FormatFailure : LoadOutcome::Complete);
+    }
     if (type == kTypeBankAdvance) {
         // The checksum sums (bankCount + 1) banks; a 16th advance would reach past the
         // buffer.

@@ -30,12 +30,18 @@ int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* 
     auto* bytes = static_cast<uint8_t*>(data);
 
     if (usePassThrough == 0) {
-        // ASPI moves data straight to and from the caller's buffer and returns no sense.
+        // ASPI moves data straight to and from the caller's buffer; on a check condition
+        // the library hands back the SRB_SenseLen (14) sense bytes it asked for.
         const sim::Dir dir = sim::AspiDirection(flags, cdb[0]);
         sim::Result r = simDrive->Execute(
             cdb, cdbLength, dir, dir == sim::Dir::None ? nullptr : bytes,
             dir == sim::Dir::None ? 0 : length, drive.adapter, drive.target, 0, 0);
-        return r.transportOk && r.status == 0 ? 1 : 0;
+        if (!r.transportOk) return 0;
+        if (r.status == STATUS_CHKCOND) {
+            std::memset(sense.bytes, 0, sizeof sense.bytes);
+            std::memcpy(sense.bytes, r.sense.data(), std::min(r.sense.size(), SENSE_LEN));
+        }
+        return r.status == STATUS_GOOD ? 1 : 0;
     }
 
     // The pass-through works on a transfer buffer of its own: the caller's buffer is

@@ -19,12 +19,13 @@ $1
 EOF
 }
 
-# A whole upgrade: $1 Windows version, $2 image name, $3 image size, $4 extra scenario.
-# Leaves the window closed and the user's output in user.out.
+# A whole upgrade: $1 Windows version, $2 image name, $3 image size (- for an image the
+# case wrote itself), $4 extra scenario. Leaves the window closed and the user's output
+# in user.out.
 upgrade() {
     local version=$1 image=$E2E_WORK/$2
     one_drive "${4:-}"
-    e2e_image "$image" "$3"
+    [ "$3" = - ] || e2e_image "$image" "$3"
     e2e_start "$version"
     e2e_user "attach 60000" "pick 1000 \"$NAME0\"" "expect-text 1016 1.00" \
         "type 1028 \"$(winpath "$image")\"" "click 1015" "wait-run 120000" "read-log" dump \
@@ -67,9 +68,33 @@ block-fails)
     check "six retry lines" test "$(grep -c 'log| dAddr is 8192' "$E2E_WORK/user.out")" = 6
     check "the drive's sense" log_has "Execute command error!!  3/ C/ 0"
     ;;
-checksum-fails)
-    upgrade nt40 fw.bin 8192 "fault main opcode=0x3B mode=6 offset=0 count=1 sense=05/24/00"
+checksum-fails | checksum-fails-aspi)
+    version=nt40
+    [ "$case_name" = checksum-fails-aspi ] && version=win98
+    upgrade $version fw.bin 8192 "fault main opcode=0x3B mode=6 offset=0 count=1 sense=05/24/00"
     expect_failure_without_mode7
+    check "the drive's sense" log_has "Execute command error!!  5/24/ 0"
+    ;;
+save-not-ready-aspi | save-not-ready-xp)
+    # The drive has started programming and says so: both doors wait it out.
+    version=winxp
+    [ "$case_name" = save-not-ready-aspi ] && version=win98
+    upgrade $version fw.bin 65536 "fault main opcode=0x3B mode=7 count=1 sense=02/04/01"
+    check "verdict" log_has "Please Restart Your Computer."
+    check "no error line" bash -c "! grep -q 'log| Execute command error' '$E2E_WORK/user.out'"
+    check "the waits ran to their end" grep -qF "[1011] position=100" "$E2E_WORK/user.out"
+    check "one mode 7" test "$(record_count 3b07)" = 1
+    ;;
+eof-only-hex-aspi | eof-only-hex-xp)
+    # No data record: the file would flash a blank bank.
+    version=winxp
+    [ "$case_name" = eof-only-hex-aspi ] && version=win98
+    printf ':00000001FF\r\n' >"$E2E_WORK/blank.hex"
+    upgrade $version blank.hex -
+    check "format error" log_has "ERR: input file format mismatched!"
+    check "verdict" log_has "Flashing is incorrect!!"
+    check "nothing sent" test "$(record_count 3b)" = 0
+    check "no check sum" bash -c "! grep -q 'log| Check Sum' '$E2E_WORK/user.out'"
     ;;
 save-fails)
     upgrade winxp fw.bin 8192 "fault main opcode=0x3B mode=7 count=1 sense=05/26/00"

@@ -28,12 +28,12 @@ TEST(InquiryChain, ReadsBusesAndChainsInOrder) {
     EXPECT_EQ(2, entries[0].targetId);
     EXPECT_EQ(3, entries[0].lun);
     EXPECT_EQ(b.data() + 52, entries[0].inquiry);
-    EXPECT_EQ(36u, entries[0].inquiryLength);
+    EXPECT_EQ(256u - 52, entries[0].available) << "bounded by the buffer, not the entry's length";
     EXPECT_EQ(4, entries[1].targetId);
     EXPECT_EQ(7, entries[2].pathId);
 }
 
-TEST(InquiryChain, LengthIsCutAtTheBufferEnd) {
+TEST(InquiryChain, DataIsCutAtTheBufferEnd) {
     // The buffer is exactly as large as its bytes, so ASan sees any read past it.
     std::vector<uint8_t> b(64, 0);
     b[0] = 1;
@@ -41,7 +41,7 @@ TEST(InquiryChain, LengthIsCutAtTheBufferEnd) {
     Put32(b, 44, 0xFFFFFFFF);
     const auto entries = ReadInquiryChains(b.data(), b.size());
     ASSERT_EQ(1u, entries.size());
-    EXPECT_EQ(64u - 40 - 12, entries[0].inquiryLength);
+    EXPECT_EQ(64u - 40 - 12, entries[0].available);
 }
 
 TEST(InquiryChain, TinyAndNullBuffers) {
@@ -66,9 +66,9 @@ TEST(InquiryChain, RandomBuffersNeverReadOutside) {
         EXPECT_LE(entries.size(), size);
         for (const auto& e : entries) {
             ASSERT_GE(e.inquiry, b.data() + kInquiryEntryHeader);
-            ASSERT_LE(e.inquiry + e.inquiryLength, b.data() + size);
+            ASSERT_EQ(e.inquiry + e.available, b.data() + size);
             volatile uint8_t sink = 0;
-            for (uint32_t i = 0; i < e.inquiryLength; ++i) sink = sink + e.inquiry[i];
+            for (uint32_t i = 0; i < e.available; ++i) sink = sink + e.inquiry[i];
         }
     }
 }

@@ -217,7 +217,7 @@ TEST_F(DownloadTest, HexImageEndDecidesBlocksAndWaits) {
     std::string fifteen;
     for (int i = 0; i < 15; ++i) fifteen += BankRecord();
     const HexShape shapes[] = {
-        {"end record only", EndRecord(), 16, 1},
+        {"one fill byte", FillByteHex(), 16, 1},
         {"last byte at 0xFFFE", DataRecord(0xFFFE, {1}) + EndRecord(), 16, 1},
         {"last byte at 0xFFFF", DataRecord(0xFFFF, {1}) + EndRecord(), 32, 2},
         {"one byte into bank 1", DataRecord(0xFFFF, {1, 2}) + EndRecord(), 32, 2},
@@ -266,6 +266,7 @@ TEST_F(DownloadTest, LoadFailuresEndTheRunBeforeAnyCommand) {
         {"empty raw", false, "", false, false, 0, {5}},
         {"wrong checksum", true, ":0100000012EE\n" + EndRecord(), false, false, 0, {6}},
         {"type 04", true, HexRecord(0x04, 0, {0, 1}) + EndRecord(), false, false, 0, {6}},
+        {"end record only", true, EndRecord(), false, false, 0, {6}},
         {"no end record", true, DataRecord(0, {1}), false, false, 0, {6, 6}},
         {"no memory", true, EndRecord(), false, true, 0, {11}},
         {"stop in the reader", true, DataRecord(0, {1, 2}) + EndRecord(), false, false, 5, {14}},
@@ -402,7 +403,7 @@ TEST_P(TailFaultTest, AcceptedOrRefused) {
     drive.AddFault(fault);
     // An all-fill image sums to 0, so the drive takes it even when the checksum block
     // never arrived.
-    RunFile(EndRecord(), true, c.usePassThrough);
+    RunFile(FillByteHex(), true, c.usePassThrough);
 
     if (c.accepted) {
         EXPECT_THAT(Seen().log,
@@ -446,14 +447,15 @@ INSTANTIATE_TEST_SUITE_P(
                   false,
                   "Execute command error!!  3/11/ 0"},
         TailFault{"checksum_transport", 6, true, {}, 1, false, kNoSense},
-        // ASPI returns no sense, so nothing can be accepted there.
-        TailFault{"checksum_not_ready_aspi", 6, false, {0x02, 0x3A, 0x00}, 0, false, kNoSense},
+        // ASPI brings the drive's sense back too: the same rule, the same lines.
+        TailFault{"checksum_not_ready_aspi", 6, false, {0x02, 0x3A, 0x00}, 0, true, nullptr},
+        TailFault{"checksum_invalid_field_aspi", 6, false, {0x05, 0x24, 0x00}, 0, false, kRefused},
         TailFault{"save_not_ready", 7, false, {0x02, 0x3A, 0x00}, 1, true, nullptr},
         TailFault{"save_becoming_ready", 7, false, {0x06, 0x04, 0x01}, 1, true, nullptr},
         TailFault{"save_qualifier_07", 7, false, {0x03, 0x11, 0x07}, 1, true, nullptr},
         TailFault{"save_invalid_field", 7, false, {0x05, 0x24, 0x00}, 1, false, kRefused},
         TailFault{"save_transport", 7, true, {}, 1, false, kNoSense},
-        TailFault{"save_not_ready_aspi", 7, false, {0x02, 0x3A, 0x00}, 0, false, kNoSense}),
+        TailFault{"save_not_ready_aspi", 7, false, {0x02, 0x04, 0x01}, 0, true, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- stop requests ----
@@ -508,7 +510,7 @@ TEST_F(DownloadTest, AspiTransportRunsTheSameWay) {
 
 TEST_F(DownloadTest, DriveDetachedFailsTheFirstBlock) {
     sim::AttachHostDrive(nullptr);
-    RunFile(EndRecord(), true);
+    RunFile(FillByteHex(), true);
     std::vector<std::string> expected = {"Check Sum : 0", "Please wait a minute....."};
     for (int i = 0; i < 6; ++i) expected.push_back(RetryLine(0));
     expected.push_back(kNoSense);

@@ -164,6 +164,9 @@ std::string EndRecord() {
 std::string BankRecord() {
     return HexRecord(0x55, 0);
 }
+std::string FillByteHex() {
+    return DataRecord(0, {0xFF}) + EndRecord();
+}
 
 std::string HexOfImage(const std::vector<uint8_t>& image, size_t perRecord, bool skipFill) {
     std::string text;

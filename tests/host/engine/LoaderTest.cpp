@@ -126,6 +126,15 @@ std::vector<FailureCase> FailureCases() {
          LoadOutcome::FormatFailure,
          {6}},
         {"empty_hex", true, "", false, false, LoadOutcome::FormatFailure, {6}},
+        // An image that stored no byte is no firmware, however well formed.
+        {"end_record_only", true, EndRecord(), false, false, LoadOutcome::FormatFailure, {}},
+        {"banks_and_empty_data_only",
+         true,
+         BankRecord() + DataRecord(0x10, {}) + EndRecord(),
+         false,
+         false,
+         LoadOutcome::FormatFailure,
+         {}},
         // A digit that is no digit counts as 0 and reading goes on; here the checksum
         // was made for a 0 in its place, so the load completes.
         {"non_hex_checksum_fits",
@@ -215,10 +224,10 @@ TEST_F(LoaderTest, HexAsksForStopWithEveryCharacter) {
 
 // ---- HEX details ----
 
-TEST_F(LoaderTest, OnlyEndRecordGivesAnEmptyImage) {
-    auto l = Load(":00000001FF", true);
+TEST_F(LoaderTest, OneFillByteIsAnImageOfFill) {
+    auto l = Load(DataRecord(0, {0xFF}) + EndRecord(), true);
     EXPECT_EQ(l.outcome, LoadOutcome::Complete);
-    EXPECT_EQ(l.engine->View().imageEnd, 0u);
+    EXPECT_EQ(l.engine->View().imageEnd, 1u);
     EXPECT_EQ(l.engine->View().bankCount, 0u);
     EXPECT_EQ(BufferOf(*l.engine), std::vector<uint8_t>(telvio::kImageBufferSize, 0xFF));
     EXPECT_EQ(CountingMemory::lastSize, telvio::kImageBufferSize);

@@ -82,8 +82,7 @@ TEST_F(SafetyMatrixTest, SaveOnlyAfterEverythingWasTaken) {
                     ++runs;
 
                     // What should happen, worked out from the fault alone.
-                    const bool accepted =
-                        usePassThrough != 0 && !kind.transportFail && AcceptableSense(kind.sense);
+                    const bool accepted = !kind.transportFail && AcceptableSense(kind.sense);
                     const bool blocksTaken = where != Where::Block || count < 6;
                     const bool checksumOk = where != Where::ChecksumBlock || accepted;
                     const bool expectSave = blocksTaken && checksumOk;
@@ -109,8 +108,7 @@ TEST_F(SafetyMatrixTest, SaveOnlyAfterEverythingWasTaken) {
                         }
                         const uint32_t offset = Be24(&c.cdb[3]);
                         if (offset == 0) {
-                            checksumTaken = good || (c.status == 2 && usePassThrough != 0 &&
-                                                     AcceptableSense(c.sense));
+                            checksumTaken = good || (c.status == 2 && AcceptableSense(c.sense));
                         } else if (good) {
                             taken[(offset - 32) / 4096] = true;
                         }

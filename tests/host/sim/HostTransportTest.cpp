@@ -73,12 +73,15 @@ TEST_F(HostTransportTest, PassThroughCheckConditionCopiesSenseAndLeavesDataAlone
     EXPECT_EQ(reply, std::vector<uint8_t>(36, 0x77));
 }
 
-TEST_F(HostTransportTest, AspiFailuresLeaveSenseCleared) {
+TEST_F(HostTransportTest, AspiCheckConditionGivesTheLibrarysFourteenSenseBytes) {
     FailNext(0x3B, sim::Fault::Kind::CheckCondition, {0x02, 0x04, 0x07});
     std::vector<uint8_t> scratch(4096);
     EXPECT_EQ(Run(0x08, 4096, scratch.data(), kSave, 0), 0);
-    for (int i = 0; i < 16; ++i) EXPECT_EQ(sense_.bytes[i], 0) << i;
-    EXPECT_EQ(sense_.bytes[16], 0xEE);  // beyond the cleared part nothing is touched
+    EXPECT_EQ(sense_.bytes[0], 0x70);
+    EXPECT_EQ(sense_.bytes[2], 0x02);
+    EXPECT_EQ(sense_.bytes[12], 0x04);
+    EXPECT_EQ(sense_.bytes[13], 0x07);
+    for (int i = 14; i < 32; ++i) EXPECT_EQ(sense_.bytes[i], 0) << i;
     ASSERT_EQ(drive_.Record().size(), 1u);
     EXPECT_EQ(drive_.Record()[0].status, 2);
 }

@@ -84,11 +84,16 @@ void FakeRunEngine(const telvio::UpdateJob& job) {
     }
 }
 
+DWORD FakeSetExecutionState(DWORD flags) {
+    fakes.executionStates.push_back(flags);
+    return ES_CONTINUOUS;
+}
+
 const telvio::AppServices kFakeServices = {
     &FakeSelectPlatform,  &FakeBindAspi,           &FakeDiscoverDrives,
     &FakeClassifyDrives,  &FakeReleaseTransport,   &FakeShowMessage,
     &FakeQueryCurrentDirectory, &FakeConfirmUpgrade, &FakeChooseImageFile,
-    &FakeRunEngine,
+    &FakeRunEngine,       &FakeSetExecutionState,
 };
 
 }  // namespace

@@ -46,6 +46,7 @@ struct Fakes {
     int engineRuns = 0;
     telvio::UpdateJob lastJob{};
     std::vector<ShownMessage> messages;
+    std::vector<DWORD> executionStates;  // every SetExecutionState, in order
 };
 
 Fakes& TheFakes();

@@ -6,6 +6,8 @@
 #include <commctrl.h>
 
 #include "AppHarness.h"
+#include "ControlToolTip.h"
+#include "StartUp.h"
 #include "resource.h"
 
 using apptest::RunningWindow;
@@ -81,6 +83,29 @@ TEST(MainWindow, FailedAspiBindingDisablesUpgradeAndRevisionAndListsNothing) {
     EXPECT_EQ(TheFakes().discoverCalls, 0);
     EXPECT_EQ(TheFakes().classifyCalls, 1);
     EXPECT_EQ(SendMessageA(window.Item(IDC_DRIVE_BOX), CB_GETCOUNT, 0, 0), 0);
+}
+
+ATOM WINAPI RefuseClass(const WNDCLASSA*) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return 0;
+}
+
+TEST(MainWindow, StartUpFailureIsShownAndEndsWithCodeOne) {
+    apptest::ResetFakes();
+    using telvio::ControlToolTip;
+    // Registered afresh, as in a process of its own: no tip window is left from before.
+    WNDCLASSA wc;
+    if (GetClassInfoA(GetModuleHandleA(nullptr), ControlToolTip::kClassName, &wc)) {
+        ASSERT_TRUE(UnregisterClassA(ControlToolTip::kClassName, GetModuleHandleA(nullptr)));
+    }
+    const auto previous = ControlToolTip::SetClassRegistrar(&RefuseClass);
+    EXPECT_EQ(telvio::RunUpgradeApp(apptest::FakeServices()), 1);
+    ControlToolTip::SetClassRegistrar(previous);
+    ASSERT_EQ(TheFakes().messages.size(), 1u);
+    EXPECT_EQ(TheFakes().messages[0].text,
+              "Telvio cannot start: the tip window class \"ControlToolTip\" could not be "
+              "registered (error 8).");
+    EXPECT_EQ(TheFakes().discoverCalls, 0);
 }
 
 TEST(MainWindow, SystemMenuEndsWithSeparatorAndAboutItem) {

@@ -16,10 +16,14 @@ using apptest::TheFakes;
 
 namespace {
 
+const DWORD kAwake = ES_CONTINUOUS | ES_SYSTEM_REQUIRED;
+const std::vector<DWORD> kAwakeThenCleared = {kAwake, ES_CONTINUOUS};
+
 // An engine that holds the run open until the test lets it go.
 struct HeldEngine {
     HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::atomic<bool> entered{false};
+    std::vector<DWORD> statesAtVerdict;
     ~HeldEngine() { CloseHandle(release); }
 };
 HeldEngine* held = nullptr;
@@ -31,6 +35,7 @@ void StartHeldRun(RunningWindow& window) {
         held->entered = true;
         WaitForSingleObject(held->release, 20000);
         job.AppendLog("Please Restart Your Computer.");
+        held->statesAtVerdict = TheFakes().executionStates;
         job.SetDriveText("");
         job.SetRevisionText("");
         job.SetStatusText("");
@@ -53,6 +58,8 @@ TEST(Run, NoRouteEndsTheWindowWhileARunIsInProgress) {
     EXPECT_EQ(SendMessageA(window.Item(IDC_PROGRESS), PBM_GETPOS, 0, 0), 40);
     HMENU menu = GetSystemMenu(window.Hwnd(), FALSE);
     EXPECT_TRUE(GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND) & MF_GRAYED);
+    // Kept awake from before the engine's first command ...
+    EXPECT_EQ(TheFakes().executionStates, std::vector<DWORD>{kAwake});
 
     // Every way a window is asked to end: Close or Esc (the cancel command), Enter,
     // the close box and Alt+F4 (SC_CLOSE), and WM_CLOSE from anyone.
@@ -81,6 +88,8 @@ TEST(Run, NoRouteEndsTheWindowWhileARunIsInProgress) {
     EXPECT_EQ(window.Text(IDC_REVISION), "");
     EXPECT_EQ(window.Text(IDC_STATUS), "");
     EXPECT_EQ(window.Text(IDC_LOG), "Please Restart Your Computer.");
+    EXPECT_EQ(engine.statesAtVerdict, std::vector<DWORD>{kAwake}) << "... to after the verdict";
+    EXPECT_EQ(TheFakes().executionStates, kAwakeThenCleared);
     EXPECT_NE(window.Send(WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
 
     window.Click(IDC_UPGRADE);  // one run per start of the program
@@ -120,6 +129,7 @@ TEST(Run, LogKeepsEveryLineInOrderAndShowsTheLast) {
     expected += "\r\nFlashing is incorrect!!";
     HWND log = window.Item(IDC_LOG);
     EXPECT_EQ(window.Text(IDC_LOG), expected);
+    EXPECT_EQ(TheFakes().executionStates, kAwakeThenCleared) << "a failed run sleeps again too";
     EXPECT_EQ(SendMessageA(log, EM_GETLINECOUNT, 0, 0), kLines + 2);
     // The last line is in view: its first character lies inside the client area.
     LRESULT lastLineStart = SendMessageA(log, EM_LINEINDEX, kLines + 1, 0);

@@ -149,6 +149,7 @@ TEST(DiscoverNt4, MalformedRepliesStayInsideTheBufferAndEnd) {
         const char* what;
         void (*build)(BusInfo&);
         int expected;
+        const char* firstName = nullptr;
     } cases[] = {
         {"chain points back to itself",
          [](BusInfo& b) {
@@ -186,12 +187,12 @@ TEST(DiscoverNt4, MalformedRepliesStayInsideTheBufferAndEnd) {
              b.Entry(2048 - 12 - 10, 0, 0, 0, Inquiry(5, "SHORTVND", "CUT OFF", "1.00"));
          },
          1},
-        {"inquiry length 0",
+        {"inquiry length 0: the names are read at their places all the same",
          [](BusInfo& b) {
              b.SetBusOffset(0, 64);
              b.Entry(64, 0, 0, 0, Inquiry(5, "ZERO", "LENGTH", "1"), 0);
          },
-         0},
+         1, "ZERO    LENGTH          "},
         {"255 buses of garbage",
          [](BusInfo& b) {
              b.Bytes()[0] = 255;
@@ -209,6 +210,9 @@ TEST(DiscoverNt4, MalformedRepliesStayInsideTheBufferAndEnd) {
         Table t;
         t.Discover(true);
         EXPECT_EQ(c.expected, t.table.driveCount) << c.what;
+        if (c.firstName && t.table.driveCount > 0) {
+            EXPECT_STREQ(c.firstName, t.table.records[0]->displayName) << c.what;
+        }
     }
 }
 

@@ -183,11 +183,12 @@ TEST_F(AspiDoor, CommandsCompleteAtOnceAndLater) {
     }
 }
 
-TEST_F(AspiDoor, FailuresReturnZeroWithSenseClear) {
+TEST_F(AspiDoor, FailuresReturnZeroWithTheDrivesSenseOnly) {
     struct Case {
         uint8_t adapter, target;
         uint32_t offset;
-    } cases[] = {{0, 0, 0x1020}, {0, 0, 0x2020}, {1, 3, 0x1020}};
+        uint8_t key, asc, ascq;  // all 0: the call itself failed, and no sense came
+    } cases[] = {{0, 0, 0x1020, 5, 0x24, 0}, {0, 0, 0x2020, 0, 0, 0}, {1, 3, 0x1020, 2, 4, 7}};
     for (const Case& c : cases) {
         DriveRecord d{};
         d.adapter = c.adapter;
@@ -198,7 +199,11 @@ TEST_F(AspiDoor, FailuresReturnZeroWithSenseClear) {
         std::memset(&sense, 0xEE, sizeof sense);
         EXPECT_EQ(0, ScsiExecute(d, SRB_DIR_OUT, 4096, data.data(), 12, cdb.data(), 0, sense))
             << int(c.adapter) << " @" << c.offset;
-        for (int i = 0; i < 16; ++i) EXPECT_EQ(0, sense.bytes[i]) << i;
+        EXPECT_EQ(c.key ? 0x70 : 0, sense.bytes[0]) << "fixed-format sense, or none";
+        EXPECT_EQ(c.key, sense.bytes[2]);
+        EXPECT_EQ(c.asc, sense.bytes[12]);
+        EXPECT_EQ(c.ascq, sense.bytes[13]);
+        EXPECT_EQ(0, sense.bytes[14] | sense.bytes[15]) << "SRB_SenseLen was 14";
         EXPECT_EQ(1, ScsiExecute(d, SRB_DIR_OUT, 4096, data.data(), 12, cdb.data(), 0, sense))
             << "one failure only";
     }

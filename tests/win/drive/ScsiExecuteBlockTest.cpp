@@ -156,6 +156,26 @@ TEST(PassThroughBlock, DirectionFlags) {
     }
 }
 
+TEST(PassThroughBlock, TransferBufferHoldsNothingOfEarlierUse) {
+    for (uint8_t flags : {uint8_t(SRB_DIR_IN), uint8_t(0)}) {
+        // The heap's next block of this size is one an earlier command left dirty.
+        void* earlier = HeapAlloc(GetProcessHeap(), 0, 36 + 0x7FF);
+        std::memset(earlier, 0xAB, 36 + 0x7FF);
+        HeapFree(GetProcessHeap(), 0, earlier);
+        Drive d;
+        Seen seen;  // the drive moves 10 bytes in, not 36
+        d.fake.SetHandler(IOCTL_SCSI_PASS_THROUGH_DIRECT,
+                          Answer(seen, 0, std::vector<uint8_t>(10, 9)));
+        std::vector<uint8_t> data(36, 0x11);
+        SenseData sense;
+        ASSERT_EQ(1, ScsiExecute(d.record, flags, 36, data.data(), 12, kWriteBuffer, 1, sense));
+        EXPECT_EQ(std::vector<uint8_t>(36, 0), seen.data) << "flags " << int(flags);
+        if (flags == SRB_DIR_IN) {
+            EXPECT_EQ(0, data[10]) << "handed back past what moved";
+        }
+    }
+}
+
 TEST(PassThroughBlock, CheckConditionGivesSenseAndLeavesDataAlone) {
     Drive d;
     Seen seen;
@@ -209,6 +229,7 @@ TEST(PassThroughBlock, OverlongCdbIsNotSent) {
 struct AspiStandIn {
     static inline SRB_ExecSCSICmd seen;
     static inline uint8_t status = SS_COMP;
+    static inline uint8_t targStat = STATUS_GOOD;
     static inline bool pending = false;
     static inline std::atomic<int> calls{0};
     static inline telvio::test::TestThread worker;
@@ -218,6 +239,7 @@ struct AspiStandIn {
         ++calls;
         seen = *srb;
         std::memset(srb->SenseArea, 0x5A, sizeof srb->SenseArea);
+        srb->SRB_TargStat = targStat;
         if (!pending) {
             srb->SRB_Status = status;
             return status;
@@ -235,6 +257,7 @@ struct AspiStandIn {
         calls = 0;
         pending = false;
         status = SS_COMP;
+        targStat = STATUS_GOOD;
     }
     ~AspiStandIn() {
         if (worker.joinable()) worker.join();
@@ -272,14 +295,19 @@ TEST(AspiBlock, CompletionAndStatus) {
     struct Case {
         bool pending;
         uint8_t status;
+        uint8_t targStat;
         int result;
     } cases[] = {
-        {false, SS_COMP, 1}, {false, SS_ERR, 0}, {true, SS_COMP, 1}, {true, SS_ERR, 0}, {true, SS_ABORTED, 0},
+        {false, SS_COMP, STATUS_GOOD, 1},   {false, SS_ERR, STATUS_GOOD, 0},
+        {true, SS_COMP, STATUS_GOOD, 1},    {true, SS_ERR, STATUS_GOOD, 0},
+        {true, SS_ABORTED, STATUS_GOOD, 0}, {false, SS_ERR, STATUS_CHKCOND, 0},
+        {true, SS_ERR, STATUS_CHKCOND, 0},
     };
     for (const Case& c : cases) {
         AspiStandIn aspi;
         AspiStandIn::pending = c.pending;
         AspiStandIn::status = c.status;
+        AspiStandIn::targStat = c.targStat;
         DriveRecord drive{};
         uint8_t data[36] = {};
         SenseData sense;
@@ -287,7 +315,10 @@ TEST(AspiBlock, CompletionAndStatus) {
         EXPECT_EQ(c.result, ScsiExecute(drive, SRB_DIR_IN, 36, data, 12, kWriteBuffer, 0, sense))
             << "pending " << c.pending << " status " << int(c.status);
         EXPECT_EQ(1, AspiStandIn::calls.load());
-        for (int i = 0; i < 16; ++i) EXPECT_EQ(0, sense.bytes[i]) << "ASPI leaves sense cleared";
+        // Only a check condition brings sense: the 14 bytes the block asked for.
+        const bool check = c.targStat == STATUS_CHKCOND;
+        for (int i = 0; i < 16; ++i) EXPECT_EQ(check && i < 14 ? 0x5A : 0, sense.bytes[i]) << i;
+        for (int i = 16; i < 32; ++i) EXPECT_EQ(check ? 0 : 0xEE, sense.bytes[i]) << i;
     }
 }
 
