@@ -103,9 +103,10 @@ class FlashEngine {
     // Bank-advance records read from a HEX file; the download's checksum reads it too.
     uint32_t bankCount = 0;
 
-    // The HEX reader. Each call answers whether reading may go on; when it may not, the
-    // call has reported why (or had nothing to report) and hexOutcome says how the load
-    // ended. Nothing a call would have given back is set then.
+    // The HEX reader and the record reading built on it. Each call answers whether
+    // reading may go on; when it may not, hexOutcome says how the load ended, and any line
+    // the cause calls for is already in the log. A value the call gives back is set only
+    // when reading goes on.
     bool SkipToChar(char wanted);
     bool ReadHexDigit(uint8_t& digit);
     bool ReadHexByte(uint8_t& byte);
