@@ -5,11 +5,13 @@
 #   make fuzz    a long fuzzing campaign (clang, ASan and UBSan)
 #   make demo    one whole upgrade of a simulated drive through the real windows
 #                (ASPI=1 the 9x path, INTERACTIVE=1 on your display, OUT=dir screenshots)
+#   make dist    the release zips and their SHA256SUMS in dist/ (DIST=dir elsewhere)
 # BUILD=dir puts the trees somewhere other than build/ (several checkouts side by side).
 
 BUILD ?= build
 JOBS ?= 2
 FUZZ_SECONDS ?= 60
+DIST ?= dist
 CMAKE ?= cmake
 CTEST ?= ctest
 ROOT := $(abspath .)
@@ -20,7 +22,7 @@ WIN32 := $(BUILD)/win32
 BENCHDIR := $(BUILD)/bench
 FUZZDIR := $(BUILD)/fuzz
 
-.PHONY: all deps build configure test test-host test-win64 test-fuzz bench fuzz clean demo
+.PHONY: all deps build configure test test-host test-win64 test-fuzz bench fuzz clean demo dist
 
 all: build
 
@@ -62,6 +64,9 @@ demo: deps $(HOST)/CMakeCache.txt $(WIN64)/CMakeCache.txt
 	$(CMAKE) --build $(WIN64) -j $(JOBS) --target telvio telvio-user telvio_sim_aspi
 	@TELVIO_BUILD_DIR=$(abspath $(WIN64)) TELVIO_SGIO=$(abspath $(HOST))/lib/libtelvio_sgio.so \
 		ASPI=$(ASPI) INTERACTIVE=$(INTERACTIVE) OUT=$(OUT) bash tests/e2e/demo.sh
+
+dist: deps
+	@bash tools/release/dist.sh "$(BUILD)" "$(DIST)" "$(JOBS)"
 
 clean:
 	rm -rf $(BUILD)

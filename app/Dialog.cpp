@@ -137,8 +137,10 @@ void DialogTemplate::AddString(const char* text) {
         AddWord(0);
         return;
     }
-    std::wstring wide(static_cast<size_t>(count), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text, -1, &wide[0], count);
+    // A vector, not a wstring: the program has no other wide string, and the library's
+    // wide-string code would weigh a tenth of the exe.
+    std::vector<wchar_t> wide(static_cast<size_t>(count));
+    MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), count);
     for (wchar_t c : wide) AddWord(static_cast<WORD>(c));  // includes the terminator
 }
 

@@ -60,6 +60,9 @@ for floor in "win32 4.0" "win64 5.2"; do
     fi
 done
 
+echo "== release zips (built twice and compared; their exes tested as shipped)"
+if bash tools/release/check.sh "$build" "$jobs"; then passed=$((passed + 1)); else failed=$((failed + 1)); fail=1; fi
+
 if [ -f fuzz/run.sh ]; then
     echo "== fuzz corpus replay and a short campaign"
     if bash fuzz/run.sh "$build/fuzz" "$fuzz_seconds"; then passed=$((passed + 1)); else failed=$((failed + 1)); fail=1; fi

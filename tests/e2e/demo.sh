@@ -4,6 +4,7 @@
 #                  through the SG_IO library, drive letter D:)
 #   INTERACTIVE=1  opens the program on your display for you to click instead
 #   OUT=dir        where the screenshots go (default: out/demo)
+#   TELVIO_EXE=exe another telvio.exe than the win64 tree's (make test: the zip's)
 source "$(dirname "$0")/lib.sh"
 
 OUT=${OUT:-$E2E_ROOT/out/demo}
@@ -33,6 +34,7 @@ image=$E2E_WORK/firmware.hex
 e2e_image "$image" 49152
 echo "== Telvio demo: $path_name"
 echo "   firmware image: $image ($(wc -l <"$image") Intel-HEX records)"
+echo "   program: ${TELVIO_EXE:-$E2E_BIN/telvio.exe}"
 
 if [ "${INTERACTIVE:-0}" = "1" ]; then
     echo "   The program opens on your display; the image is at $(winpath "$image")."

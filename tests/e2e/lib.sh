@@ -2,7 +2,8 @@
 # simulated drive, worked by the scripted user on an Xvfb display of its own.
 #
 # Environment: TELVIO_BUILD_DIR (the win64 tree), TELVIO_SGIO (the SG_IO library),
-# E2E_DISPLAY_KEEP=1 to use the caller's $DISPLAY instead of a private Xvfb.
+# E2E_DISPLAY_KEEP=1 to use the caller's $DISPLAY instead of a private Xvfb, TELVIO_EXE
+# another telvio.exe than the tree's (the one shipped in the release zip).
 set -u
 
 E2E_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -83,7 +84,7 @@ e2e_start() {
     E2E_OVERRIDES=${2:-}
     E2E_PRELOAD=""
     [ "$version" != "win98" ] && E2E_PRELOAD=${TELVIO_SGIO:?TELVIO_SGIO names the SG_IO library}
-    E2E_LAUNCH="launch-as $version $(winpath "$E2E_BIN/telvio.exe")"
+    E2E_LAUNCH="launch-as $version $(winpath "${TELVIO_EXE:-$E2E_BIN/telvio.exe}")"
 }
 
 # Starts telvio.exe in the background for a person to work (no scripted user).
@@ -91,7 +92,7 @@ e2e_start_direct() {
     local version=$1 preload=""
     [ "$version" != "win98" ] && preload=${TELVIO_SGIO:?TELVIO_SGIO names the SG_IO library}
     TELVIO_WINVER=$version TELVIO_PRELOAD=$preload \
-        "$E2E_RUNNER" "$E2E_BIN/telvio.exe" >"$E2E_WORK/telvio.out" 2>&1 &
+        "$E2E_RUNNER" "${TELVIO_EXE:-$E2E_BIN/telvio.exe}" >"$E2E_WORK/telvio.out" 2>&1 &
     E2E_TELVIO=$!
 }
 

@@ -186,24 +186,34 @@ bool TypeInto(HWND edit, const std::string& text) {
     return TextOf(edit) == text;
 }
 
-// Makes PATH's copy for VERSION (once) and tells Wine which version that copy sees; the
-// path is changed to the copy's.
+// A copy at least as new as the program. The copy keeps the program's write time, so a
+// rebuilt program shows as newer and is copied again instead of an old build being tested.
+bool IsCurrentCopy(const std::string& path, const std::string& copy) {
+    WIN32_FILE_ATTRIBUTE_DATA program, made;
+    return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &program) &&
+           GetFileAttributesExA(copy.c_str(), GetFileExInfoStandard, &made) &&
+           CompareFileTime(&made.ftLastWriteTime, &program.ftLastWriteTime) >= 0;
+}
+
+// Makes PATH's copy for VERSION (when missing or older than the program) and tells Wine
+// which version that copy sees; the path is changed to the copy's.
 bool PrepareVersionCopy(std::string& path, const std::string& version, std::string& error) {
     size_t slash = path.find_last_of("\\/");
     std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1);
     std::string stem = name.size() > 4 ? name.substr(0, name.size() - 4) : name;
     std::string copyName = stem + "." + version + ".exe";
     std::string copy = path.substr(0, path.size() - name.size()) + copyName;
-    if (GetFileAttributesA(copy.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (!IsCurrentCopy(path, copy)) {
         std::string temporary = copy + ".tmp" + std::to_string(GetCurrentProcessId());
-        if (!CopyFileA(path.c_str(), temporary.c_str(), FALSE) ||
-            (!MoveFileExA(temporary.c_str(), copy.c_str(), 0) &&
-             GetFileAttributesA(copy.c_str()) == INVALID_FILE_ATTRIBUTES)) {
-            DeleteFileA(temporary.c_str());
+        if (CopyFileA(path.c_str(), temporary.c_str(), FALSE)) {
+            MoveFileExA(temporary.c_str(), copy.c_str(), MOVEFILE_REPLACE_EXISTING);
+        }
+        DeleteFileA(temporary.c_str());
+        // A test running beside this one may have made the copy meanwhile.
+        if (!IsCurrentCopy(path, copy)) {
             error = "cannot make " + copy;
             return false;
         }
-        DeleteFileA(temporary.c_str());
     }
     std::string key = "Software\\Wine\\AppDefaults\\" + copyName;
     HKEY handle = nullptr;

@@ -169,7 +169,7 @@ const Expected kWarning[] = {
 
 const Expected kAbout[] = {
     {kStatic, "#130", "#128", 11, 17, 20, 20, kStaticType, SS_ICON, 0, 0, 0},
-    {kStatic, "#130", nullptr, 40, 17, 119, 8, kStaticType, SS_LEFT, 0, 0, 0},
+    {kStatic, "#130", "Telvio Version 2.6.6", 40, 17, 119, 8, kStaticType, SS_LEFT, 0, 0, 0},
     {IDOK, "#128", "OK", 178, 7, 50, 14, kButtonType, BS_DEFPUSHBUTTON, WS_TABSTOP | WS_GROUP, 0, 0},
 };
 
