@@ -65,7 +65,7 @@ class DownloadTest : public ::testing::Test {
         file = std::make_unique<TempFile>(content, hex ? ".hex" : ".bin");
         telvio::FlashEngine engine(MakeJob(file->Path(), hex, usePassThrough));
         engine.Run();
-        EXPECT_EQ(engine.imageChunks[0], nullptr) << "the buffer outlives the run";
+        EXPECT_EQ(engine.View().imageChunks[0], nullptr) << "the buffer outlives the run";
         EXPECT_EQ(CountingMemory::outstanding, 0);
         EXPECT_EQ(CountingMemory::unlocks, CountingMemory::locks);
     }
@@ -293,7 +293,7 @@ TEST_F(DownloadTest, LoadFailuresEndTheRunBeforeAnyCommand) {
         EXPECT_THAT(RecordingSleeper::waits, IsEmpty());
         EXPECT_EQ(CountingMemory::outstanding, 0);
         EXPECT_EQ(CountingMemory::unlocks, CountingMemory::locks);
-        EXPECT_EQ(engine.imageChunks[0], nullptr);
+        EXPECT_EQ(engine.View().imageChunks[0], nullptr);
     }
 }
 
@@ -536,7 +536,7 @@ TEST_F(JobTest, MissingCallbacksAreNotCalled) {
     EXPECT_TRUE(drive.Flashed());
     EXPECT_EQ(SentImage(bytes.size()), bytes);
     EXPECT_EQ(RecordingSleeper::waits, WaitsOf(1)) << "the run reached its last wait";
-    EXPECT_EQ(engine.imageChunks[0], nullptr);
+    EXPECT_EQ(engine.View().imageChunks[0], nullptr);
     EXPECT_EQ(CountingMemory::outstanding, 0);
 }
 
