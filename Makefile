@@ -2,7 +2,7 @@
 #   make test    install what is missing, build every configuration, run every test
 #   make build   the product trees only (host, win64, win32, and host32: the i386 Linux
 #                libraries that the 32-bit program's Wine loads under qemu)
-#   make bench   benchmarks (Release, native)
+#   make bench   benchmarks (Release, native) and the program's start-up under Wine
 #   make fuzz    a long fuzzing campaign (clang, ASan and UBSan)
 #   make demo    one whole upgrade of a simulated drive through the real windows
 #                (ASPI=1 the 9x path, INTERACTIVE=1 on your display, OUT=dir screenshots)
@@ -57,9 +57,12 @@ build: configure
 test: build
 	@bash tools/run-tests.sh "$(BUILD)" "$(JOBS)" "$(FUZZ_SECONDS)"
 
-bench: deps $(BENCHDIR)/CMakeCache.txt
+bench: deps $(BENCHDIR)/CMakeCache.txt $(HOST)/CMakeCache.txt $(WIN64)/CMakeCache.txt
 	$(CMAKE) --build $(BENCHDIR) -j $(JOBS)
-	@bash bench/run.sh "$(BENCHDIR)"
+	$(CMAKE) --build $(HOST) -j $(JOBS) --target telvio_sgio
+	$(CMAKE) --build $(WIN64) -j $(JOBS) --target telvio telvio-user telvio-minimal
+	@TELVIO_BUILD_DIR=$(abspath $(WIN64)) TELVIO_SGIO=$(abspath $(HOST))/lib/libtelvio_sgio.so \
+		bash bench/run.sh "$(BENCHDIR)"
 
 fuzz: deps $(FUZZDIR)/CMakeCache.txt
 	$(CMAKE) --build $(FUZZDIR) -j $(JOBS)

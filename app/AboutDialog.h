@@ -1,8 +1,8 @@
 // The about box of the system menu: icon, one line, OK.
 #pragma once
 
-#include "Dialog.h"
-#include "resource.h"
+#include "framework/Dialog.h"
+#include "resources/resource.h"
 
 namespace telvio {
 

@@ -1,8 +1,8 @@
-#include "AppServices.h"
+#include "app/AppServices.h"
 
 #include <commdlg.h>
 
-#include "WarningDialog.h"
+#include "app/WarningDialog.h"
 #include "drive/Discovery.h"
 #include "engine/FlashEngine.h"
 
@@ -56,11 +56,23 @@ DWORD SetThreadExecutionStateIfAny(DWORD flags) {
     return set ? set(flags) : 0;
 }
 
-const AppServices kDefaults = {
-    &SelectPlatform,         &BindAspi,       &DiscoverDrives,   &ClassifyDrives,
-    &ReleaseTransport,       &ShowMessageBox, &QueryCurrentDirectoryA, &RunWarningDialog,
-    &ChooseWithFileDialog,   &RunFlashEngine, &SetThreadExecutionStateIfAny,
-};
+constexpr AppServices MakeDefaults() {
+    AppServices services{};
+    services.SelectPlatform = &SelectPlatform;
+    services.BindAspi = &BindAspi;
+    services.DiscoverDrives = &DiscoverDrives;
+    services.ClassifyDrives = &ClassifyDrives;
+    services.ReleaseTransport = &ReleaseTransport;
+    services.ShowMessage = &ShowMessageBox;
+    services.QueryCurrentDirectory = &QueryCurrentDirectoryA;
+    services.ConfirmUpgrade = &RunWarningDialog;
+    services.ChooseImageFile = &ChooseWithFileDialog;
+    services.RunEngine = &RunFlashEngine;
+    services.SetExecutionState = &SetThreadExecutionStateIfAny;
+    return services;
+}
+
+constexpr AppServices kDefaults = MakeDefaults();
 
 }  // namespace
 

@@ -1,13 +1,13 @@
-#include "MainDialog.h"
+#include "app/MainDialog.h"
 
 #include <commctrl.h>
 
 #include <cstring>
 
-#include "AboutDialog.h"
-#include "UpgradeRules.h"
+#include "app/AboutDialog.h"
+#include "app/UpgradeRules.h"
 #include "drive/Discovery.h"
-#include "resource.h"
+#include "resources/resource.h"
 
 namespace telvio {
 
@@ -126,54 +126,47 @@ bool MainDialog::OnCommand(WORD id, WORD code, HWND control) {
     }
 }
 
-bool MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& result) {
+std::optional<LRESULT> MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
-        case WM_SYSCOMMAND: {
-            bool handled = false;
-            OnSysCommand(UINT(wParam), lParam, result, handled);
-            return handled;
-        }
+        case WM_SYSCOMMAND:
+            return OnSysCommand(UINT(wParam));
         case WM_CLOSE:
             // Refused during a run whatever sent it; otherwise it becomes the cancel
             // command as usual.
-            result = TRUE;
-            return runInProgress_;
+            if (runInProgress_) return 0;
+            return std::nullopt;
         case WM_QUERYENDSESSION:
-            if (!runInProgress_) return false;
-            SetMessageResult(FALSE);
-            result = TRUE;
-            return true;
+            // A session that ends mid-flash leaves a dead drive.
+            if (runInProgress_) return FALSE;
+            return std::nullopt;
         case WM_PAINT:
-            return OnPaintMinimised();
+            if (OnPaintMinimised()) return 0;
+            return std::nullopt;
         case WM_QUERYDRAGICON:
-            result = reinterpret_cast<INT_PTR>(appIcon);
-            return true;
+            return reinterpret_cast<LRESULT>(appIcon);
         case kAppendLogMessage:
             AppendLogNow(reinterpret_cast<const char*>(lParam));
-            result = TRUE;
-            return true;
+            return TRUE;
         case kRunStartedMessage:
             OnRunStarted();
-            result = TRUE;
-            return true;
+            return TRUE;
         case kRunFinishedMessage:
             OnRunFinished();
-            result = TRUE;
-            return true;
+            return TRUE;
         default:
-            return false;
+            return std::nullopt;
     }
 }
 
-void MainDialog::OnSysCommand(UINT id, LPARAM, INT_PTR& result, bool& handled) {
+std::optional<LRESULT> MainDialog::OnSysCommand(UINT id) {
     if ((id & 0xFFF0) == IDM_ABOUTBOX) {
         AboutDialog about;
         about.DoModal(GetHwnd());
-        handled = true;
-    } else if ((id & 0xFFF0) == SC_CLOSE && runInProgress_) {
-        handled = true;
+        return 0;
     }
-    result = handled ? TRUE : FALSE;
+    // The close box is refused during a run, like WM_CLOSE.
+    if ((id & 0xFFF0) == SC_CLOSE && runInProgress_) return 0;
+    return std::nullopt;
 }
 
 bool MainDialog::OnPaintMinimised() {

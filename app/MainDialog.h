@@ -6,14 +6,15 @@
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
 
-#include "AppServices.h"
-#include "ColorLabel.h"
-#include "Dialog.h"
+#include "app/AppServices.h"
+#include "controls/ColorLabel.h"
 #include "drive/DriveRecord.h"
 #include "drive/Transport.h"
 #include "engine/UpdateJob.h"
+#include "framework/Dialog.h"
 
 namespace telvio {
 
@@ -54,7 +55,7 @@ class MainDialog : public Dialog {
     void DoDataExchange() override;
     BOOL OnInitDialog() override;
     bool OnCommand(WORD id, WORD code, HWND control) override;
-    bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& result) override;
+    std::optional<LRESULT> OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
     void OnDestroy() override;
 
   private:
@@ -63,7 +64,7 @@ class MainDialog : public Dialog {
 
     void AddAboutItem();
     void ListDrives();
-    void OnSysCommand(UINT id, LPARAM parameter, INT_PTR& result, bool& handled);
+    std::optional<LRESULT> OnSysCommand(UINT id);
     bool OnPaintMinimised();
     void OnUpgrade();
     void FillUpdateJob();

@@ -1,12 +1,12 @@
-#include "StartUp.h"
+#include "app/StartUp.h"
 
 #include <commctrl.h>
 
 #include <cstdio>
 #include <exception>
 
-#include "MainDialog.h"
-#include "ResourceException.h"
+#include "app/MainDialog.h"
+#include "framework/ResourceException.h"
 
 namespace telvio {
 

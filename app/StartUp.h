@@ -1,7 +1,7 @@
 // Start-up of the program, apart from its entry point so that the window tests can run it.
 #pragma once
 
-#include "AppServices.h"
+#include "app/AppServices.h"
 
 namespace telvio {
 

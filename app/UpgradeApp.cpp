@@ -2,7 +2,7 @@
 // program ends with it, whatever its result, or with code 1 when it could not be made.
 #include <windows.h>
 
-#include "StartUp.h"
+#include "app/StartUp.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     return telvio::RunUpgradeApp(telvio::DefaultServices());

@@ -2,10 +2,10 @@
 // callbacks through which the engine shows its progress in the window.
 #include <cstring>
 
+#include "app/MainDialog.h"
+#include "app/UpgradeRules.h"
 #include "drive/Discovery.h"
-#include "MainDialog.h"
-#include "UpgradeRules.h"
-#include "resource.h"
+#include "resources/resource.h"
 
 namespace telvio {
 

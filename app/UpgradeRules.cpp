@@ -1,4 +1,4 @@
-#include "UpgradeRules.h"
+#include "app/UpgradeRules.h"
 
 #include <cctype>
 #include <cstdio>

@@ -1,7 +1,7 @@
-#include "WarningDialog.h"
+#include "app/WarningDialog.h"
 
-#include "MainDialog.h"
-#include "resource.h"
+#include "app/MainDialog.h"
+#include "resources/resource.h"
 
 namespace telvio {
 

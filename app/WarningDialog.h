@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "ColorLabel.h"
-#include "Dialog.h"
+#include "controls/ColorLabel.h"
+#include "framework/Dialog.h"
 
 namespace telvio {
 

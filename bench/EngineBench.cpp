@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "ImageFiles.h"
-#include "PeakMemory.h"
+#include "bench/ImageFiles.h"
+#include "bench/PeakMemory.h"
 #include "engine/FlashEngine.h"
 #include "engine/Platform.h"
 #include "engine/UpdateJob.h"
@@ -54,8 +54,8 @@ void Load(benchmark::State& state, const std::string& path, bool hex) {
             state.SkipWithError("the image did not load");
             break;
         }
-        benchmark::DoNotOptimize(hex ? engine->HexImageChecksum() : engine->runningSum);
-        end = engine->imageEnd;
+        benchmark::DoNotOptimize(hex ? engine->HexImageChecksum() : engine->View().runningSum);
+        end = engine->View().imageEnd;
         // Giving the buffer back ends a run; it is no part of the load.
         state.PauseTiming();
         engine.reset();

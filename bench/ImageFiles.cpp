@@ -1,4 +1,4 @@
-#include "ImageFiles.h"
+#include "bench/ImageFiles.h"
 
 #include <cstdio>
 

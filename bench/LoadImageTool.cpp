@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "PeakMemory.h"
+#include "bench/PeakMemory.h"
 #include "engine/FlashEngine.h"
 #include "engine/UpdateJob.h"
 
@@ -54,8 +54,8 @@ int main(int argc, char** argv) {
     const bool loaded =
         outcome == telvio::LoadOutcome::Complete || outcome == telvio::LoadOutcome::BufferFull;
     const unsigned checksum =
-        loaded ? (job.isHexFile ? engine.HexImageChecksum() : engine.runningSum) : 0;
+        loaded ? (job.isHexFile ? engine.HexImageChecksum() : engine.View().runningSum) : 0;
     std::printf("outcome=%s imageEnd=0x%X checksum=0x%X peak_kib=%ld\n", Name(outcome),
-                static_cast<unsigned>(engine.imageEnd), checksum, meter.PeakKib());
+                static_cast<unsigned>(engine.View().imageEnd), checksum, meter.PeakKib());
     return loaded ? 0 : 1;
 }

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "ImageFiles.h"
+#include "bench/ImageFiles.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Benchmarks of the engine (Release tree):
-#   bench/run.sh <bench build tree>
+# Benchmarks of the engine (Release tree) and of the program's start-up under Wine:
+#   TELVIO_BUILD_DIR=<win64 tree> TELVIO_SGIO=<SG_IO library> bench/run.sh <bench build tree>
 # Times bench/load_image as a whole process beside srec_cat on the same 1 MiB image,
-# runs the Google Benchmark cases, checks the targets, and ends with one line of figures.
+# runs the Google Benchmark cases, times telvio.exe's start beside a minimal dialog
+# program's (tests/e2e/bench-startup.sh), checks the targets, and ends with one line of
+# figures.
 set -u
 tree=$1
+: "${TELVIO_BUILD_DIR:?names the win64 tree (make bench sets it)}"
+: "${TELVIO_SGIO:?names the SG_IO library (make bench sets it)}"
 here=$(cd "$(dirname "$0")" && pwd)
 bin=$tree/bench
 work=$tree/bench/work
@@ -72,6 +76,14 @@ print("%.3f %.3f %.3f %.3f" % (med["BM_LoadHex16Banks"], med["BM_LoadRaw1MiB"],
 PY
 ) || exit 1
 
+startup_out=$(bash "$here/../tests/e2e/bench-startup.sh" 11) || { echo "$startup_out"; exit 1; }
+echo "$startup_out"
+startup=$(echo "$startup_out" | sed -n 's/^startup: //p')
+startup_ms=$(echo "$startup" | sed -n 's/.*telvio_ms=\([^ ]*\).*/\1/p')
+minimal_ms=$(echo "$startup" | sed -n 's/.*minimal_ms=\([^ ]*\).*/\1/p')
+startup_ratio=$(echo "$startup" | sed -n 's/.*ratio=\([^ ]*\).*/\1/p')
+[ -n "$startup_ratio" ] || { echo "bench: no start-up figures"; exit 1; }
+
 budget_kib=$((1024 + 256))
 fail=0
 check() {  # name, met (0/1), detail
@@ -86,5 +98,9 @@ check "peak memory <= 1 MiB + 256 KiB" \
     "$( [ "$load_peak" -ge 0 ] && [ "$load_peak" -le $budget_kib ] && [ "$run_peak" -ge 0 ] && [ "$run_peak" -le $budget_kib ] && echo 1 || echo 0)" \
     "load ${load_peak} KiB, whole run ${run_peak} KiB"
 
-echo "bench: hex_load_ms=$hex_ms raw_load_ms=$raw_ms download_host_ms=$download_ms srec_cat_ms=$srec_ms"
+check "start-up <= minimal dialog x 1.15 (under Wine)" \
+    "$(python3 -c "print(int($startup_ratio <= 1.15))")" \
+    "$startup_ms ms vs $minimal_ms ms, ratio $startup_ratio"
+
+echo "bench: hex_load_ms=$hex_ms raw_load_ms=$raw_ms download_host_ms=$download_ms srec_cat_ms=$srec_ms startup_ratio=$startup_ratio startup_ms=$startup_ms minimal_ms=$minimal_ms"
 exit $fail

@@ -1,9 +1,9 @@
-#include "ColorLabel.h"
+#include "controls/ColorLabel.h"
 
 #include <cstring>
 
-#include "GdiTally.h"
-#include "TextLines.h"
+#include "controls/GdiTally.h"
+#include "controls/TextLines.h"
 
 namespace telvio {
 

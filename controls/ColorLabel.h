@@ -5,11 +5,12 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <string>
 
-#include "ControlToolTip.h"
-#include "Window.h"
+#include "controls/ControlToolTip.h"
+#include "framework/Window.h"
 
 namespace telvio {
 
@@ -84,9 +85,15 @@ class ColorLabel : public StaticControl {
 
     HBRUSH OnReflectedCtlColor(HDC dc, UINT kind) override;
 
-    // How a link click reaches the shell (ShellExecuteA unless a test puts another in).
     using ShellOpen = HINSTANCE(WINAPI*)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
-    static ShellOpen SetShellOpen(ShellOpen open);
+    // What a test may replace, all in one place (see controls/Seams.h); the defaults
+    // are the program's.
+    struct Seams {
+        // How a link click reaches the shell.
+        ShellOpen shellOpen = &::ShellExecuteA;
+    };
+    // Puts `seams` in place of the installed set, which it returns.
+    static Seams InstallSeams(const Seams& seams);
 
   protected:
     void PreSubclassWindow() override;

@@ -1,14 +1,14 @@
 // The label's message handling and painting.
-#include "ColorLabel.h"
+#include "controls/ColorLabel.h"
 
 #include <commctrl.h>
 #include <shellapi.h>
 
 #include <algorithm>
 
-#include "GdiTally.h"
-#include "LabelTextRenderer.h"
-#include "TextLines.h"
+#include "controls/GdiTally.h"
+#include "controls/LabelTextRenderer.h"
+#include "controls/TextLines.h"
 
 namespace telvio {
 
@@ -16,13 +16,13 @@ namespace {
 
 constexpr DWORD kHoverMilliseconds = 50;
 
-ColorLabel::ShellOpen shellOpen = &::ShellExecuteA;
+ColorLabel::Seams seams;
 
 }  // namespace
 
-ColorLabel::ShellOpen ColorLabel::SetShellOpen(ShellOpen open) {
-    ShellOpen previous = shellOpen;
-    shellOpen = open != nullptr ? open : &::ShellExecuteA;
+ColorLabel::Seams ColorLabel::InstallSeams(const Seams& replacement) {
+    const Seams previous = seams;
+    seams = replacement;
     return previous;
 }
 
@@ -201,7 +201,9 @@ LRESULT ColorLabel::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
             return result;
         }
         case WM_LBUTTONDOWN:
-            if (isLink_) shellOpen(nullptr, "open", text_.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+            if (isLink_) {
+                seams.shellOpen(nullptr, "open", text_.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+            }
             return DefaultProc(msg, wParam, lParam);
         case WM_MOUSEMOVE:
             OnMouseMove();

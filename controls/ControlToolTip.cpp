@@ -1,11 +1,11 @@
-#include "ControlToolTip.h"
+#include "controls/ControlToolTip.h"
 
 #include <algorithm>
 #include <string_view>
 
-#include "GdiTally.h"
-#include "ResourceException.h"
-#include "TextLines.h"
+#include "controls/GdiTally.h"
+#include "controls/TextLines.h"
+#include "framework/ResourceException.h"
 
 namespace telvio {
 
@@ -15,24 +15,13 @@ constexpr UINT_PTR kPollTimer = 1;
 constexpr UINT kPollMilliseconds = 100;
 constexpr UINT kRedrawNow = RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW;
 
-ControlToolTip::Input input = ControlToolTip::SystemInput();
-ControlToolTip::ClassRegistrar classRegistrar = &::RegisterClassA;
+ControlToolTip::Seams seams;
 
 }  // namespace
 
-ControlToolTip::Input ControlToolTip::SystemInput() {
-    return Input{::GetCursorPos, ::GetAsyncKeyState};
-}
-
-ControlToolTip::Input ControlToolTip::SetInput(const Input& replacement) {
-    Input previous = input;
-    input = replacement;
-    return previous;
-}
-
-ControlToolTip::ClassRegistrar ControlToolTip::SetClassRegistrar(ClassRegistrar registrar) {
-    ClassRegistrar previous = classRegistrar;
-    classRegistrar = registrar != nullptr ? registrar : &::RegisterClassA;
+ControlToolTip::Seams ControlToolTip::InstallSeams(const Seams& replacement) {
+    const Seams previous = seams;
+    seams = replacement;
     return previous;
 }
 
@@ -49,7 +38,7 @@ void ControlToolTip::RegisterWindowClass() {
     wc.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
     wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_INFOBK + 1));
     wc.lpszClassName = kClassName;
-    if (classRegistrar(&wc) == 0) {
+    if (seams.registerClass(&wc) == 0) {
         throw ResourceException(GetLastError(),
                                 "the tip window class \"ControlToolTip\" could not be registered");
     }
@@ -178,7 +167,7 @@ bool ControlToolTip::IsCursorOver() const {
     if (owner_ == nullptr) return false;
     RECT r;
     POINT cursor;
-    if (!GetWindowRect(owner_, &r) || !input.getCursorPos(&cursor)) return false;
+    if (!GetWindowRect(owner_, &r) || !seams.getCursorPos(&cursor)) return false;
     // Every edge counts as inside, the right and bottom ones too.
     return r.left <= cursor.x && cursor.x <= r.right && r.top <= cursor.y && cursor.y <= r.bottom;
 }
@@ -190,7 +179,7 @@ void ControlToolTip::OnTimer(UINT_PTR id) {
     HWND ownerParent = GetParent(owner_);
     bool buttonOK = true;
     if (needsButton_) {
-        SHORT state = input.getAsyncKeyState(leftButton_ ? VK_LBUTTON : VK_RBUTTON);
+        SHORT state = seams.getAsyncKeyState(leftButton_ ? VK_LBUTTON : VK_RBUTTON);
         buttonOK = (state >> 1) != 0;
     }
     if (IsCursorOver() && buttonOK) {

@@ -7,7 +7,7 @@
 
 #include <string>
 
-#include "Window.h"
+#include "framework/Window.h"
 
 namespace telvio {
 
@@ -41,18 +41,17 @@ class ControlToolTip : public Window {
     // Size of `text` in `dc`: the widest line and the line height times the line count.
     static SIZE MeasureText(HDC dc, const std::string& text);
 
-    // What the polling reads; a test puts its own functions in to play the mouse. The
-    // previous table is returned.
-    struct Input {
-        BOOL(WINAPI* getCursorPos)(POINT*);
-        SHORT(WINAPI* getAsyncKeyState)(int);
+    // What a test may replace, all in one place (see controls/Seams.h); the defaults
+    // are the program's.
+    struct Seams {
+        // What the polling reads: a test plays the mouse with its own.
+        BOOL(WINAPI* getCursorPos)(POINT*) = &::GetCursorPos;
+        SHORT(WINAPI* getAsyncKeyState)(int) = &::GetAsyncKeyState;
+        // How the window class gets registered.
+        ATOM(WINAPI* registerClass)(const WNDCLASSA*) = &::RegisterClassA;
     };
-    static Input SetInput(const Input& input);
-    static Input SystemInput();
-
-    using ClassRegistrar = ATOM(WINAPI*)(const WNDCLASSA*);
-    // How the class gets registered (RegisterClassA unless a test puts another in).
-    static ClassRegistrar SetClassRegistrar(ClassRegistrar registrar);
+    // Puts `seams` in place of the installed set, which it returns.
+    static Seams InstallSeams(const Seams& seams);
 
   protected:
     LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override;

@@ -1,4 +1,4 @@
-#include "GdiTally.h"
+#include "controls/GdiTally.h"
 
 #include <atomic>
 

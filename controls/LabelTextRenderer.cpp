@@ -1,21 +1,21 @@
-#include "LabelTextRenderer.h"
+#include "controls/LabelTextRenderer.h"
 
 #include <algorithm>
 #include <new>
 #include <vector>
 
-#include "GdiTally.h"
-#include "TextLines.h"
+#include "controls/GdiTally.h"
+#include "controls/TextLines.h"
 
 namespace telvio {
 
 namespace {
 
-LabelTextRenderer::RotationPath rotationPath = LabelTextRenderer::RotationPath::System;
-// Null: the system's PlgBlt, looked up when first needed (9x has none, and the 32-bit
-// program must load there).
-LabelTextRenderer::ParallelogramTransfer parallelogramTransfer = nullptr;
-int parallelogramExact = -1;  // -1 not probed yet
+LabelTextRenderer::Seams seams;
+// The system's PlgBlt, looked up when first needed (9x has none, and the 32-bit program
+// must load there).
+LabelTextRenderer::ParallelogramTransfer systemTransfer = nullptr;
+int parallelogramExact = -1;  // the installed transfer's probe; -1 not run yet
 
 // Distance of the etched lines from the text block and from the client edge.
 constexpr int kEtchGap = 6;
@@ -26,14 +26,15 @@ void Etch(HDC dc, int left, int top, int right, int bottom, UINT edge) {
 }
 
 LabelTextRenderer::ParallelogramTransfer Transfer() {
-    if (parallelogramTransfer == nullptr) {
+    if (seams.transfer != nullptr) return seams.transfer;
+    if (systemTransfer == nullptr) {
         HMODULE gdi = GetModuleHandleA("gdi32.dll");
         if (gdi != nullptr) {
-            parallelogramTransfer = reinterpret_cast<LabelTextRenderer::ParallelogramTransfer>(
+            systemTransfer = reinterpret_cast<LabelTextRenderer::ParallelogramTransfer>(
                 reinterpret_cast<void (*)()>(GetProcAddress(gdi, "PlgBlt")));
         }
     }
-    return parallelogramTransfer;
+    return systemTransfer;
 }
 
 }  // namespace
@@ -283,7 +284,7 @@ bool LabelTextRenderer::Rotate(HDC source, HDC destination, const RECT& rect, in
 
 bool LabelTextRenderer::UseParallelogram() {
     bool wanted = false;
-    switch (rotationPath) {
+    switch (seams.path) {
         case RotationPath::System:
             wanted = (GetVersion() & 0x80000000u) == 0;
             break;
@@ -297,15 +298,10 @@ bool LabelTextRenderer::UseParallelogram() {
     return wanted && ParallelogramTransferIsExact();
 }
 
-void LabelTextRenderer::SetRotationPath(RotationPath path) {
-    rotationPath = path;
-}
-
-LabelTextRenderer::ParallelogramTransfer LabelTextRenderer::SetParallelogramTransfer(
-    ParallelogramTransfer transfer) {
-    ParallelogramTransfer previous = parallelogramTransfer;
-    parallelogramTransfer = transfer;
-    parallelogramExact = -1;
+LabelTextRenderer::Seams LabelTextRenderer::InstallSeams(const Seams& replacement) {
+    const Seams previous = seams;
+    seams = replacement;
+    if (seams.transfer != previous.transfer) parallelogramExact = -1;
     return previous;
 }
 

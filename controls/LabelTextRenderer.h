@@ -34,16 +34,23 @@ class LabelTextRenderer {
     // Which way blocks are turned. System follows the Windows family (parallelogram
     // transfer on NT, pixel by pixel on 9x); the others let tests take either way.
     enum class RotationPath { System, Parallelogram, PixelByPixel };
-    static void SetRotationPath(RotationPath path);
-
     using ParallelogramTransfer = BOOL(WINAPI*)(HDC, const POINT*, HDC, int, int, int, int, HBITMAP,
                                                 int, int);
-    // The parallelogram transfer in use (PlgBlt unless a test puts another in). Its
-    // turns are checked once on a small probe before they are trusted; one that does not
-    // turn exactly as the pixel path does is passed over for the pixel path. Returns the
-    // previous one.
-    static ParallelogramTransfer SetParallelogramTransfer(ParallelogramTransfer transfer);
-    // Whether the current transfer passed its probe (runs the probe when not yet done).
+
+    // What a test may replace, all in one place (see controls/Seams.h); the defaults
+    // are the program's.
+    struct Seams {
+        RotationPath path = RotationPath::System;
+        // Null: the system's PlgBlt, looked up when first needed (9x has none, and the
+        // 32-bit program must load there). The transfer's turns are checked once on a
+        // small probe before they are trusted; one that does not turn exactly as the
+        // pixel path does is passed over for the pixel path. The verdict stands until a
+        // set with another transfer is installed.
+        ParallelogramTransfer transfer = nullptr;
+    };
+    // Puts `seams` in place of the installed set, which it returns.
+    static Seams InstallSeams(const Seams& seams);
+    // Whether the installed transfer passed its probe (runs the probe when not yet done).
     static bool ParallelogramTransferIsExact();
     // The destination points of the source's upper-left, upper-right and lower-left
     // corners for a w x h block turned by `angle`.

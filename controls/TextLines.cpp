@@ -1,4 +1,4 @@
-#include "TextLines.h"
+#include "controls/TextLines.h"
 
 namespace telvio {
 

@@ -2,7 +2,7 @@
 // ScsiExecute on whatever thread they run. Null while the library is not bound.
 #pragma once
 
-#include "Aspi.h"
+#include "drive/Aspi.h"
 
 namespace telvio {
 

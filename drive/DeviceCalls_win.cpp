@@ -1,4 +1,4 @@
-#include "DeviceCalls.h"
+#include "drive/DeviceCalls.h"
 
 namespace telvio {
 

@@ -4,8 +4,8 @@
 
 #include <windows.h>
 
-#include "DriveRecord.h"
-#include "Transport.h"
+#include "drive/DriveRecord.h"
+#include "drive/Transport.h"
 
 namespace telvio {
 

@@ -3,12 +3,12 @@
 
 #include <cstring>
 
-#include "AspiEntries.h"
-#include "DeviceCalls.h"
-#include "Discovery.h"
-#include "InquiryChain.h"
-#include "PassThroughBlock.h"
-#include "Scsi.h"
+#include "drive/AspiEntries.h"
+#include "drive/DeviceCalls.h"
+#include "drive/Discovery.h"
+#include "drive/InquiryChain.h"
+#include "drive/PassThroughBlock.h"
+#include "drive/Scsi.h"
 
 namespace telvio {
 namespace {

@@ -1,4 +1,4 @@
-#include "InquiryChain.h"
+#include "drive/InquiryChain.h"
 
 namespace telvio {
 namespace {

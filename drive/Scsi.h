@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "Aspi.h"
-#include "DriveRecord.h"
+#include "drive/Aspi.h"
+#include "drive/DriveRecord.h"
 
 namespace telvio {
 

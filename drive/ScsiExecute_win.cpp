@@ -3,10 +3,10 @@
 
 #include <cstring>
 
-#include "AspiEntries.h"
-#include "DeviceCalls.h"
-#include "PassThroughBlock.h"
-#include "Scsi.h"
+#include "drive/AspiEntries.h"
+#include "drive/DeviceCalls.h"
+#include "drive/PassThroughBlock.h"
+#include "drive/Scsi.h"
 
 namespace telvio {
 

@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "DriveRecord.h"
+#include "drive/DriveRecord.h"
 
 namespace telvio {
 

@@ -1,9 +1,9 @@
 // Transport selection, ASPI binding and release.
 #include <windows.h>
 
-#include "AspiEntries.h"
-#include "DeviceCalls.h"
-#include "Transport.h"
+#include "drive/AspiEntries.h"
+#include "drive/DeviceCalls.h"
+#include "drive/Transport.h"
 
 namespace telvio {
 

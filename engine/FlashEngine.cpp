@@ -44,6 +44,19 @@ void FlashEngine::ReportError(uint8_t code) {
     if (FormatErrorLine(code, line)) AppendLog(line);
 }
 
+EngineView FlashEngine::View() const {
+    EngineView view;
+    view.imageChunks = imageChunks;
+    view.chunkIndex = chunkIndex;
+    view.chunkOffset = chunkOffset;
+    view.imageEnd = imageEnd;
+    view.runningSum = runningSum;
+    view.bankCount = bankCount;
+    view.imageFileOpen = imageFile != nullptr;
+    view.imagePath = imagePath;
+    return view;
+}
+
 bool FlashEngine::AllocateImage(bool fill) {
     ReleaseImage();
     const platform::ImageMemory& memory = platform::CurrentImageMemory();

@@ -38,6 +38,19 @@ enum class LoadOutcome : uint8_t {
     Stopped,  // the stop flag was seen while reading a HEX file
 };
 
+// What tests, the fuzzer and the benchmarks may read of an engine, copied when asked; the
+// chunk table is the engine's own and lives as long as it does.
+struct EngineView {
+    const uint8_t* const* imageChunks;  // kImageChunkCount pointers, all null without a buffer
+    uint8_t chunkIndex;
+    uint16_t chunkOffset;
+    uint32_t imageEnd;
+    uint16_t runningSum;
+    uint32_t bankCount;
+    bool imageFileOpen;
+    const char* imagePath;
+};
+
 class FlashEngine {
   public:
     explicit FlashEngine(const UpdateJob& job);
@@ -62,10 +75,16 @@ class FlashEngine {
 
     void ReportError(uint8_t code);
 
+    EngineView View() const;
+
+  private:
     DriveRecord drive;
     char imagePath[kImagePathSize];
     std::FILE* imageFile = nullptr;
     uint8_t* imageChunks[kImageChunkCount] = {};
+    // The image cursor. The loader leaves it just past the last byte it stored (chunk 32
+    // when that was the buffer's last byte); the download puts it back at 0 and moves it
+    // block by block.
     uint8_t chunkIndex = 0;
     uint16_t chunkOffset = 0;
     uint32_t imageEnd = 0;
@@ -84,14 +103,19 @@ class FlashEngine {
     // Bank-advance records read from a HEX file; the download's checksum reads it too.
     uint32_t bankCount = 0;
 
-  private:
-    // The HEX reader. After a stop request or the end of the file the load is over:
-    // readerEnded is set and the values returned mean nothing.
+    // The HEX reader and the record reading built on it. Each call answers whether
+    // reading may go on; when it may not, hexOutcome says how the load ended, and any line
+    // the cause calls for is already in the log. A value the call gives back is set only
+    // when reading goes on.
     bool SkipToChar(char wanted);
-    uint8_t ReadHexDigit();
-    uint8_t ReadHexByte();
-    bool readerEnded = false;
-    LoadOutcome readerOutcome = LoadOutcome::Complete;
+    bool ReadHexDigit(uint8_t& digit);
+    bool ReadHexByte(uint8_t& byte);
+    bool NotADigit(uint8_t value, uint8_t& digit);
+    bool ReadRecord();
+    bool ReadDataBytes(uint32_t loadAddress, uint8_t count);
+    bool EndLoad(LoadOutcome outcome);
+    bool EndReader(LoadOutcome outcome, uint8_t errorCode);
+    LoadOutcome hexOutcome = LoadOutcome::Complete;
 
     LoadOutcome LoadHex();
     LoadOutcome LoadRaw();
@@ -100,14 +124,19 @@ class FlashEngine {
     bool AllocateImage(bool fill);
     void CloseImageFile();
     void ReleaseImage();
-    void EndReader(LoadOutcome outcome, uint8_t errorCode);
     int NextChar();
     bool RefillInput();
-    uint8_t NotADigit(uint8_t value);
     void SetCursor(uint32_t address) {
         chunkIndex = static_cast<uint8_t>(address / kImageChunkSize);
         chunkOffset = static_cast<uint16_t>(address % kImageChunkSize);
     }
+    void StepCursor() {
+        if (++chunkOffset == kImageChunkSize) {
+            chunkOffset = 0;
+            ++chunkIndex;
+        }
+    }
+    uint32_t CursorAddress() const { return chunkIndex * kImageChunkSize + chunkOffset; }
     void LogCommandError(const SenseData& sense);
     bool SendWriteBuffer(uint8_t flags, uint32_t length, void* data, const uint8_t* cdb,
                          SenseData& sense);

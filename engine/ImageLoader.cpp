@@ -49,8 +49,6 @@ uint16_t SumBytes(const uint8_t* bytes, size_t count) {
 
 LoadOutcome FlashEngine::LoadImage() {
     imageEnd = 0;
-    readerEnded = false;
-    readerOutcome = LoadOutcome::Complete;
     CloseImageFile();
     imageFile = std::fopen(imagePath, isHexFile ? "r" : "rb");
     if (imageFile == nullptr) {
@@ -69,6 +67,16 @@ LoadOutcome FlashEngine::LoadImage() {
 
 // ---- HEX ----
 
+bool FlashEngine::EndLoad(LoadOutcome outcome) {
+    hexOutcome = outcome;
+    return false;
+}
+
+bool FlashEngine::EndReader(LoadOutcome outcome, uint8_t errorCode) {
+    ReportError(errorCode);
+    return EndLoad(outcome);
+}
+
 bool FlashEngine::RefillInput() {
     if (inputEof) return false;
     inputLen = std::fread(input, 1, kInputWindow, imageFile);
@@ -82,55 +90,40 @@ inline int FlashEngine::NextChar() {
     return static_cast<unsigned char>(input[inputPos++]);
 }
 
-void FlashEngine::EndReader(LoadOutcome outcome, uint8_t errorCode) {
-    ReportError(errorCode);
-    readerEnded = true;
-    readerOutcome = outcome;
-}
-
 bool FlashEngine::SkipToChar(char wanted) {
     for (;;) {
         const int c = NextChar();
         if (c == EOF || c == kEndOfFileByte) {
-            EndReader(LoadOutcome::FormatFailure, kErrFormatMismatch);
-            return false;
+            return EndReader(LoadOutcome::FormatFailure, kErrFormatMismatch);
         }
-        if (IsStopRequested()) {
-            EndReader(LoadOutcome::Stopped, kErrTerminateUpgrade);
-            return false;
-        }
+        if (IsStopRequested()) return EndReader(LoadOutcome::Stopped, kErrTerminateUpgrade);
         if ((c & 0x7F) == wanted) return true;
     }
 }
 
-inline uint8_t FlashEngine::ReadHexDigit() {
-    if (IsStopRequested()) {
-        EndReader(LoadOutcome::Stopped, kErrTerminateUpgrade);
-        return 0;
-    }
+inline bool FlashEngine::ReadHexDigit(uint8_t& digit) {
+    if (IsStopRequested()) return EndReader(LoadOutcome::Stopped, kErrTerminateUpgrade);
     const int c = NextChar();
     const uint8_t value = c == EOF ? kEnd : kDigits.value[c];
-    if (value < 16) return value;
-    return NotADigit(value);
+    if (value >= 16) return NotADigit(value, digit);
+    digit = value;
+    return true;
 }
 
-uint8_t FlashEngine::NotADigit(uint8_t value) {
-    if (value == kEnd) {
-        EndReader(LoadOutcome::FormatFailure, kErrFormatMismatch);
-        return 0;
-    }
-    // Reading goes on; the record's checksum decides.
+bool FlashEngine::NotADigit(uint8_t value, uint8_t& digit) {
+    if (value == kEnd) return EndReader(LoadOutcome::FormatFailure, kErrFormatMismatch);
+    // Reading goes on with a 0; the record's checksum decides.
     ReportError(kErrFormatMismatch);
-    return 0;
+    digit = 0;
+    return true;
 }
 
-inline uint8_t FlashEngine::ReadHexByte() {
-    const uint8_t high = ReadHexDigit();
-    if (readerEnded) return 0;
-    const uint8_t low = ReadHexDigit();
-    const auto value = static_cast<uint8_t>(high * 16 + low);
-    recordSum = static_cast<uint8_t>(recordSum + value);
-    return value;
+inline bool FlashEngine::ReadHexByte(uint8_t& byte) {
+    uint8_t high, low;
+    if (!ReadHexDigit(high) || !ReadHexDigit(low)) return false;
+    byte = static_cast<uint8_t>(high << 4 | low);
+    recordSum = static_cast<uint8_t>(recordSum + byte);
+    return true;
 }
 
 LoadOutcome FlashEngine::LoadHex() {
@@ -141,69 +134,64 @@ LoadOutcome FlashEngine::LoadHex() {
     }
     inputPos = inputLen = 0;
     inputEof = false;
-
-    for (;;) {
-        recordSum = 0;
-        if (!SkipToChar(':')) return readerOutcome;
-        uint8_t header[4];  // count, address high, address low, type
-        for (uint8_t& field : header) {
-            field = ReadHexByte();
-            if (readerEnded) return readerOutcome;
-        }
-        const uint8_t count = header[0];
-        const uint8_t type = header[3];
-        uint32_t loadAddress = bankCount * kBankSize + (uint32_t{header[1]} << 8 | header[2]);
-
-        switch (type) {
-            case kTypeData: {
-                // The chunks are consecutive views of the one buffer, so the cursor's
-                // place is base + address. Kept in locals while the bytes go in: a byte
-                // store could otherwise alias every field the loop reads.
-                uint8_t* const base = imageChunks[0];
-                uint32_t end = imageEnd;
-                for (unsigned i = 0; i < count; ++i) {
-                    // The buffer ends at 0xFFFFF; a file that addresses beyond it is
-                    // not an image for this drive.
-                    if (loadAddress >= kImageBufferSize) {
-                        imageEnd = end;
-                        return LoadOutcome::FormatFailure;
-                    }
-                    SetCursor(loadAddress);
-                    const uint8_t value = ReadHexByte();
-                    if (readerEnded) {
-                        imageEnd = end;
-                        return readerOutcome;
-                    }
-                    base[loadAddress] = value;
-                    ++loadAddress;
-                    if (loadAddress > end) end = loadAddress;
-                }
-                imageEnd = end;
-                ReadHexByte();
-                if (readerEnded) return readerOutcome;
-                if (recordSum != 0) return LoadOutcome::FormatFailure;
-                break;
-            }
-            case kTypeEndOfFile:
-                ReadHexByte();
-                if (readerEnded) return readerOutcome;
-                if (count != 0 || recordSum != 0) return LoadOutcome::FormatFailure;
-                // A file that stored no byte would flash a blank bank: an erased drive.
-                if (imageEnd == 0) return LoadOutcome::FormatFailure;
-                return LoadOutcome::Complete;
-            case kTypeBankAdvance:
-                ReadHexByte();
-                if (readerEnded) return readerOutcome;
-                if (count != 0 || recordSum != 0) return LoadOutcome::FormatFailure;
-                // The checksum sums (bankCount + 1) banks; a 16th advance would reach
-                // past the buffer.
-                if (bankCount >= kMaxBankCount) return LoadOutcome::FormatFailure;
-                ++bankCount;
-                break;
-            default:
-                return LoadOutcome::FormatFailure;
-        }
+    while (ReadRecord()) {
     }
+    return hexOutcome;
+}
+
+// One record, from its mark through its checksum. True when the next one is to be read.
+bool FlashEngine::ReadRecord() {
+    recordSum = 0;
+    uint8_t count, addressHigh, addressLow, type;
+    if (!SkipToChar(':') || !ReadHexByte(count) || !ReadHexByte(addressHigh) ||
+        !ReadHexByte(addressLow) || !ReadHexByte(type)) {
+        return false;
+    }
+    if (type != kTypeData && type != kTypeEndOfFile && type != kTypeBankAdvance) {
+        return EndLoad(LoadOutcome::FormatFailure);  // its checksum is not even read
+    }
+    if (type == kTypeData) {
+        const uint32_t address = uint32_t{addressHigh} << 8 | addressLow;
+        if (!ReadDataBytes(bankCount * kBankSize + address, count)) return false;
+    }
+    uint8_t checksum;
+    if (!ReadHexByte(checksum)) return false;
+    // Only a data record carries bytes; in the others a count means a malformed record.
+    if (recordSum != 0 || (type != kTypeData && count != 0)) {
+        return EndLoad(LoadOutcome::FormatFailure);
+    }
+    if (type == kTypeEndOfFile) {
+        // A file that stored no byte would flash a blank bank: an erased drive.
+        return EndLoad(imageEnd == 0 ? LoadOutcome::FormatFailure : LoadOutcome::Complete);
+    }
+    if (type == kTypeBankAdvance) {
+        // The checksum sums (bankCount + 1) banks; a 16th advance would reach past the
+        // buffer.
+        if (bankCount >= kMaxBankCount) return EndLoad(LoadOutcome::FormatFailure);
+        ++bankCount;
+    }
+    return true;
+}
+
+// The bytes go in at the cursor as they are read, before the record's checksum is known.
+bool FlashEngine::ReadDataBytes(uint32_t loadAddress, uint8_t count) {
+    // The buffer ends at 0xFFFFF; a file that addresses beyond it is not an image for
+    // this drive. What fits is stored first, as it would be byte by byte.
+    const uint32_t room = loadAddress < kImageBufferSize ? kImageBufferSize - loadAddress : 0;
+    const uint32_t fits = count < room ? count : room;
+    if (fits != 0) SetCursor(loadAddress);
+    uint32_t stored = 0;
+    uint8_t value;
+    while (stored < fits && ReadHexByte(value)) {
+        imageChunks[chunkIndex][chunkOffset] = value;
+        StepCursor();
+        ++stored;
+    }
+    if (stored != 0 && CursorAddress() > imageEnd) imageEnd = CursorAddress();
+    if (stored == count) return true;
+    // Short of the count: the reader ended inside the record, or the record runs past
+    // the buffer.
+    return stored < fits ? false : EndLoad(LoadOutcome::FormatFailure);
 }
 
 uint16_t FlashEngine::HexImageChecksum() const {

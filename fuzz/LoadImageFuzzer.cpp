@@ -136,14 +136,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     telvio::FlashEngine engine(job);
     if (control & 2) {
         engine.Run();
-        if (engine.imageChunks[0] != nullptr || heapBlockInUse) Fail("the run kept its buffer");
+        if (engine.View().imageChunks[0] != nullptr || heapBlockInUse)
+            Fail("the run kept its buffer");
         if (waits > 17) Fail("more waits than banks in the buffer");
         if (saves != 0 && blocks == 0) Fail("saved without a single block");
     } else {
         const telvio::LoadOutcome outcome = engine.LoadImage();
-        if (engine.imageFile != nullptr) Fail("the file stays open");
-        if (engine.imageEnd > telvio::kImageBufferSize) Fail("imageEnd beyond the buffer");
-        if (engine.bankCount > telvio::kMaxBankCount) Fail("more banks than the buffer holds");
+        const telvio::EngineView view = engine.View();
+        if (view.imageFileOpen) Fail("the file stays open");
+        if (view.imageEnd > telvio::kImageBufferSize) Fail("imageEnd beyond the buffer");
+        if (view.bankCount > telvio::kMaxBankCount) Fail("more banks than the buffer holds");
         if (outcome == telvio::LoadOutcome::Complete ||
             outcome == telvio::LoadOutcome::BufferFull) {
             if (control & 1) engine.HexImageChecksum();

@@ -5,7 +5,7 @@
 // check condition).
 #pragma once
 
-#include "SimDrive.h"
+#include "sim/SimDrive.h"
 
 namespace sim {
 

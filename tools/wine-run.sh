@@ -68,6 +68,15 @@ mkdir -p "$(dirname "$WINEPREFIX")"
         "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 9>&-
         touch "$WINEPREFIX/.telvio-x11"
     fi
+    # Debian's Wine 8 looks for the fonts of its own data folder at a path it cannot open
+    # (".../share/wine\../fonts"), so caption buttons, drawn with Marlett, fell back to a
+    # text font and the close box showed as the letter "r". Fonts in the prefix's Windows
+    # folder are always found.
+    marlett=/usr/share/wine/fonts/marlett.ttf
+    fonts="$WINEPREFIX/drive_c/windows/Fonts"
+    if [ -f "$marlett" ] && [ -d "$fonts" ] && [ ! -f "$fonts/marlett.ttf" ]; then
+        cp "$marlett" "$fonts/marlett.ttf.$$" && mv -f "$fonts/marlett.ttf.$$" "$fonts/marlett.ttf"
+    fi
     # Drive letters c..z lead to the simulator's device files; the scenario of each run
     # decides what stands behind them (sim/README.md).
     setup="$(dirname "$0")/../sim/prefix-setup.sh"
@@ -119,6 +128,12 @@ elif [ "${TELVIO_DISPLAY:-0}" = "1" ]; then
     if [ -z "${dnum:-}" ]; then echo "wine-run: Xvfb did not start" >&2; exit 1; fi
     export DISPLAY=":$dnum"
 fi
+
+# An X display without a resource database (Xvfb here; a desktop session loads one) makes
+# Xlib look for ~/.Xdefaults and ~/.Xdefaults-<host> again at every query, and Wine asks
+# for the Xft settings at every font selection: some 1200 failed file opens in one run
+# of the program. An empty database is read once and kept.
+export XENVIRONMENT=${XENVIRONMENT:-/dev/null}
 
 if [ -n "${TELVIO_PRELOAD:-}" ]; then
     export LD_PRELOAD="$TELVIO_PRELOAD${LD_PRELOAD:+:$LD_PRELOAD}"

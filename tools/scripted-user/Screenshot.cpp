@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "UserSteps.h"
+#include "tools/scripted-user/UserSteps.h"
 
 namespace user {
 

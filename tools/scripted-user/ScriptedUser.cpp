@@ -43,7 +43,7 @@
 #include <string>
 #include <vector>
 
-#include "UserSteps.h"
+#include "tools/scripted-user/UserSteps.h"
 
 int main(int argc, char** argv) {
     std::vector<std::string> lines;

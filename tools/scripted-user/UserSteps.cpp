@@ -1,4 +1,4 @@
-#include "UserSteps.h"
+#include "tools/scripted-user/UserSteps.h"
 
 #include <commctrl.h>
 

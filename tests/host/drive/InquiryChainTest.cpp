@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "InquiryChain.h"
+#include "drive/InquiryChain.h"
 
 namespace telvio {
 namespace {

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <memory>
 
-#include "EngineTestSupport.h"
 #include "engine/FlashEngine.h"
 #include "sim/HostTransport.h"
 #include "sim/SimDrive.h"
+#include "tests/host/engine/EngineTestSupport.h"
 
 namespace {
 
@@ -65,7 +65,7 @@ class DownloadTest : public ::testing::Test {
         file = std::make_unique<TempFile>(content, hex ? ".hex" : ".bin");
         telvio::FlashEngine engine(MakeJob(file->Path(), hex, usePassThrough));
         engine.Run();
-        EXPECT_EQ(engine.imageChunks[0], nullptr) << "the buffer outlives the run";
+        EXPECT_EQ(engine.View().imageChunks[0], nullptr) << "the buffer outlives the run";
         EXPECT_EQ(CountingMemory::outstanding, 0);
         EXPECT_EQ(CountingMemory::unlocks, CountingMemory::locks);
     }
@@ -293,7 +293,7 @@ TEST_F(DownloadTest, LoadFailuresEndTheRunBeforeAnyCommand) {
         EXPECT_THAT(RecordingSleeper::waits, IsEmpty());
         EXPECT_EQ(CountingMemory::outstanding, 0);
         EXPECT_EQ(CountingMemory::unlocks, CountingMemory::locks);
-        EXPECT_EQ(engine.imageChunks[0], nullptr);
+        EXPECT_EQ(engine.View().imageChunks[0], nullptr);
     }
 }
 
@@ -518,14 +518,26 @@ TEST_F(DownloadTest, DriveDetachedFailsTheFirstBlock) {
     EXPECT_EQ(Seen().log, expected);
 }
 
-TEST(JobTest, MissingCallbacksAreNotCalled) {
-    telvio::UpdateJob job{};
-    std::strcpy(job.imagePath, MissingPath().c_str());
-    job.isHexFile = 1;
+// A whole run with every callback missing: each call site of the run is passed.
+using JobTest = DownloadTest;
+
+TEST_F(JobTest, MissingCallbacksAreNotCalled) {
+    const auto bytes = PatternBytes(0x10000 + 4096, 12);
+    file = std::make_unique<TempFile>(std::string(bytes.begin(), bytes.end()), ".bin");
+    telvio::UpdateJob job = MakeJob(file->Path(), false);
+    job.SetRevisionText = nullptr;
+    job.SetDriveText = nullptr;
+    job.AppendLog = nullptr;
+    job.SetStatusText = nullptr;
+    job.SetProgress = nullptr;
+    job.IsStopRequested = nullptr;
     telvio::FlashEngine engine(job);
-    RecordingSleeper sleeper;
     engine.Run();  // must not jump through a null callback
-    EXPECT_EQ(engine.imageChunks[0], nullptr);
+    EXPECT_TRUE(drive.Flashed());
+    EXPECT_EQ(SentImage(bytes.size()), bytes);
+    EXPECT_EQ(RecordingSleeper::waits, WaitsOf(1)) << "the run reached its last wait";
+    EXPECT_EQ(engine.View().imageChunks[0], nullptr);
+    EXPECT_EQ(CountingMemory::outstanding, 0);
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "EngineTestSupport.h"
+#include "tests/host/engine/EngineTestSupport.h"
 
 #include <atomic>
 #include <cstdio>
@@ -198,7 +198,7 @@ std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed) {
 std::vector<uint8_t> BufferOf(const telvio::FlashEngine& engine) {
     std::vector<uint8_t> out(telvio::kImageBufferSize);
     for (int i = 0; i < telvio::kImageChunkCount; ++i) {
-        std::memcpy(out.data() + i * telvio::kImageChunkSize, engine.imageChunks[i],
+        std::memcpy(out.data() + i * telvio::kImageChunkSize, engine.View().imageChunks[i],
                     telvio::kImageChunkSize);
     }
     return out;

@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "EngineTestSupport.h"
 #include "engine/ErrorMessages.h"
 #include "engine/FlashEngine.h"
+#include "tests/host/engine/EngineTestSupport.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <memory>
 
-#include "EngineTestSupport.h"
 #include "engine/ErrorMessages.h"
 #include "engine/FlashEngine.h"
+#include "tests/host/engine/EngineTestSupport.h"
 
 namespace {
 
@@ -173,7 +173,7 @@ TEST_P(LoaderFailureTest, OutcomeAndReport) {
     std::vector<std::string> expected;
     for (int code : c.codes) expected.push_back(ErrLine(code));
     EXPECT_EQ(Seen().log, expected);
-    EXPECT_EQ(engine.imageFile, nullptr) << "the file stays open after the load";
+    EXPECT_FALSE(engine.View().imageFileOpen) << "the file stays open after the load";
     // Only a load that reached its end locks the buffer.
     EXPECT_EQ(CountingMemory::locks, c.outcome == LoadOutcome::Complete ? 1 : 0);
 }
@@ -206,7 +206,7 @@ TEST_F(LoaderTest, StopWhileReadingHex) {
         // Nothing is asked after the stop was seen.
         EXPECT_EQ(Seen().stopCalls, stopAt);
         EXPECT_EQ(CountingMemory::locks, 0);
-        EXPECT_EQ(engine.imageFile, nullptr);
+        EXPECT_FALSE(engine.View().imageFileOpen);
     }
 }
 
@@ -227,8 +227,8 @@ TEST_F(LoaderTest, HexAsksForStopWithEveryCharacter) {
 TEST_F(LoaderTest, OneFillByteIsAnImageOfFill) {
     auto l = Load(DataRecord(0, {0xFF}) + EndRecord(), true);
     EXPECT_EQ(l.outcome, LoadOutcome::Complete);
-    EXPECT_EQ(l.engine->imageEnd, 1u);
-    EXPECT_EQ(l.engine->bankCount, 0u);
+    EXPECT_EQ(l.engine->View().imageEnd, 1u);
+    EXPECT_EQ(l.engine->View().bankCount, 0u);
     EXPECT_EQ(BufferOf(*l.engine), std::vector<uint8_t>(telvio::kImageBufferSize, 0xFF));
     EXPECT_EQ(CountingMemory::lastSize, telvio::kImageBufferSize);
 }
@@ -246,7 +246,7 @@ TEST_F(LoaderTest, TextBetweenRecordsIsSkipped) {
     EXPECT_EQ(buf[0x20], 0xCC);
     EXPECT_EQ(buf[0x0F], 0xFF);
     EXPECT_EQ(buf[0x12], 0xFF);
-    EXPECT_EQ(l.engine->imageEnd, 0x21u);
+    EXPECT_EQ(l.engine->View().imageEnd, 0x21u);
 }
 
 TEST_F(LoaderTest, LowerCaseDigits) {
@@ -255,7 +255,7 @@ TEST_F(LoaderTest, LowerCaseDigits) {
     const auto buf = BufferOf(*l.engine);
     EXPECT_EQ(buf[0xABCD], 0xE5);
     EXPECT_EQ(buf[0xABCE], 0xF6);
-    EXPECT_EQ(l.engine->imageEnd, 0xABCFu);
+    EXPECT_EQ(l.engine->View().imageEnd, 0xABCFu);
 }
 
 TEST_F(LoaderTest, TopBitOfEveryCharacterIsIgnored) {
@@ -298,7 +298,7 @@ TEST_F(LoaderTest, CrLfLineEnds) {
     EXPECT_EQ(buf[0], 1);
     EXPECT_EQ(buf[1], 2);
     EXPECT_EQ(buf[0x10004], 3);
-    EXPECT_EQ(l.engine->bankCount, 1u);
+    EXPECT_EQ(l.engine->View().bankCount, 1u);
 }
 
 TEST_F(LoaderTest, BankAdvanceMovesToTheNextBank) {
@@ -307,8 +307,8 @@ TEST_F(LoaderTest, BankAdvanceMovesToTheNextBank) {
     const auto buf = BufferOf(*l.engine);
     EXPECT_EQ(buf[0x10000], 0x12);
     EXPECT_EQ(buf[0], 0xFF);
-    EXPECT_EQ(l.engine->bankCount, 1u);
-    EXPECT_EQ(l.engine->imageEnd, 0x10001u);
+    EXPECT_EQ(l.engine->View().bankCount, 1u);
+    EXPECT_EQ(l.engine->View().imageEnd, 0x10001u);
 }
 
 TEST_F(LoaderTest, BankAdvanceIgnoresItsAddress) {
@@ -323,8 +323,11 @@ TEST_F(LoaderTest, RecordRunsOverBankBoundary) {
     const auto buf = BufferOf(*l.engine);
     EXPECT_EQ(buf[0xFFFF], 0x11);
     EXPECT_EQ(buf[0x10000], 0x22);
-    EXPECT_EQ(l.engine->imageEnd, 0x10001u);
-    EXPECT_EQ(l.engine->bankCount, 0u);
+    EXPECT_EQ(l.engine->View().imageEnd, 0x10001u);
+    EXPECT_EQ(l.engine->View().bankCount, 0u);
+    // The bytes went in at the cursor, which stands just past the last one.
+    EXPECT_EQ(l.engine->View().chunkIndex, 2);
+    EXPECT_EQ(l.engine->View().chunkOffset, 1);
 }
 
 TEST_F(LoaderTest, LaterRecordOverwritesEarlier) {
@@ -336,7 +339,7 @@ TEST_F(LoaderTest, LaterRecordOverwritesEarlier) {
     EXPECT_EQ(std::vector<uint8_t>(buf.begin() + 0x40, buf.begin() + 0x44),
               (std::vector<uint8_t>{1, 9, 8, 4}));
     // A later record lower in the image leaves imageEnd where it was.
-    EXPECT_EQ(l.engine->imageEnd, 0x44u);
+    EXPECT_EQ(l.engine->View().imageEnd, 0x44u);
 }
 
 TEST_F(LoaderTest, RecordBytesAreStoredBeforeTheChecksumIsChecked) {
@@ -353,8 +356,8 @@ TEST_F(LoaderTest, FifteenBanksReachTheLastByte) {
     text += DataRecord(0xFFFE, {0xA1, 0xA2}) + EndRecord();
     auto l = Load(text, true);
     ASSERT_EQ(l.outcome, LoadOutcome::Complete);
-    EXPECT_EQ(l.engine->bankCount, 15u);
-    EXPECT_EQ(l.engine->imageEnd, 0x100000u);
+    EXPECT_EQ(l.engine->View().bankCount, 15u);
+    EXPECT_EQ(l.engine->View().imageEnd, 0x100000u);
     const auto buf = BufferOf(*l.engine);
     EXPECT_EQ(buf[0xFFFFE], 0xA1);
     EXPECT_EQ(buf[0xFFFFF], 0xA2);
@@ -376,8 +379,8 @@ TEST_F(LoaderTest, BeyondTheBufferIsAFormatFailure) {
     for (const auto& c : cases) {
         auto l = Load(c.text, true);
         EXPECT_EQ(l.outcome, LoadOutcome::FormatFailure) << c.name;
-        EXPECT_LE(l.engine->bankCount, telvio::kMaxBankCount) << c.name;
-        EXPECT_LE(l.engine->imageEnd, telvio::kImageBufferSize) << c.name;
+        EXPECT_LE(l.engine->View().bankCount, telvio::kMaxBankCount) << c.name;
+        EXPECT_LE(l.engine->View().imageEnd, telvio::kImageBufferSize) << c.name;
     }
 }
 
@@ -395,7 +398,7 @@ TEST_F(LoaderTest, HexChecksumCoversTheAddressedBanks) {
     std::vector<uint8_t> image = PatternBytes(3 * telvio::kBankSize + 100, 7);
     auto l = Load(HexOfImage(image, 32), true);
     ASSERT_EQ(l.outcome, LoadOutcome::Complete);
-    ASSERT_EQ(l.engine->bankCount, 3u);
+    ASSERT_EQ(l.engine->View().bankCount, 3u);
     const auto buf = BufferOf(*l.engine);
     EXPECT_EQ(std::vector<uint8_t>(buf.begin(), buf.begin() + image.size()), image);
     EXPECT_EQ(l.engine->HexImageChecksum(), Sum16(buf, 0, 4 * telvio::kBankSize));
@@ -405,11 +408,11 @@ TEST_F(LoaderTest, SystemMemoryServesALoad) {
     telvio::platform::SetImageMemory(nullptr);  // the real allocator, lock and release
     auto l = Load(DataRecord(0x7FFF, {0x42, 0x43}) + EndRecord(), true);
     ASSERT_EQ(l.outcome, LoadOutcome::Complete);
-    EXPECT_EQ(l.engine->imageChunks[1] - l.engine->imageChunks[0],
+    EXPECT_EQ(l.engine->View().imageChunks[1] - l.engine->View().imageChunks[0],
               static_cast<std::ptrdiff_t>(telvio::kImageChunkSize));
-    EXPECT_EQ(l.engine->imageChunks[0][0x7FFF], 0x42);
-    EXPECT_EQ(l.engine->imageChunks[1][0], 0x43);
-    EXPECT_EQ(l.engine->imageChunks[31][0x7FFF], 0xFF);
+    EXPECT_EQ(l.engine->View().imageChunks[0][0x7FFF], 0x42);
+    EXPECT_EQ(l.engine->View().imageChunks[1][0], 0x43);
+    EXPECT_EQ(l.engine->View().imageChunks[31][0x7FFF], 0xFF);
 }
 
 // ---- raw ----
@@ -434,7 +437,7 @@ TEST_P(RawLoadTest, SizeOutcomeAndSum) {
         EXPECT_EQ(CountingMemory::allocations, 0);
         return;
     }
-    EXPECT_EQ(l.engine->imageEnd, c.imageEnd);
+    EXPECT_EQ(l.engine->View().imageEnd, c.imageEnd);
     const auto buf = BufferOf(*l.engine);
     std::vector<uint8_t> expected(telvio::kImageBufferSize, 0xFF);
     std::copy(bytes.begin(), bytes.begin() + c.imageEnd, expected.begin());
@@ -442,7 +445,7 @@ TEST_P(RawLoadTest, SizeOutcomeAndSum) {
     // The sum of the whole buffer, the fill included.
     uint32_t sum = 0xFFu * (telvio::kImageBufferSize - c.imageEnd);
     for (uint32_t i = 0; i < c.imageEnd; ++i) sum += bytes[i];
-    EXPECT_EQ(l.engine->runningSum, static_cast<uint16_t>(sum));
+    EXPECT_EQ(l.engine->View().runningSum, static_cast<uint16_t>(sum));
     EXPECT_EQ(CountingMemory::locks, c.outcome == LoadOutcome::Complete ? 1 : 0);
 }
 
@@ -475,14 +478,14 @@ TEST_F(LoaderTest, JobIsCopiedAtConstruction) {
     std::snprintf(job.imagePath, sizeof job.imagePath, "%s", MissingPath().c_str());
     job.isHexFile = 0;
     EXPECT_EQ(engine.LoadImage(), LoadOutcome::Complete);
-    EXPECT_EQ(engine.imageChunks[0][0], 0x31);
+    EXPECT_EQ(engine.View().imageChunks[0][0], 0x31);
 }
 
 TEST_F(LoaderTest, UnterminatedPathIsCutShort) {
     telvio::UpdateJob job = MakeJob("", true);
     std::memset(job.imagePath, 'a', sizeof job.imagePath);
     FlashEngine engine(job);
-    EXPECT_EQ(std::strlen(engine.imagePath), sizeof job.imagePath - 1);
+    EXPECT_EQ(std::strlen(engine.View().imagePath), sizeof job.imagePath - 1);
     EXPECT_EQ(engine.LoadImage(), LoadOutcome::ReadFailure);
     EXPECT_THAT(Seen().log, ElementsAre(ErrLine(2)));
 }

@@ -5,10 +5,10 @@
 
 #include <memory>
 
-#include "EngineTestSupport.h"
 #include "engine/FlashEngine.h"
 #include "sim/HostTransport.h"
 #include "sim/SimDrive.h"
+#include "tests/host/engine/EngineTestSupport.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "AppHarness.h"
+#include "tests/win/app/AppHarness.h"
 
 #include <cstdio>
 #include <cstring>
@@ -89,12 +89,23 @@ DWORD FakeSetExecutionState(DWORD flags) {
     return ES_CONTINUOUS;
 }
 
-const telvio::AppServices kFakeServices = {
-    &FakeSelectPlatform,  &FakeBindAspi,           &FakeDiscoverDrives,
-    &FakeClassifyDrives,  &FakeReleaseTransport,   &FakeShowMessage,
-    &FakeQueryCurrentDirectory, &FakeConfirmUpgrade, &FakeChooseImageFile,
-    &FakeRunEngine,       &FakeSetExecutionState,
-};
+constexpr telvio::AppServices MakeFakeServices() {
+    telvio::AppServices services{};
+    services.SelectPlatform = &FakeSelectPlatform;
+    services.BindAspi = &FakeBindAspi;
+    services.DiscoverDrives = &FakeDiscoverDrives;
+    services.ClassifyDrives = &FakeClassifyDrives;
+    services.ReleaseTransport = &FakeReleaseTransport;
+    services.ShowMessage = &FakeShowMessage;
+    services.QueryCurrentDirectory = &FakeQueryCurrentDirectory;
+    services.ConfirmUpgrade = &FakeConfirmUpgrade;
+    services.ChooseImageFile = &FakeChooseImageFile;
+    services.RunEngine = &FakeRunEngine;
+    services.SetExecutionState = &FakeSetExecutionState;
+    return services;
+}
+
+constexpr telvio::AppServices kFakeServices = MakeFakeServices();
 
 }  // namespace
 

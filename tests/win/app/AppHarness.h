@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "MainDialog.h"
+#include "app/MainDialog.h"
 
 namespace apptest {
 

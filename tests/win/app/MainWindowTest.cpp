@@ -5,10 +5,11 @@
 #include <windows.h>
 #include <commctrl.h>
 
-#include "AppHarness.h"
-#include "ControlToolTip.h"
-#include "StartUp.h"
-#include "resource.h"
+#include "app/StartUp.h"
+#include "controls/ControlToolTip.h"
+#include "controls/Seams.h"
+#include "resources/resource.h"
+#include "tests/win/app/AppHarness.h"
 
 using apptest::RunningWindow;
 using apptest::TheFakes;
@@ -98,9 +99,12 @@ TEST(MainWindow, StartUpFailureIsShownAndEndsWithCodeOne) {
     if (GetClassInfoA(GetModuleHandleA(nullptr), ControlToolTip::kClassName, &wc)) {
         ASSERT_TRUE(UnregisterClassA(ControlToolTip::kClassName, GetModuleHandleA(nullptr)));
     }
-    const auto previous = ControlToolTip::SetClassRegistrar(&RefuseClass);
-    EXPECT_EQ(telvio::RunUpgradeApp(apptest::FakeServices()), 1);
-    ControlToolTip::SetClassRegistrar(previous);
+    ControlToolTip::Seams refusing;
+    refusing.registerClass = &RefuseClass;
+    {
+        const telvio::SeamScope<ControlToolTip> scope(refusing);
+        EXPECT_EQ(telvio::RunUpgradeApp(apptest::FakeServices()), 1);
+    }
     ASSERT_EQ(TheFakes().messages.size(), 1u);
     EXPECT_EQ(TheFakes().messages[0].text,
               "Telvio cannot start: the tip window class \"ControlToolTip\" could not be "

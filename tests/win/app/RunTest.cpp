@@ -8,8 +8,8 @@
 #include <atomic>
 #include <cstdio>
 
-#include "AppHarness.h"
-#include "resource.h"
+#include "resources/resource.h"
+#include "tests/win/app/AppHarness.h"
 
 using apptest::RunningWindow;
 using apptest::TheFakes;

@@ -1,8 +1,8 @@
 // The checks of the Upgrade button, each with its message, and the job it fills.
 #include <gtest/gtest.h>
 
-#include "AppHarness.h"
-#include "resource.h"
+#include "resources/resource.h"
+#include "tests/win/app/AppHarness.h"
 
 using apptest::RunningWindow;
 using apptest::TheFakes;

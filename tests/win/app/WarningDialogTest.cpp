@@ -2,9 +2,9 @@
 // of answering it.
 #include <gtest/gtest.h>
 
-#include "AppHarness.h"
-#include "ColorLabel.h"
-#include "resource.h"
+#include "controls/ColorLabel.h"
+#include "resources/resource.h"
+#include "tests/win/app/AppHarness.h"
 
 using apptest::RunningWindow;
 using apptest::TheFakes;

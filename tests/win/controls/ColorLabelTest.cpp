@@ -6,9 +6,10 @@
 #include <cstring>
 #include <string>
 
-#include "ColorLabel.h"
-#include "LabelHarness.h"
-#include "LabelTextRenderer.h"
+#include "controls/ColorLabel.h"
+#include "controls/LabelTextRenderer.h"
+#include "controls/Seams.h"
+#include "tests/win/controls/LabelHarness.h"
 
 using namespace telvio;
 using namespace telvio::testing;
@@ -443,7 +444,9 @@ HINSTANCE WINAPI RecordShellOpen(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR pa
 }
 
 TEST(ColorLabel, LinkHandsTheTextToTheShell) {
-    ColorLabel::ShellOpen previous = ColorLabel::SetShellOpen(&RecordShellOpen);
+    ColorLabel::Seams seams;
+    seams.shellOpen = &RecordShellOpen;
+    const SeamScope<ColorLabel> scope(seams);
     WithLabel({SS_LEFT, "https://example.invalid/firmware", 200, 20}, [](HWND, ColorLabel& label) {
         linkCalls = 0;
         SendMessageA(label.GetHwnd(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
@@ -458,7 +461,6 @@ TEST(ColorLabel, LinkHandsTheTextToTheShell) {
         EXPECT_EQ(nullptr, linkDir);
         EXPECT_EQ(SW_SHOWNORMAL, linkShow);
     });
-    ColorLabel::SetShellOpen(previous);
 }
 
 TEST(ColorLabel, CursorOverTheLabel) {

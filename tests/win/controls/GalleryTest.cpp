@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "ColorLabel.h"
-#include "DialogHarness.h"
+#include "controls/ColorLabel.h"
+#include "tests/win/framework/DialogHarness.h"
 
 using namespace telvio;
 using namespace telvio::testing;
@@ -151,9 +151,9 @@ TEST(Gallery, ShowsEveryEffectAndSavesAScreenshot) {
             RECT link = CellRect(kCount - 1);
             linkPoint = POINT{link.left + 5, link.top + 5};
             ClientToScreen(dlg, &linkPoint);
-            ControlToolTip::Input mouse = ControlToolTip::SystemInput();
+            ControlToolTip::Seams mouse;
             mouse.getCursorPos = &PointAtLink;
-            ControlToolTip::Input previous = ControlToolTip::SetInput(mouse);
+            const ControlToolTip::Seams previous = ControlToolTip::InstallSeams(mouse);
             for (int i = 0; i < kCount; ++i) kExhibits[i].setUp(*labels[i]);
             UpdateWindow(dlg);
             // The tip shows on its next poll; a loaded machine may take a while.
@@ -201,7 +201,7 @@ TEST(Gallery, ShowsEveryEffectAndSavesAScreenshot) {
                     ADD_FAILURE() << "nothing visible in \"" << kExhibits[i].text << "\"";
                 }
             }
-            ControlToolTip::SetInput(previous);
+            ControlToolTip::InstallSeams(previous);
             SelectObject(memory, old);
             saved = SaveBitmap("controls_gallery.bmp", memory, shot, width, height);
             DeleteObject(shot);

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "ColorLabel.h"
-#include "DialogHarness.h"
-#include "PixelCanvas.h"
+#include "controls/ColorLabel.h"
+#include "tests/win/controls/PixelCanvas.h"
+#include "tests/win/framework/DialogHarness.h"
 
 namespace telvio::testing {
 

@@ -6,11 +6,12 @@
 #include <functional>
 #include <string>
 
-#include "ColorLabel.h"
-#include "ControlToolTip.h"
-#include "GdiTally.h"
-#include "LabelHarness.h"
-#include "LabelTextRenderer.h"
+#include "controls/ColorLabel.h"
+#include "controls/ControlToolTip.h"
+#include "controls/GdiTally.h"
+#include "controls/LabelTextRenderer.h"
+#include "controls/Seams.h"
+#include "tests/win/controls/LabelHarness.h"
 
 using namespace telvio;
 using namespace telvio::testing;
@@ -58,7 +59,9 @@ TEST(GdiLeaks, PaintingEveryEffectLeavesNothingBehind) {
     };
     const DWORD systemBefore = SystemGdiCount();
     for (const Effect& effect : effects) {
-        LabelTextRenderer::SetRotationPath(effect.path);
+        LabelTextRenderer::Seams seams;
+        seams.path = effect.path;
+        const SeamScope<LabelTextRenderer> scope(seams);
         WithLabel({SS_LEFT, "Leak", 90, 40}, [&](HWND, ColorLabel& label) {
             effect.setUp(label);
             PixelCanvas canvas(90, 40);
@@ -83,7 +86,6 @@ TEST(GdiLeaks, PaintingEveryEffectLeavesNothingBehind) {
             label.SetFlashBackground(0, 0);
         });
     }
-    LabelTextRenderer::SetRotationPath(LabelTextRenderer::RotationPath::System);
     if (systemBefore != 0) {
         EXPECT_LE(SystemGdiCount(), systemBefore + 20);
     } else {

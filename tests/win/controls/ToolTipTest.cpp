@@ -5,10 +5,11 @@
 
 #include <string>
 
-#include "ColorLabel.h"
-#include "ControlToolTip.h"
-#include "LabelHarness.h"
-#include "ResourceException.h"
+#include "controls/ColorLabel.h"
+#include "controls/ControlToolTip.h"
+#include "controls/Seams.h"
+#include "framework/ResourceException.h"
+#include "tests/win/controls/LabelHarness.h"
 
 using namespace telvio;
 using namespace telvio::testing;
@@ -30,14 +31,19 @@ SHORT WINAPI FakeKeyState(int vk) {
 
 class FakeMouse {
   public:
-    FakeMouse() : previous_(ControlToolTip::SetInput({&FakeCursorPos, &FakeKeyState})) {
+    FakeMouse() : seams_(Fake()) {
         fakeCursor = POINT{-1000, -1000};
         fakeLeft = fakeRight = 0;
     }
-    ~FakeMouse() { ControlToolTip::SetInput(previous_); }
 
   private:
-    ControlToolTip::Input previous_;
+    static ControlToolTip::Seams Fake() {
+        ControlToolTip::Seams seams;
+        seams.getCursorPos = &FakeCursorPos;
+        seams.getAsyncKeyState = &FakeKeyState;
+        return seams;
+    }
+    SeamScope<ControlToolTip> seams_;
 };
 
 SIZE Extent(HDC dc, const std::string& s) {
@@ -309,15 +315,19 @@ ATOM WINAPI FailingRegistrar(const WNDCLASSA*) {
 
 class RegistrarScope {
   public:
-    explicit RegistrarScope(ControlToolTip::ClassRegistrar r)
-        : previous_(ControlToolTip::SetClassRegistrar(r)) {
+    explicit RegistrarScope(ATOM(WINAPI* registerClass)(const WNDCLASSA*))
+        : seams_(Registering(registerClass)) {
         // Start from an unregistered class; no tip window exists between tests.
         UnregisterClassA(ControlToolTip::kClassName, GetModuleHandleA(nullptr));
     }
-    ~RegistrarScope() { ControlToolTip::SetClassRegistrar(previous_); }
 
   private:
-    ControlToolTip::ClassRegistrar previous_;
+    static ControlToolTip::Seams Registering(ATOM(WINAPI* registerClass)(const WNDCLASSA*)) {
+        ControlToolTip::Seams seams;
+        seams.registerClass = registerClass;
+        return seams;
+    }
+    SeamScope<ControlToolTip> seams_;
 };
 
 TEST(ControlToolTip, ClassIsRegisteredOncePerProcess) {

@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include "DriveRecord.h"
-#include "MessageBoxWatcher.h"
-#include "Transport.h"
+#include "drive/DriveRecord.h"
+#include "drive/Transport.h"
+#include "tests/win/drive/MessageBoxWatcher.h"
 
 namespace telvio::test {
 namespace {

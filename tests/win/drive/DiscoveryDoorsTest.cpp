@@ -7,9 +7,9 @@
 #include <set>
 #include <string>
 
-#include "Discovery.h"
-#include "SimAccess.h"
-#include "Transport.h"
+#include "drive/Discovery.h"
+#include "drive/Transport.h"
+#include "tests/win/drive/SimAccess.h"
 
 namespace telvio::test {
 namespace {

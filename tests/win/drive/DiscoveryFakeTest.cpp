@@ -8,10 +8,10 @@
 #include <map>
 #include <string>
 
-#include "Discovery.h"
-#include "FakeDevice.h"
-#include "InquiryReply.h"
-#include "PassThroughBlock.h"
+#include "drive/Discovery.h"
+#include "drive/PassThroughBlock.h"
+#include "tests/win/drive/FakeDevice.h"
+#include "tests/win/drive/InquiryReply.h"
 
 namespace telvio::test {
 namespace {

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <vector>
 
-#include "SimAccess.h"
-#include "Scsi.h"
-#include "Transport.h"
+#include "drive/Scsi.h"
+#include "drive/Transport.h"
+#include "tests/win/drive/SimAccess.h"
 
 namespace telvio::test {
 namespace {

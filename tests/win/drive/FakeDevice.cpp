@@ -1,4 +1,4 @@
-#include "FakeDevice.h"
+#include "tests/win/drive/FakeDevice.h"
 
 #include <cstring>
 

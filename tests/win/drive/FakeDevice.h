@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "DeviceCalls.h"
+#include "drive/DeviceCalls.h"
 
 namespace telvio::test {
 

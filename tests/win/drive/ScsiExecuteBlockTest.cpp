@@ -10,10 +10,10 @@
 #include <cstring>
 #include <vector>
 
-#include "AspiEntries.h"
-#include "FakeDevice.h"
-#include "PassThroughBlock.h"
-#include "Scsi.h"
+#include "drive/AspiEntries.h"
+#include "drive/PassThroughBlock.h"
+#include "drive/Scsi.h"
+#include "tests/win/drive/FakeDevice.h"
 
 namespace telvio::test {
 namespace {

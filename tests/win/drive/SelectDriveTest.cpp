@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "Discovery.h"
+#include "drive/Discovery.h"
 
 namespace telvio::test {
 namespace {

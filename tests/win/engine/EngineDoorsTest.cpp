@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
-#include "EngineTestSupport.h"
 #include "drive/Transport.h"
 #include "engine/FlashEngine.h"
 #include "sim/RecordFile.h"
 #include "sim/Scenario.h"
 #include "sim/SimFile.h"
+#include "tests/host/engine/EngineTestSupport.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "Dialog.h"
+#include "framework/Dialog.h"
 
 namespace telvio::testing {
 
@@ -31,12 +31,11 @@ class HarnessDialog : public Dialog {
         PostMessageA(GetHwnd(), kRunBody, 0, 0);
         return TRUE;
     }
-    bool OnMessage(UINT msg, WPARAM, LPARAM, INT_PTR& result) override {
-        if (msg != kRunBody) return false;
+    std::optional<LRESULT> OnMessage(UINT msg, WPARAM, LPARAM) override {
+        if (msg != kRunBody) return std::nullopt;
         if (body_) body_(GetHwnd());
         EndDialog(IDOK);
-        result = TRUE;
-        return true;
+        return TRUE;
     }
 
   private:

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "DialogHarness.h"
-#include "Dialog.h"
-#include "Window.h"
+#include "framework/Dialog.h"
+#include "framework/Window.h"
+#include "tests/win/framework/DialogHarness.h"
 
 using namespace telvio;
 using telvio::testing::HarnessDialog;

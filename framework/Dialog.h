@@ -4,10 +4,11 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "Window.h"
+#include "framework/Window.h"
 
 namespace telvio {
 
@@ -34,20 +35,21 @@ class Dialog : public Window {
     // WM_COMMAND. The default ends the dialog on IDOK and IDCANCEL with that id. Returns
     // whether the command was handled.
     virtual bool OnCommand(WORD id, WORD code, HWND control);
-    // Sees every message first. Return true to stop the default handling; `result` is
-    // then the dialog procedure's value (for messages whose answer goes through
-    // DWLP_MSGRESULT, set it with SetMessageResult as well).
-    virtual bool OnMessage(UINT msg, WPARAM wParam, LPARAM lParam, INT_PTR& result);
+    // Sees every message first. Returns the message's answer (what a window procedure
+    // would return) when it handled the message, nothing to leave it to the default
+    // handling. The layer hands the answer back the way the message wants it.
+    virtual std::optional<LRESULT> OnMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     // WM_DESTROY.
     virtual void OnDestroy() {}
 
     // Takes over control `id` with `control` (its pre-subclass hook runs).
     bool BindControl(Window& control, int id);
-    void SetMessageResult(LRESULT value);
 
   private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     INT_PTR HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+    // The dialog procedure's value for a handled message with this answer.
+    INT_PTR Answer(UINT msg, LRESULT answer);
 
     int templateId_;
 };

@@ -1,4 +1,4 @@
-#include "Dialog.h"
+#include "framework/Dialog.h"
 
 namespace telvio {
 
@@ -27,16 +27,35 @@ bool Dialog::OnCommand(WORD id, WORD, HWND) {
     return false;
 }
 
-bool Dialog::OnMessage(UINT, WPARAM, LPARAM, INT_PTR&) {
-    return false;
+std::optional<LRESULT> Dialog::OnMessage(UINT, WPARAM, LPARAM) {
+    return std::nullopt;
 }
 
 bool Dialog::BindControl(Window& control, int id) {
     return control.SubclassDlgItem(id, GetHwnd());
 }
 
-void Dialog::SetMessageResult(LRESULT value) {
-    if (GetHwnd() != nullptr) SetWindowLongPtrA(GetHwnd(), DWLP_MSGRESULT, value);
+INT_PTR Dialog::Answer(UINT msg, LRESULT answer) {
+    switch (msg) {
+        // The few messages whose answer is the dialog procedure's own value.
+        case WM_CHARTOITEM:
+        case WM_COMPAREITEM:
+        case WM_CTLCOLORMSGBOX:
+        case WM_CTLCOLOREDIT:
+        case WM_CTLCOLORLISTBOX:
+        case WM_CTLCOLORBTN:
+        case WM_CTLCOLORDLG:
+        case WM_CTLCOLORSCROLLBAR:
+        case WM_CTLCOLORSTATIC:
+        case WM_INITDIALOG:
+        case WM_QUERYDRAGICON:
+        case WM_VKEYTOITEM:
+            return answer;
+        default:
+            // Every other answer goes through DWLP_MSGRESULT, and TRUE says "handled".
+            SetWindowLongPtrA(GetHwnd(), DWLP_MSGRESULT, answer);
+            return TRUE;
+    }
 }
 
 INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -55,8 +74,9 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
 }
 
 INT_PTR Dialog::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
-    INT_PTR result = 0;
-    if (OnMessage(msg, wParam, lParam, result)) return result;
+    if (const std::optional<LRESULT> answer = OnMessage(msg, wParam, lParam)) {
+        return Answer(msg, *answer);
+    }
     switch (msg) {
         case WM_INITDIALOG:
             DoDataExchange();
