@@ -287,13 +287,14 @@ BOOL WINAPI CountedSystemTransfer(HDC dst, const POINT* p, HDC src, int sx, int 
 // and must equal the pixel path's. The NT path with a transfer that turns exactly is
 // compared with the pixel path by ExactTransferIsTakenWithTheTablePoints.
 TEST(LabelTextRenderer, SystemTransferCarriesLabelsOnlyWhenItTurnsExactly) {
-    TransferScope scope(&CountedSystemTransfer);
+    const LabelTextRenderer::Seams seams = WithTransfer(&CountedSystemTransfer);
+    RendererSeams scope(seams);
     systemCalls = 0;
     const bool trusted = LabelTextRenderer::ParallelogramTransferIsExact();
     const int probeCalls = systemCalls;
     std::printf("system parallelogram transfer trusted: %d\n", trusted);
     EXPECT_GE(probeCalls, 1);
-    ExpectPathsAgree("system transfer");
+    ExpectPathsAgree("system transfer", seams);
     // Trusted, it turns every label but the upright ones: 90, 180, 270 and 45, both looks.
     EXPECT_EQ(probeCalls + (trusted ? 4 * 2 : 0), systemCalls);
 }
