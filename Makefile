@@ -1,6 +1,7 @@
 # Telvio: build and test wrapper around the CMake trees.
 #   make test    install what is missing, build every configuration, run every test
-#   make build   the three product trees only (host, win64, win32)
+#   make build   the product trees only (host, win64, win32, and host32: the i386 Linux
+#                libraries that the 32-bit program's Wine loads under qemu)
 #   make bench   benchmarks (Release, native) and the program's start-up under Wine
 #   make fuzz    a long fuzzing campaign (clang, ASan and UBSan)
 #   make demo    one whole upgrade of a simulated drive through the real windows
@@ -19,6 +20,7 @@ ROOT := $(abspath .)
 HOST := $(BUILD)/host
 WIN64 := $(BUILD)/win64
 WIN32 := $(BUILD)/win32
+HOST32 := $(BUILD)/host32
 BENCHDIR := $(BUILD)/bench
 FUZZDIR := $(BUILD)/fuzz
 
@@ -35,17 +37,21 @@ $(WIN64)/CMakeCache.txt:
 	$(CMAKE) -S . -B $(WIN64) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-w64-x86_64.cmake
 $(WIN32)/CMakeCache.txt:
 	$(CMAKE) -S . -B $(WIN32) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/mingw-w64-i686.cmake
+$(HOST32)/CMakeCache.txt:
+	$(CMAKE) -S . -B $(HOST32) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=$(ROOT)/cmake/linux-i386.cmake
 $(BENCHDIR)/CMakeCache.txt:
 	$(CMAKE) -S . -B $(BENCHDIR) -DCMAKE_BUILD_TYPE=Release -DTELVIO_TESTS=OFF -DTELVIO_BENCH=ON
 $(FUZZDIR)/CMakeCache.txt:
 	CC=clang CXX=clang++ $(CMAKE) -S . -B $(FUZZDIR) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELVIO_TESTS=OFF -DTELVIO_FUZZ=ON
 
-configure: deps $(HOST)/CMakeCache.txt $(WIN64)/CMakeCache.txt $(WIN32)/CMakeCache.txt $(FUZZDIR)/CMakeCache.txt
+configure: deps $(HOST)/CMakeCache.txt $(WIN64)/CMakeCache.txt $(WIN32)/CMakeCache.txt $(HOST32)/CMakeCache.txt \
+	$(FUZZDIR)/CMakeCache.txt
 
 build: configure
 	$(CMAKE) --build $(HOST) -j $(JOBS)
 	$(CMAKE) --build $(WIN64) -j $(JOBS)
 	$(CMAKE) --build $(WIN32) -j $(JOBS)
+	$(CMAKE) --build $(HOST32) -j $(JOBS)
 	$(CMAKE) --build $(FUZZDIR) -j $(JOBS)
 
 test: build

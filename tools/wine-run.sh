@@ -12,6 +12,11 @@
 #                         private Xvfb (stopped when it ends)
 #   TELVIO_DLLOVERRIDES   extra WINEDLLOVERRIDES entries, e.g. "wnaspi32=" for a missing library
 #   TELVIO_PRELOAD        a Linux shared library to put in LD_PRELOAD for Wine
+#   TELVIO_PRELOAD32      its i386 build, for the 32-bit programs of the run
+#   TELVIO_HOST32_DIR     the i386 Linux tree (default: beside the build tree, host32)
+#
+# 32-bit programs, started directly or by a 64-bit one, run under qemu (this kernel
+# cannot execute 32-bit code): see tools/wine32/make-loader.sh.
 set -u
 exe=$1; shift
 exe_dir=$(cd "$(dirname "$exe")" && pwd)
@@ -33,18 +38,29 @@ case "${TELVIO_DLLOVERRIDES:-}" in *wnaspi32*) ;; *) overrides="$overrides;wnasp
 [ -n "${TELVIO_DLLOVERRIDES:-}" ] && overrides="$overrides;$TELVIO_DLLOVERRIDES"
 export WINEDLLOVERRIDES=$overrides
 
-WINE=$(command -v wine64 || command -v wine)
+# Always the 64-bit loader, from the build tree's mirror of /usr: Debian's /usr/bin/wine
+# takes the 32-bit loader whenever it is installed, and that cannot run here directly.
+loader_dir=$TELVIO_BUILD_DIR/wine
+WINE=$loader_dir/lib/wine/wine64
 WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+host32=${TELVIO_HOST32_DIR:-$(dirname "$TELVIO_BUILD_DIR")/host32}
+reserve=$host32/lib/libtelvio_high_half.so
 
 # One prefix per build tree, made once; parallel runs wait for the first to finish it.
 mkdir -p "$(dirname "$WINEPREFIX")"
 (
     flock 9
-    if [ ! -f "$WINEPREFIX/.telvio-ready" ]; then
+    bash "$(dirname "$0")/wine32/make-loader.sh" "$loader_dir" "$reserve" 9>&-
+    # Made with the 32-bit loader at hand, the prefix also gets its 32-bit half (syswow64);
+    # a prefix made without it is made again once it is there.
+    ready=$WINEPREFIX/.telvio-ready-wow64
+    [ -x "$loader_dir/lib/wine/wine" ] || ready=$WINEPREFIX/.telvio-ready
+    if [ ! -f "$ready" ] && [ ! -f "$WINEPREFIX/.telvio-ready-wow64" ]; then
+        if [ -d "$WINEPREFIX" ]; then "$WINESERVER" -k >/dev/null 2>&1 9>&-; fi
         rm -rf "$WINEPREFIX"
         WINEDLLOVERRIDES="mscoree,mshtml=" "$WINE" wineboot -u >/dev/null 2>&1 9>&-
         "$WINESERVER" -w 9>&-
-        touch "$WINEPREFIX/.telvio-ready"
+        touch "$ready"
     fi
     # With no window manager on Xvfb, Wine waits up to 5 s for one to confirm each window
     # it hides (every message box, every dialog); unmanaged windows skip that wait.

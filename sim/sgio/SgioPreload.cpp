@@ -9,6 +9,11 @@
 //   SG_IO                 the command itself
 // Every other call, and every call on any other file, goes straight on. It is loaded
 // into every Wine process, so it does nothing until a device file is seen.
+//
+// The i386 build serves 32-bit Wine under qemu. Debian builds that Wine with 64-bit time
+// and file offsets, so its ntdll calls the C library's time64 entry points; this library,
+// built the same way, answers under those names (the headers rename fstat, ioctl is
+// renamed here).
 #include <dlfcn.h>
 #include <errno.h>
 #include <scsi/scsi.h>
@@ -28,6 +33,15 @@
 
 namespace {
 
+#if defined(__USE_TIME_BITS64) && __TIMESIZE == 32
+#define SGIO_TIME64 1
+#define SGIO_FSTAT_NAME "__fstat64_time64"
+#define SGIO_IOCTL_NAME "__ioctl_time64"
+#else
+#define SGIO_FSTAT_NAME "fstat"
+#define SGIO_IOCTL_NAME "ioctl"
+#endif
+
 using FstatFn = int (*)(int, struct stat*);
 using IoctlFn = int (*)(int, unsigned long, void*);
 
@@ -40,7 +54,7 @@ FstatFn RealFstat() {
     static std::atomic<FstatFn> fn{nullptr};
     FstatFn f = fn.load(std::memory_order_acquire);
     if (f == nullptr) {
-        f = reinterpret_cast<FstatFn>(dlsym(RTLD_NEXT, "fstat"));
+        f = reinterpret_cast<FstatFn>(dlsym(RTLD_NEXT, SGIO_FSTAT_NAME));
         fn.store(f, std::memory_order_release);
     }
     return f;
@@ -50,7 +64,7 @@ IoctlFn RealIoctl() {
     static std::atomic<IoctlFn> fn{nullptr};
     IoctlFn f = fn.load(std::memory_order_acquire);
     if (f == nullptr) {
-        f = reinterpret_cast<IoctlFn>(dlsym(RTLD_NEXT, "ioctl"));
+        f = reinterpret_cast<IoctlFn>(dlsym(RTLD_NEXT, SGIO_IOCTL_NAME));
         fn.store(f, std::memory_order_release);
     }
     return f;
@@ -240,11 +254,15 @@ __attribute__((visibility("default"))) int fstat(int fd, struct stat* st) {
     return r;
 }
 
+#ifndef SGIO_TIME64  // there the headers give fstat64 the same name as fstat
 __attribute__((visibility("default"))) int fstat64(int fd, struct stat64* st) {
     // On x86-64 the two structures are one.
     static_assert(sizeof(struct stat) == sizeof(struct stat64), "stat layouts");
     return fstat(fd, reinterpret_cast<struct stat*>(st));
 }
+#endif
+
+int ioctl(int fd, unsigned long request, ...) __asm__(SGIO_IOCTL_NAME);
 
 __attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, ...) {
     va_list ap;

@@ -2,7 +2,8 @@
 # Start-up benchmark: from CreateProcess of telvio.exe (one simulated drive, NT path) until
 # its drive box lists the drive, beside a minimal dialog program's start until its window
 # shows, both launched by the scripted user under the same Wine in the same run.
-#   bench-startup.sh [ROUNDS]        (TELVIO_BUILD_DIR, TELVIO_SGIO as for the e2e tests)
+#   bench-startup.sh [ROUNDS]        (TELVIO_BUILD_DIR, TELVIO_SGIO as for the e2e tests;
+#                                    TELVIO_EXE and TELVIO_SGIO32 for the 32-bit program)
 # Ends with "startup: telvio_ms=... minimal_ms=... ratio=..." (medians) for bench/run.sh.
 source "$(dirname "$0")/lib.sh"
 rounds=${1:-11}
@@ -11,10 +12,10 @@ e2e_scenario <<EOF2
 drive main vendor=TELVIOSM product="SIM DVD-RW" revision=1.00
 letter d drive=main path=0 target=1
 EOF2
-# e2e_user hands Wine the SG_IO library named here, not whatever TELVIO_PRELOAD says.
-E2E_PRELOAD=${TELVIO_SGIO:?}
+# e2e_user hands Wine the SG_IO libraries named here, not whatever TELVIO_PRELOAD says.
+E2E_PRELOAD=${TELVIO_SGIO:?} E2E_PRELOAD32=${TELVIO_SGIO32:-}
 telvio_round() {
-    e2e_user "launch $(winpath "$E2E_BIN/telvio.exe")" "wait-drives 1 60000" "attach" \
+    e2e_user "launch $(winpath "${TELVIO_EXE:-$E2E_BIN/telvio.exe}")" "wait-drives 1 60000" "attach" \
         "click 2" "wait-exit 20000" | sed -n 's/^drives-listed-after-ms //p' | tr -d '\r'
 }
 minimal_round() {

@@ -42,6 +42,7 @@ expect_success() {
     check "Close gives back" grep -qF "[2] enabled=1 text=Close" "$E2E_WORK/user.out"
     check "Upgrade stays off" grep -qF "[1015] enabled=0" "$E2E_WORK/user.out"
     check "revision persisted" grep -q "2.00" "$E2E_WORK/state/main.revision"
+    check_download
 }
 
 expect_failure_without_mode7() {

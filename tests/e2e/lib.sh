@@ -3,7 +3,9 @@
 #
 # Environment: TELVIO_BUILD_DIR (the win64 tree), TELVIO_SGIO (the SG_IO library),
 # E2E_DISPLAY_KEEP=1 to use the caller's $DISPLAY instead of a private Xvfb, TELVIO_EXE
-# another telvio.exe than the tree's (the one shipped in the release zip).
+# another telvio.exe than the tree's (the one shipped in the release zip, or the win32
+# tree's: the scripted user stays the win64 tree's), TELVIO_SGIO32 the i386 SG_IO library
+# for a 32-bit telvio.exe.
 set -u
 
 E2E_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
@@ -67,6 +69,7 @@ e2e_scenario() {
 e2e_image() {
     local path=$1 size=$2
     local bin=${path%.*}.bin
+    E2E_IMAGE_BIN=$bin
     head -c "$size" /dev/urandom >"$bin"
     if [ "${path##*.}" = "hex" ]; then
         srec_cat "$bin" -binary -o "$path" -intel -Output_Block_Size=16 >/dev/null 2>&1
@@ -83,15 +86,22 @@ e2e_start() {
     local version=$1
     E2E_OVERRIDES=${2:-}
     E2E_PRELOAD=""
-    [ "$version" != "win98" ] && E2E_PRELOAD=${TELVIO_SGIO:?TELVIO_SGIO names the SG_IO library}
+    E2E_PRELOAD32=""
+    if [ "$version" != "win98" ]; then
+        E2E_PRELOAD=${TELVIO_SGIO:?TELVIO_SGIO names the SG_IO library}
+        E2E_PRELOAD32=${TELVIO_SGIO32:-}
+    fi
     E2E_LAUNCH="launch-as $version $(winpath "${TELVIO_EXE:-$E2E_BIN/telvio.exe}")"
 }
 
 # Starts telvio.exe in the background for a person to work (no scripted user).
 e2e_start_direct() {
-    local version=$1 preload=""
-    [ "$version" != "win98" ] && preload=${TELVIO_SGIO:?TELVIO_SGIO names the SG_IO library}
-    TELVIO_WINVER=$version TELVIO_PRELOAD=$preload \
+    local version=$1 preload="" preload32=""
+    if [ "$version" != "win98" ]; then
+        preload=${TELVIO_SGIO:?TELVIO_SGIO names the SG_IO library}
+        preload32=${TELVIO_SGIO32:-}
+    fi
+    TELVIO_WINVER=$version TELVIO_PRELOAD=$preload TELVIO_PRELOAD32=$preload32 \
         "$E2E_RUNNER" "${TELVIO_EXE:-$E2E_BIN/telvio.exe}" >"$E2E_WORK/telvio.out" 2>&1 &
     E2E_TELVIO=$!
 }
@@ -103,7 +113,8 @@ e2e_user() {
     local launch=()
     [ -n "${E2E_LAUNCH:-}" ] && launch=("$E2E_LAUNCH")
     E2E_LAUNCH=""
-    TELVIO_PRELOAD=${E2E_PRELOAD:-} TELVIO_DLLOVERRIDES=${E2E_OVERRIDES:-} \
+    TELVIO_PRELOAD=${E2E_PRELOAD:-} TELVIO_PRELOAD32=${E2E_PRELOAD32:-} \
+        TELVIO_DLLOVERRIDES=${E2E_OVERRIDES:-} \
         "$E2E_RUNNER" "$E2E_BIN/telvio-user.exe" "${launch[@]}" "$@" >"$out" 2>&1
     local rc=$?
     cat "$out" >>"$E2E_WORK/user.out"
@@ -137,6 +148,24 @@ check() {  # check "what" command...
 # Lines of the record file whose CDB starts with the given hex bytes.
 record_count() {
     grep -c "cdb=$1" "$E2E_WORK/record.txt" 2>/dev/null || true
+}
+
+# The drive took exactly the last image e2e_image made: each 4096-byte block went out at
+# its buffer offset with good status once (after any retries), then the 32-byte checksum
+# block at offset 0, then mode 7; and the firmware it flashed begins with the image.
+check_download() {
+    local record=$E2E_WORK/record.txt firmware=$E2E_WORK/state/main.firmware
+    local size blocks i offset
+    size=$(stat -c %s "$E2E_IMAGE_BIN")
+    check "the flashed firmware is the image" cmp -s -n "$size" "$E2E_IMAGE_BIN" "$firmware"
+    blocks=$(($(stat -c %s "$firmware" 2>/dev/null || echo 0) / 4096))
+    check "the image's blocks" test "$blocks" -ge $(((size + 4095) / 4096))
+    for i in $(seq 0 $((blocks - 1))); do
+        offset=$(printf '%06x' $((32 + i * 4096)))
+        check "block $i sent once" test "$(grep -c "cdb=3b0600${offset}001000.* status=0 .*transport=ok" "$record")" = 1
+    done
+    check "checksum block, then mode 7, last" bash -c "grep -o 'cdb=3b0[67][0-9a-f]*' '$record' | tail -2 | \
+        diff - <(printf '%s\n' cdb=3b0600000000000020000000 cdb=3b0700000000000000000000) >/dev/null"
 }
 
 e2e_end() {
