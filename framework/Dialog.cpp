@@ -36,17 +36,12 @@ bool Dialog::BindControl(Window& control, int id) {
 }
 
 INT_PTR Dialog::Answer(UINT msg, LRESULT answer) {
+    // The WM_CTLCOLOR* messages (WM_CTLCOLORMSGBOX to WM_CTLCOLORSTATIC) and a few more
+    // answer with the dialog procedure's own value.
+    if (msg >= WM_CTLCOLORMSGBOX && msg <= WM_CTLCOLORSTATIC) return answer;
     switch (msg) {
-        // The few messages whose answer is the dialog procedure's own value.
         case WM_CHARTOITEM:
         case WM_COMPAREITEM:
-        case WM_CTLCOLORMSGBOX:
-        case WM_CTLCOLOREDIT:
-        case WM_CTLCOLORLISTBOX:
-        case WM_CTLCOLORBTN:
-        case WM_CTLCOLORDLG:
-        case WM_CTLCOLORSCROLLBAR:
-        case WM_CTLCOLORSTATIC:
         case WM_INITDIALOG:
         case WM_QUERYDRAGICON:
         case WM_VKEYTOITEM:
