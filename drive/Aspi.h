@@ -10,6 +10,7 @@
 constexpr uint8_t SC_HA_INQUIRY = 0x00;
 constexpr uint8_t SC_GET_DEV_TYPE = 0x01;
 constexpr uint8_t SC_EXEC_SCSI_CMD = 0x02;
+constexpr uint8_t SC_ABORT_SRB = 0x03;
 
 // Status codes (SRB_Status and the return of SendASPI32Command; bits 8-15 of
 // GetASPI32SupportInfo).
@@ -93,11 +94,23 @@ struct SRB_ExecSCSICmd {
     uint8_t SenseArea[SENSE_LEN + 2];
 };
 
+// Asks the library to abort a pending execute request. The aborted request ends as
+// usual (SS_ABORTED, its event signalled); until then the library may still write it.
+struct SRB_Abort {
+    uint8_t SRB_Cmd;
+    uint8_t SRB_Status;
+    uint8_t SRB_HaId;
+    uint8_t SRB_Flags;
+    uint32_t SRB_Hdr_Rsvd;
+    void* SRB_ToAbort;
+};
+
 #pragma pack(pop)
 
 static_assert(sizeof(SRB_Header) == 8, "ASPI header layout");
 static_assert(sizeof(SRB_HAInquiry) == 60, "SRB_HAInquiry layout");
 static_assert(sizeof(SRB_GDEVBlock) == 12, "SRB_GDEVBlock layout");
+static_assert(sizeof(SRB_Abort) == 8 + sizeof(void*), "SRB_Abort layout");
 static_assert(offsetof(SRB_ExecSCSICmd, SRB_BufPointer) == 16, "SRB_ExecSCSICmd layout");
 static_assert(offsetof(SRB_ExecSCSICmd, CDBByte) == 40 + 2 * sizeof(void*),
               "SRB_ExecSCSICmd layout");

@@ -17,13 +17,21 @@ struct SenseData {
     uint8_t bytes[32];
 };
 
+// Firmware programming can take a long while, so commands are given ample time: this
+// many seconds on the pass-through, and no bound at all on the ASPI wait.
+constexpr uint32_t kAmpleTimeoutSeconds = 0xFFFF;
+
 // Sends one command block. Returns 1 when the command completed with good status, 0
 // otherwise. `sense` is cleared on entry (first 16 bytes) and filled only from the
 // drive: with the pass-through's 32-byte area after a nonzero SCSI status, with the ASPI
 // library's SRB_SenseLen (14) bytes and the rest zero after CHECK CONDITION. A
 // `cdbLength` above 16, or a transfer buffer that cannot be had, returns 0 with nothing
 // sent.
+// A shorter `timeoutSeconds` bounds the command on both doors: the pass-through request
+// carries it, and an ASPI request still pending after it is aborted and counts as
+// failed (a drive that is rebooting must not hold the caller).
 int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
-                uint8_t cdbLength, const uint8_t* cdb, uint8_t usePassThrough, SenseData& sense);
+                uint8_t cdbLength, const uint8_t* cdb, uint8_t usePassThrough, SenseData& sense,
+                uint32_t timeoutSeconds = kAmpleTimeoutSeconds);
 
 }  // namespace telvio

@@ -18,11 +18,9 @@ namespace {
 constexpr DWORD kPassThroughDirect = 0x4D014;
 static_assert(kPassThroughDirect == IOCTL_SCSI_PASS_THROUGH_DIRECT, "control code");
 
-// Commands are given ample time: firmware programming can take a long while.
-constexpr ULONG kCommandTimeoutSeconds = 0xFFFF;
-
 int ExecutePassThrough(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
-                       uint8_t cdbLength, const uint8_t* cdb, SenseData& sense) {
+                       uint8_t cdbLength, const uint8_t* cdb, SenseData& sense,
+                       uint32_t timeoutSeconds) {
     PassThroughBlock block;
     std::memset(&block, 0, sizeof block);
     std::memcpy(block.sptd.Cdb, cdb, cdbLength);
@@ -33,7 +31,7 @@ int ExecutePassThrough(const DriveRecord& drive, uint8_t flags, uint32_t length,
     block.sptd.CdbLength = cdbLength;
     block.sptd.SenseInfoLength = kSenseInfoLength;
     block.sptd.SenseInfoOffset = kSenseOffset;
-    block.sptd.TimeOutValue = kCommandTimeoutSeconds;
+    block.sptd.TimeOutValue = timeoutSeconds;
     block.sptd.DataTransferLength = length;
 
     // The adapter wants its data at an address with the mask bits clear: allocate mask
@@ -75,10 +73,8 @@ int ExecutePassThrough(const DriveRecord& drive, uint8_t flags, uint32_t length,
     return result;
 }
 
-int ExecuteAspi(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
-                uint8_t cdbLength, const uint8_t* cdb, SenseData& sense) {
-    if (aspiSendCommand == nullptr) return 0;
-    SRB_ExecSCSICmd srb;
+void FillExecRequest(SRB_ExecSCSICmd& srb, const DriveRecord& drive, uint8_t flags,
+                     uint32_t length, uint8_t* buffer, uint8_t cdbLength, const uint8_t* cdb) {
     std::memset(&srb, 0, sizeof srb);
     std::memcpy(srb.CDBByte, cdb, cdbLength);
     srb.SRB_Cmd = SC_EXEC_SCSI_CMD;
@@ -87,21 +83,13 @@ int ExecuteAspi(const DriveRecord& drive, uint8_t flags, uint32_t length, void* 
     srb.SRB_Target = drive.target;
     srb.SRB_Lun = 0;
     srb.SRB_BufLen = length;
-    srb.SRB_BufPointer = static_cast<uint8_t*>(data);
+    srb.SRB_BufPointer = buffer;
     srb.SRB_SenseLen = SENSE_LEN;
     srb.SRB_CDBLen = cdbLength;
+}
 
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (event == nullptr) return 0;
-    srb.SRB_Flags |= SRB_EVENT_NOTIFY;
-    srb.SRB_PostProc = event;
-    ResetEvent(event);
-
-    const uint32_t sent = aspiSendCommand(&srb);
-    if (sent == SS_PENDING) {
-        if (WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0) ResetEvent(event);
-    }
-    CloseHandle(event);
+// The result of an execute request that has ended.
+int EndedRequest(const SRB_ExecSCSICmd& srb, SenseData& sense) {
     // The library writes SRB_Status from its own thread; read it as it stands now.
     const volatile uint8_t* status = &srb.SRB_Status;
     if (*status == SS_COMP) return 1;
@@ -116,13 +104,101 @@ int ExecuteAspi(const DriveRecord& drive, uint8_t flags, uint32_t length, void* 
     return 0;
 }
 
+int ExecuteAspi(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
+                uint8_t cdbLength, const uint8_t* cdb, SenseData& sense) {
+    if (aspiSendCommand == nullptr) return 0;
+    SRB_ExecSCSICmd srb;
+    FillExecRequest(srb, drive, flags, length, static_cast<uint8_t*>(data), cdbLength, cdb);
+
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (event == nullptr) return 0;
+    srb.SRB_Flags |= SRB_EVENT_NOTIFY;
+    srb.SRB_PostProc = event;
+    ResetEvent(event);
+
+    const uint32_t sent = aspiSendCommand(&srb);
+    if (sent == SS_PENDING) {
+        if (WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0) ResetEvent(event);
+    }
+    CloseHandle(event);
+    return EndedRequest(srb, sense);
+}
+
+// A request with a bounded wait may be given up while the library still holds it, and
+// the library may write the block, fill the data area and signal the event after that,
+// even after an abort. So all three live on the heap, apart from the caller's buffer and
+// stack, and go back only once the event says the library is done with them.
+struct BoundedRequest {
+    SRB_ExecSCSICmd srb;
+    HANDLE event;
+    // `length` bytes of data area follow.
+};
+
+void ReleaseRequest(BoundedRequest* request) {
+    CloseHandle(request->event);
+    HeapFree(GetProcessHeap(), 0, request);
+}
+
+int ExecuteAspiBounded(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
+                       uint8_t cdbLength, const uint8_t* cdb, SenseData& sense,
+                       uint32_t timeoutSeconds) {
+    if (aspiSendCommand == nullptr) return 0;
+    if (length > 0xFFFFFFFFu - sizeof(BoundedRequest)) return 0;
+    auto* request = static_cast<BoundedRequest*>(
+        HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(BoundedRequest) + length));
+    if (request == nullptr) return 0;
+    request->event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (request->event == nullptr) {
+        HeapFree(GetProcessHeap(), 0, request);
+        return 0;
+    }
+    uint8_t* area = reinterpret_cast<uint8_t*>(request + 1);
+    if ((flags & SRB_DIR_OUT) && length) std::memcpy(area, data, length);
+    SRB_ExecSCSICmd& srb = request->srb;
+    FillExecRequest(srb, drive, flags, length, area, cdbLength, cdb);
+    srb.SRB_Flags |= SRB_EVENT_NOTIFY;
+    srb.SRB_PostProc = request->event;
+
+    const DWORD bound = timeoutSeconds * 1000;
+    if (aspiSendCommand(&srb) == SS_PENDING &&
+        WaitForSingleObject(request->event, bound) != WAIT_OBJECT_0) {
+        SRB_Abort abort;
+        std::memset(&abort, 0, sizeof abort);
+        abort.SRB_Cmd = SC_ABORT_SRB;
+        abort.SRB_HaId = drive.adapter;
+        abort.SRB_ToAbort = &srb;
+        aspiSendCommand(&abort);
+        // However the request ends now, the caller has given up on it.
+        if (WaitForSingleObject(request->event, bound) == WAIT_OBJECT_0) ReleaseRequest(request);
+        // Otherwise the library has answered neither the request nor the abort: the
+        // request stays its own (a few bytes and an event) rather than be freed under it.
+        return 0;
+    }
+    const int result = EndedRequest(srb, sense);
+    if ((flags & SRB_DIR_IN) && !(flags & SRB_DIR_OUT) && length) std::memcpy(data, area, length);
+    ReleaseRequest(request);
+    return result;
+}
+
 }  // namespace
 
 int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
-                uint8_t cdbLength, const uint8_t* cdb, uint8_t usePassThrough, SenseData& sense) {
+                uint8_t cdbLength, const uint8_t* cdb, uint8_t usePassThrough, SenseData& sense,
+                uint32_t timeoutSeconds) {
     std::memset(sense.bytes, 0, 16);
     if (cdbLength > 16) return 0;
-    if (usePassThrough) return ExecutePassThrough(drive, flags, length, data, cdbLength, cdb, sense);
+    // A time-out of 0 would be no time at all; nothing beyond the ample one is needed.
+    if (timeoutSeconds == 0 || timeoutSeconds > kAmpleTimeoutSeconds) {
+        timeoutSeconds = kAmpleTimeoutSeconds;
+    }
+    if (usePassThrough) {
+        return ExecutePassThrough(drive, flags, length, data, cdbLength, cdb, sense,
+                                  timeoutSeconds);
+    }
+    if (timeoutSeconds < kAmpleTimeoutSeconds) {
+        return ExecuteAspiBounded(drive, flags, length, data, cdbLength, cdb, sense,
+                                  timeoutSeconds);
+    }
     return ExecuteAspi(drive, flags, length, data, cdbLength, cdb, sense);
 }
 

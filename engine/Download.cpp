@@ -1,6 +1,6 @@
 // The download itself: the image in 4096-byte WRITE BUFFER mode 6 blocks, the checksum
-// block at buffer offset 0, mode 7 to make the drive take the firmware, and the fixed
-// wait while it programs its flash.
+// block at buffer offset 0, mode 7 to make the drive take the firmware, the fixed wait
+// while it programs its flash, and the revision it reports afterwards.
 #include <cstdio>
 #include <cstring>
 
@@ -13,6 +13,7 @@ namespace telvio {
 
 namespace {
 
+constexpr uint8_t kInquiry = 0x12;
 constexpr uint8_t kWriteBuffer = 0x3B;
 constexpr uint8_t kModeDownload = 0x06;
 constexpr uint8_t kModeSave = 0x07;
@@ -74,6 +75,48 @@ bool FlashEngine::SaveMicrocode(SenseData& sense) {
     // drives answer this form, and nothing comes back to read.
     const uint8_t cdb[kCdbLength] = {kWriteBuffer, kModeSave};
     return SendWriteBuffer(SRB_DIR_IN, kBlockSize, blockArea, cdb, sense);
+}
+
+bool FlashEngine::ReadBackRevision(char (&revision)[kRevisionChars + 1]) {
+    const uint8_t cdb[6] = {kInquiry, 0, 0, 0, kInquiryLength, 0};
+    uint8_t reply[kInquiryLength];
+    SenseData sense{};
+    for (int attempt = 0; attempt < kReadBackTries; ++attempt) {
+        if (attempt > 0) platform::SleepFor(kReadBackPauseMs);
+        std::memset(reply, 0, sizeof reply);
+        // A check condition (the unit attention of a drive that reset itself, or not
+        // ready) is a try like no answer at all.
+        if (ScsiExecute(drive, SRB_DIR_IN, sizeof reply, reply, sizeof cdb, cdb, UsePassThrough,
+                        sense, kReadBackTimeoutSeconds) != 1) {
+            continue;
+        }
+        size_t n = 0;
+        while (n < kRevisionChars && reply[kRevisionOffset + n] != 0) {
+            revision[n] = static_cast<char>(reply[kRevisionOffset + n]);
+            ++n;
+        }
+        revision[n] = '\0';
+        // A reply that stops before the revision field tells nothing.
+        if (n > 0) return true;
+    }
+    return false;
+}
+
+void FlashEngine::LogRevisionNow(const char* revision) {
+    // The drive's bytes go into one log line as they are, save that a control character
+    // must not break it.
+    char shown[kRevisionChars + 1];
+    size_t n = 0;
+    for (; revision[n] != '\0' && n < kRevisionChars; ++n) {
+        const unsigned char c = static_cast<unsigned char>(revision[n]);
+        shown[n] = c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
+    }
+    shown[n] = '\0';
+    const bool same = std::strncmp(revision, drive.revision, kRevisionChars) == 0;
+    char line[48];
+    std::snprintf(line, sizeof(line), "%s%s",
+                  same ? "Firmware revision unchanged: " : "Firmware revision now: ", shown);
+    AppendLog(line);
 }
 
 void FlashEngine::LogCommandError(const SenseData& sense) {
@@ -167,18 +210,23 @@ bool FlashEngine::Download() {
         return false;
     }
 
-    // Nothing more goes to the drive: it programs its flash, a fixed time per bank.
+    // The drive programs its flash, a fixed time per bank, and is left alone meanwhile.
     const uint32_t banks = (imageEnd >> 16) & 0xFF;
     for (uint32_t i = 0; i < banks; ++i) {
         SetProgress(static_cast<int>(20 + 3 * i));
         platform::SleepFor(kBankWaitMs);
     }
     platform::SleepFor(kFinalWaitMs);
+    // Only now may the drive be asked again: whether it took the firmware at once or
+    // takes it at the next power-on, the user learns it before being told to restart.
+    char revisionNow[kRevisionChars + 1];
+    const bool answered = ReadBackRevision(revisionNow);
     SetProgress(90);
     SetDriveText("");
     SetRevisionText("");
     // Too late to stop anything; the flag is only noted.
     if (IsStopRequested()) ReportError(kErrTerminateUpgrade);
+    if (answered) LogRevisionNow(revisionNow);
     SetProgress(100);
     return true;
 }

@@ -28,6 +28,14 @@ constexpr int kBlockAttempts = 6;
 constexpr uint32_t kChecksumBlockSize = 32;
 constexpr uint32_t kBankWaitMs = 4000;
 constexpr uint32_t kFinalWaitMs = 1000;
+// Reading the revision back after the waits: a drive that resets itself after taking its
+// firmware may not answer at once, and one that is still rebooting must not hold the run.
+constexpr int kReadBackTries = 3;
+constexpr uint32_t kReadBackPauseMs = 1000;
+constexpr uint32_t kReadBackTimeoutSeconds = 3;
+constexpr uint8_t kInquiryLength = 36;
+constexpr uint32_t kRevisionOffset = 32;
+constexpr uint32_t kRevisionChars = 4;
 
 enum class LoadOutcome : uint8_t {
     Complete,    // the file ended where it should
@@ -138,6 +146,10 @@ class FlashEngine {
     }
     uint32_t CursorAddress() const { return chunkIndex * kImageChunkSize + chunkOffset; }
     void LogCommandError(const SenseData& sense);
+    // The revision the drive reports now (up to 4 characters, terminated); false when it
+    // gave none in all its tries.
+    bool ReadBackRevision(char (&revision)[kRevisionChars + 1]);
+    void LogRevisionNow(const char* revision);
     bool SendWriteBuffer(uint8_t flags, uint32_t length, void* data, const uint8_t* cdb,
                          SenseData& sense);
 

@@ -26,6 +26,7 @@ uint64_t stopFrom = 0;
 uint32_t waits = 0;
 uint32_t saves = 0;
 uint32_t blocks = 0;
+uint32_t readBacks = 0;
 
 [[noreturn]] void Fail(const char* what) {
     std::fprintf(stderr, "invariant broken: %s\n", what);
@@ -79,10 +80,22 @@ std::string FilePath() {
 // The drive, as far as the engine can reach it: checks every command the download
 // builds and reads every byte it hands over.
 int telvio::ScsiExecute(const DriveRecord&, uint8_t flags, uint32_t length, void* data,
-                        uint8_t cdbLength, const uint8_t* cdb, uint8_t, SenseData& sense) {
+                        uint8_t cdbLength, const uint8_t* cdb, uint8_t, SenseData& sense,
+                        uint32_t timeoutSeconds) {
     std::memset(sense.bytes, 0, 16);
+    if (saves != 0) {
+        // After the save only the revision is read back, once when the drive answers.
+        static const uint8_t kInquiry[6] = {0x12, 0, 0, 0, 36, 0};
+        if (cdbLength != 6 || std::memcmp(cdb, kInquiry, 6) != 0 || flags != 0x08 ||
+            length != 36 || timeoutSeconds >= telvio::kAmpleTimeoutSeconds)
+            Fail("a command after the save that is not the short INQUIRY");
+        if (++readBacks > 1) Fail("the revision read back again after an answer");
+        std::memset(data, 0, length);
+        std::memcpy(static_cast<uint8_t*>(data) + 32, "FUZZ", 4);
+        return 1;
+    }
     if (cdbLength != 12 || cdb[0] != 0x3B) Fail("not a 12-byte WRITE BUFFER");
-    if (saves != 0) Fail("a command after the save");
+    if (timeoutSeconds != telvio::kAmpleTimeoutSeconds) Fail("a WRITE BUFFER with a short time-out");
     const uint32_t offset = uint32_t{cdb[3]} << 16 | uint32_t{cdb[4]} << 8 | cdb[5];
     const uint32_t paramLength = uint32_t{cdb[6]} << 16 | uint32_t{cdb[7]} << 8 | cdb[8];
     if (cdb[1] == 7) {
@@ -120,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     telvio::platform::SetSleeper(OnSleep);
     stopCalls = 0;
     stopFrom = (control >> 2) * 37u;
-    waits = saves = blocks = 0;
+    waits = saves = blocks = readBacks = 0;
 
     telvio::UpdateJob job{};
     std::snprintf(job.imagePath, sizeof job.imagePath, "%s", path.c_str());
@@ -140,6 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
             Fail("the run kept its buffer");
         if (waits > 17) Fail("more waits than banks in the buffer");
         if (saves != 0 && blocks == 0) Fail("saved without a single block");
+        if (readBacks != saves) Fail("a save without its read-back");
     } else {
         const telvio::LoadOutcome outcome = engine.LoadImage();
         const telvio::EngineView view = engine.View();

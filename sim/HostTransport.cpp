@@ -22,7 +22,8 @@ void AttachHostDrive(SimDrive* drive) {
 namespace telvio {
 
 int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
-                uint8_t cdbLength, const uint8_t* cdb, uint8_t usePassThrough, SenseData& sense) {
+                uint8_t cdbLength, const uint8_t* cdb, uint8_t usePassThrough, SenseData& sense,
+                uint32_t timeoutSeconds) {
     std::memset(sense.bytes, 0, 16);
     sim::SimDrive* simDrive = sim::attached;
     if (simDrive == nullptr || cdbLength > 16 || cdb == nullptr) return 0;
@@ -50,7 +51,7 @@ int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* 
     std::vector<uint8_t> transfer(length);
     if ((flags & SRB_DIR_OUT) != 0 && length > 0) std::memcpy(transfer.data(), bytes, length);
     sim::Result r = simDrive->Execute(cdb, cdbLength, dir, transfer.data(), length, drive.adapter,
-                                      drive.target, 0, sim::kPassThroughTimeoutSeconds);
+                                      drive.target, 0, timeoutSeconds);
     if (!r.transportOk) return 0;
     if (r.status != 0) {
         std::memset(sense.bytes, 0, sizeof sense.bytes);

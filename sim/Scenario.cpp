@@ -234,6 +234,11 @@ class LineParser {
             !Text(o, "revision", c.revision, problem) ||
             !Text(o, "new-revision", c.newRevision, problem))
             return false;
+        std::string shows = "now";
+        if (!Text(o, "new-revision-at", shows, problem)) return false;
+        if (shows != "now" && shows != "restart")
+            return Fail(problem, "'new-revision-at' is now or restart");
+        c.newRevisionAtRestart = shows == "restart";
         if (!NoneLeft(o, problem)) return false;
         c.peripheral = uint8_t(peripheral);
         c.readCaps = uint8_t(readCaps);
@@ -300,6 +305,7 @@ class LineParser {
         bool hasSense = o.count("sense") != 0;
         if (!Text(o, "sense", sense, problem)) return false;
         bool transport = o.erase("transport") != 0;
+        f.afterSave = o.erase("after-save") != 0;
         if (!NoneLeft(o, problem)) return false;
         if (hasSense == transport)
             return Fail(problem, "'fault' wants either sense=K/AA/QQ or transport");

@@ -72,7 +72,10 @@ uint32_t Fnv1a(const uint8_t* data, size_t length) {
 }
 
 SimDrive::SimDrive(DriveConfig config)
-    : config_(std::move(config)), revision_(config_.revision), buffer_(config_.bufferSize, 0) {}
+    : config_(std::move(config)),
+      revision_(config_.revision),
+      storedRevision_(config_.revision),
+      buffer_(config_.bufferSize, 0) {}
 
 void SimDrive::AddFault(const Fault& fault) {
     faults_.push_back(fault);
@@ -84,6 +87,7 @@ void SimDrive::ClearFaults() {
 
 void SimDrive::RestoreRevision(const std::string& revision, bool flashed) {
     revision_ = revision;
+    storedRevision_ = revision;
     flashed_ = flashed;
 }
 
@@ -92,6 +96,7 @@ Fault* SimDrive::MatchFault(const uint8_t* cdb, uint8_t cdbLength) {
     const uint8_t opcode = cdb[0];
     for (Fault& f : faults_) {
         if (f.count == 0) continue;
+        if (f.afterSave && !sawSave_) continue;
         if (f.opcode >= 0 && f.opcode != opcode) continue;
         if (f.mode >= 0 || f.bufferOffset >= 0) {
             // Mode and offset only mean something for WRITE BUFFER.
@@ -122,6 +127,8 @@ Result SimDrive::Execute(const uint8_t* cdb, uint8_t cdbLength, Dir dir, uint8_t
 
     Result result;
     Outcome outcome;
+    const bool save = cdbLength >= 2 && rec.opcode == kWriteBuffer &&
+                      (rec.cdb[1] & 0x1F) == kModeDownloadAndSave;
     if (Fault* fault = MatchFault(rec.cdb.data(), std::min<uint8_t>(cdbLength, 16))) {
         --fault->count;
         if (fault->kind == Fault::Kind::TransportFail) {
@@ -129,6 +136,7 @@ Result SimDrive::Execute(const uint8_t* cdb, uint8_t cdbLength, Dir dir, uint8_t
             rec.transportFailed = true;
             if (dir == Dir::Out) rec.dataDigest = Fnv1a(data, length);
             record_.push_back(rec);
+            sawSave_ = sawSave_ || save;
             return result;
         }
         outcome = Check(fault->sense);
@@ -154,6 +162,7 @@ Result SimDrive::Execute(const uint8_t* cdb, uint8_t cdbLength, Dir dir, uint8_t
         rec.dataDigest = Fnv1a(data, dir == Dir::Out ? length : outcome.transferred);
     }
     record_.push_back(rec);
+    sawSave_ = sawSave_ || save;
     return result;
 }
 
@@ -253,7 +262,8 @@ bool SimDrive::TakeDownload() {
     if (ok) {
         firmware_.assign(buffer_.begin() + kImageStart, buffer_.begin() + downloadEnd_);
         flashed_ = true;
-        revision_ = config_.newRevision;
+        storedRevision_ = config_.newRevision;
+        if (!config_.newRevisionAtRestart) revision_ = config_.newRevision;
     }
     // Either way the next download starts afresh; the bytes stay for inspection.
     downloadEnd_ = 0;

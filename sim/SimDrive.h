@@ -24,7 +24,10 @@ struct DriveConfig {
     std::string vendor = "TELVIOSM";     // INQUIRY 8..15, padded with spaces to 8
     std::string product = "SIM DVD-RW";  // INQUIRY 16..31, padded to 16
     std::string revision = "1.00";       // INQUIRY 32..35, padded to 4
-    std::string newRevision = "2.00";    // reported once a download has been taken
+    std::string newRevision = "2.00";    // in the flash once a download has been taken
+    // When INQUIRY shows newRevision: at once after the mode 7 that took it (false), or
+    // only after a restart (true: a later process with the same state).
+    bool newRevisionAtRestart = false;
     uint8_t readCaps = 0x3F;             // MODE SENSE page 0x2A byte 2
     uint8_t writeCaps = 0x37;            // MODE SENSE page 0x2A byte 3
     uint32_t bufferSize = 0x120000;      // download buffer; offsets beyond it are refused
@@ -43,6 +46,8 @@ struct Fault {
     uint32_t count = 1;
     Kind kind = Kind::CheckCondition;
     SenseCode sense;
+    // Only commands after the drive received a WRITE BUFFER mode 7 (taken or not) match.
+    bool afterSave = false;
 };
 
 // One command as the drive received it.
@@ -93,8 +98,11 @@ class SimDrive {
     const std::vector<uint8_t>& DownloadBuffer() const { return buffer_; }
     // Highest buffer offset + 1 written by mode 6 since the last mode 7.
     uint32_t DownloadEnd() const { return downloadEnd_; }
-    // Revision INQUIRY reports now; newRevision once a mode 7 has been taken.
+    // Revision INQUIRY reports now: newRevision once a mode 7 has been taken, unless the
+    // drive shows it only after a restart.
     const std::string& Revision() const { return revision_; }
+    // Revision in the drive's flash: what it reports after a restart.
+    const std::string& StoredRevision() const { return storedRevision_; }
     bool Flashed() const { return flashed_; }
     // The image bytes (buffer offset 32 onward, DownloadEnd()-32 long) that the last
     // mode 7 accepted; empty until one is taken.
@@ -127,7 +135,9 @@ class SimDrive {
 
     DriveConfig config_;
     std::string revision_;
+    std::string storedRevision_;
     bool flashed_ = false;
+    bool sawSave_ = false;
     std::vector<uint8_t> buffer_;
     uint32_t downloadEnd_ = 0;
     std::vector<uint8_t> firmware_;

@@ -102,7 +102,7 @@ void SimRuntime::Persist(size_t index) {
     const std::string& name = scenario_.drives[index].name;
     const std::vector<uint8_t>& fw = drive.Firmware();
     ReplaceWholeFile(FirmwareFile(scenario_.statePath, name), std::string(fw.begin(), fw.end()));
-    ReplaceWholeFile(RevisionFile(scenario_.statePath, name), drive.Revision() + "\n");
+    ReplaceWholeFile(RevisionFile(scenario_.statePath, name), drive.StoredRevision() + "\n");
 }
 
 SimRuntime& ProcessRuntime() {

@@ -10,8 +10,6 @@
 
 namespace sim {
 
-// The time-out the program's pass-through gives every command (seconds).
-constexpr uint32_t kPassThroughTimeoutSeconds = 0xFFFF;
 // Sense bytes a pass-through request block asks for.
 constexpr uint32_t kPassThroughSenseLength = 24;
 

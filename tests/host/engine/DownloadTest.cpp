@@ -20,6 +20,8 @@ using ::testing::IsEmpty;
 constexpr uint8_t kWriteBuffer = 0x3B;
 const char kSuccess[] = "Please Restart Your Computer.";
 const char kFailure[] = "Flashing is incorrect!!";
+const char kNowLine[] = "Firmware revision now: 2.00";
+const char kUnchangedLine[] = "Firmware revision unchanged: 1.00";
 
 uint32_t Be24(const uint8_t* p) {
     return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
@@ -122,7 +124,8 @@ TEST_F(DownloadTest, HexRunAsTheWindowAndTheDriveSeeIt) {
     std::copy(image.begin(), image.end(), expectedImage.begin());
     const uint16_t sum = Sum16(expectedImage);
 
-    EXPECT_THAT(Seen().log, ElementsAre(CheckSumLine(sum), "Please wait a minute.....", kSuccess));
+    EXPECT_THAT(Seen().log, ElementsAre(CheckSumLine(sum), "Please wait a minute.....", kNowLine,
+                                        kSuccess));
     EXPECT_THAT(Seen().status, ElementsAre("Updating.....", ""));
     EXPECT_EQ(Seen().progress, ProgressOf(16, 1));
     EXPECT_THAT(Seen().driveText, ElementsAre(""));
@@ -130,7 +133,7 @@ TEST_F(DownloadTest, HexRunAsTheWindowAndTheDriveSeeIt) {
     EXPECT_EQ(RecordingSleeper::waits, WaitsOf(1));
 
     const auto& record = drive.Record();
-    ASSERT_EQ(record.size(), 18u);
+    ASSERT_EQ(record.size(), 19u);
     for (uint32_t i = 0; i < 16; ++i) {
         const auto& c = record[i];
         const uint32_t o = 32 + i * 4096;
@@ -154,6 +157,14 @@ TEST_F(DownloadTest, HexRunAsTheWindowAndTheDriveSeeIt) {
     EXPECT_EQ(record[17].cdbLength, 12);
     EXPECT_EQ(record[17].dir, sim::Dir::In);
     EXPECT_EQ(record[17].length, 4096u);
+    // After the waits, the revision is read back with a short time-out.
+    const std::array<uint8_t, 16> inquiryCdb = {0x12, 0, 0, 0, 36, 0};
+    EXPECT_EQ(record[18].cdb, inquiryCdb);
+    EXPECT_EQ(record[18].cdbLength, 6);
+    EXPECT_EQ(record[18].dir, sim::Dir::In);
+    EXPECT_EQ(record[18].length, 36u);
+    EXPECT_EQ(record[18].timeoutSeconds, telvio::kReadBackTimeoutSeconds);
+    EXPECT_EQ(record[17].timeoutSeconds, telvio::kAmpleTimeoutSeconds);
 
     std::vector<uint8_t> checksumBlock(32, 0);
     checksumBlock[30] = uint8_t(sum >> 8);
@@ -406,12 +417,12 @@ TEST_P(TailFaultTest, AcceptedOrRefused) {
     RunFile(FillByteHex(), true, c.usePassThrough);
 
     if (c.accepted) {
-        EXPECT_THAT(Seen().log,
-                    ElementsAre("Check Sum : 0", "Please wait a minute.....", kSuccess));
+        // A save that ended in a check condition did not take the firmware in the model.
+        EXPECT_THAT(Seen().log, ElementsAre("Check Sum : 0", "Please wait a minute.....",
+                                            c.mode == 6 ? kNowLine : kUnchangedLine, kSuccess));
         EXPECT_EQ(SaveCommands(), 1);
         EXPECT_EQ(Seen().progress, ProgressOf(16, 1));
         EXPECT_EQ(RecordingSleeper::waits, WaitsOf(1));
-        // A save that ended in a check condition did not take the firmware in the model.
         EXPECT_EQ(drive.Flashed(), c.mode == 6);
     } else {
         EXPECT_THAT(Seen().log, ElementsAre("Check Sum : 0", "Please wait a minute.....",
@@ -425,7 +436,14 @@ TEST_P(TailFaultTest, AcceptedOrRefused) {
     EXPECT_EQ(ChecksumBlocks(), 1) << "the checksum block gets one attempt";
     EXPECT_LE(SaveCommands(), 1) << "the save command gets one attempt";
     if (SaveCommands() == 1) {
-        EXPECT_EQ(drive.Record().back().cdb[1], 7) << "something was sent after the save";
+        const auto& record = drive.Record();
+        const bool readBack = c.accepted;
+        ASSERT_GE(record.size(), readBack ? 2u : 1u);
+        EXPECT_EQ(record[record.size() - (readBack ? 2 : 1)].cdb[1], 7)
+            << "something other than the read-back was sent after the save";
+        if (readBack) {
+            EXPECT_EQ(record.back().opcode, 0x12);
+        }
     }
 }
 
@@ -456,6 +474,65 @@ INSTANTIATE_TEST_SUITE_P(
         TailFault{"save_invalid_field", 7, false, {0x05, 0x24, 0x00}, 1, false, kRefused},
         TailFault{"save_transport", 7, true, {}, 1, false, kNoSense},
         TailFault{"save_not_ready_aspi", 7, false, {0x02, 0x04, 0x01}, 0, true, nullptr}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// ---- reading the revision back ----
+
+struct ReadBackCase {
+    const char* name;
+    uint8_t usePassThrough;
+    bool atRestart;     // the drive shows its new revision only after a restart
+    uint32_t failures;  // read-backs that fail before one is answered
+    bool transportFail;
+    const char* line;  // null: none
+};
+
+class ReadBackTest : public DownloadTest, public ::testing::WithParamInterface<ReadBackCase> {};
+
+TEST_P(ReadBackTest, TriesAndTheLine) {
+    const ReadBackCase& c = GetParam();
+    sim::DriveConfig config;
+    config.newRevisionAtRestart = c.atRestart;
+    drive = sim::SimDrive(config);
+    if (c.failures > 0) {
+        sim::Fault fault;
+        fault.opcode = 0x12;
+        fault.afterSave = true;
+        fault.count = c.failures;
+        fault.kind =
+            c.transportFail ? sim::Fault::Kind::TransportFail : sim::Fault::Kind::CheckCondition;
+        fault.sense = {0x06, 0x29, 0x00};  // the drive reset itself
+        drive.AddFault(fault);
+    }
+    RunFile(FillByteHex(), true, c.usePassThrough);
+
+    const uint32_t tries = std::min<uint32_t>(c.failures + 1, telvio::kReadBackTries);
+    std::vector<std::string> log = {"Check Sum : 0", "Please wait a minute....."};
+    if (c.line != nullptr) log.push_back(c.line);
+    log.push_back(kSuccess);
+    EXPECT_EQ(Seen().log, log);
+    std::vector<uint32_t> waits = WaitsOf(1);
+    waits.insert(waits.end(), tries - 1, telvio::kReadBackPauseMs);
+    EXPECT_EQ(RecordingSleeper::waits, waits) << "one second between tries, after the last wait";
+    EXPECT_EQ(Seen().progress, ProgressOf(16, 1));
+
+    const auto& record = drive.Record();
+    ASSERT_GE(record.size(), tries);
+    for (size_t i = record.size() - tries; i < record.size(); ++i) {
+        EXPECT_EQ(record[i].opcode, 0x12) << i;
+        EXPECT_EQ(record[i].timeoutSeconds,
+                  c.usePassThrough ? telvio::kReadBackTimeoutSeconds : 0u);
+    }
+    EXPECT_EQ(record[record.size() - tries - 1].cdb[1], 7) << "read back before the save";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ReadBackTest,
+    ::testing::Values(ReadBackCase{"now", 1, false, 0, false, kNowLine},
+                      ReadBackCase{"unchanged_aspi", 0, true, 0, false, kUnchangedLine},
+                      ReadBackCase{"unit_attention_twice", 1, false, 2, false, kNowLine},
+                      ReadBackCase{"unit_attention_thrice_aspi", 0, false, 3, false, nullptr},
+                      ReadBackCase{"no_answer", 1, true, 3, true, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- stop requests ----
@@ -491,9 +568,10 @@ TEST_F(DownloadTest, StopAfterTheSaveIsOnlyNoted) {
     EXPECT_EQ(SaveCommands(), 1);
     EXPECT_TRUE(drive.Flashed());
     const size_t n = Seen().log.size();
-    ASSERT_EQ(n, 4u);
+    ASSERT_EQ(n, 5u);
     EXPECT_EQ(Seen().log[2], ErrLine(14));
-    EXPECT_EQ(Seen().log[3], kSuccess);
+    EXPECT_EQ(Seen().log[3], kNowLine) << "the read-back line comes just before the verdict";
+    EXPECT_EQ(Seen().log[4], kSuccess);
     EXPECT_EQ(Seen().progress, ProgressOf(0x12, 1));
     EXPECT_EQ(RecordingSleeper::waits, WaitsOf(1));
     EXPECT_THAT(Seen().driveText, ElementsAre(""));

@@ -81,6 +81,8 @@ telvio::UpdateJob MakeJob(const std::string& path, bool isHex, uint8_t usePassTh
     job.drive.adapter = 1;
     job.drive.target = 2;
     job.drive.alignMask = 0x7FF;
+    // What discovery read from the simulated drive before the run.
+    std::snprintf(job.drive.revision, sizeof job.drive.revision, "1.00");
     std::snprintf(job.imagePath, sizeof job.imagePath, "%s", path.c_str());
     job.isHexFile = isHex ? 1 : 0;
     job.SetRevisionText = OnRevision;

@@ -19,12 +19,12 @@ TEST(Scenario, ReadsEveryKindOfLine) {
         "drive main adapter=1 target=2 lun=0 peripheral=0x05 vendor=\"ABCDEFGH\" "
         "product=\"SAMPLE DRIVE 001\" revision=1.00 new-revision=\"2.00\" read-caps=0x1F "
         "write-caps=0x17 buffer=0x120000\n"
-        "drive other adapter=1 target=3 peripheral=0x25 devtype=5\n"
+        "drive other adapter=1 target=3 peripheral=0x25 devtype=5 new-revision-at=restart\n"
         "letter d drive=main path=2 target=1 lun=0\n"
         "letter e drive=main\n"
         "   \n"
         "fault main opcode=0x3B mode=6 offset=0x1020 count=2 sense=04/44/01  # two bad blocks\n"
-        "fault other opcode=0x12 transport\n";
+        "fault other opcode=0x12 transport after-save\n";
     Scenario s;
     ScenarioError e;
     ASSERT_TRUE(ParseScenario(text, s, e)) << e.Describe();
@@ -61,6 +61,10 @@ TEST(Scenario, ReadsEveryKindOfLine) {
     EXPECT_EQ(d.faults[0].sense.key, 4);
     EXPECT_EQ(d.faults[0].sense.asc, 0x44);
     EXPECT_EQ(d.faults[0].sense.ascq, 1);
+    EXPECT_FALSE(d.faults[0].afterSave);
+    EXPECT_FALSE(d.config.newRevisionAtRestart);
+    EXPECT_TRUE(s.drives[1].config.newRevisionAtRestart);
+    EXPECT_TRUE(s.drives[1].faults[0].afterSave);
     EXPECT_EQ(s.drives[1].config.peripheral, 0x25);
     EXPECT_EQ(s.drives[1].DeviceType(), 5);
     EXPECT_EQ(s.drives[1].faults[0].kind, sim::Fault::Kind::TransportFail);
@@ -99,6 +103,7 @@ TEST(Scenario, BadLinesAreReportedWithTheirNumber) {
         {"adapter 256\n", 1, "adapter"},
         {"adapter 0 targets=300\n", 1, "targets"},
         {"adapter 0 completion=soon\n", 1, "completion"},
+        {"drive a new-revision-at=reboot\n", 1, "now or restart"},
         {"adapter 0 colour=red\n", 1, "unknown option"},
         {"drive a adapter=4\n", 1, "not declared"},
         {"adapter 0\ndrive a adapter=0\ndrive b adapter=0\n", 3, "another drive"},
