@@ -10,10 +10,14 @@ VENDOR=TELVIOSM
 PRODUCT="SIM DVD-RW"
 NAME0="TELVIOSMSIM DVD-RW      (0)"
 
+NOW="Firmware revision now: 2.00"
+UNCHANGED="Firmware revision unchanged: 1.00"
+DRIVE_EXTRA=""  # more keys for the drive's line
+
 one_drive() {  # $1: extra scenario lines
     e2e_scenario <<EOF
 adapter 0 targets=2
-drive main adapter=0 target=1 vendor=$VENDOR product="$PRODUCT" revision=1.00 new-revision=2.00
+drive main adapter=0 target=1 vendor=$VENDOR product="$PRODUCT" revision=1.00 new-revision=2.00 $DRIVE_EXTRA
 letter d drive=main path=0 target=1
 $1
 EOF
@@ -35,13 +39,30 @@ upgrade() {
 
 log_has() { grep -qF -- "log| $1" "$E2E_WORK/user.out"; }
 
+# The log's lines as the user saw them.
+log_lines() { grep '^log| ' "$E2E_WORK/user.out" | tr -d '\r' | sed 's/^log| //'; }
+readback_lines() { log_lines | grep -c '^Firmware revision'; }
+
+# The commands the drive got after the mode 7, as their CDBs.
+after_save() { sed -n '/cdb=3b07/,$p' "$E2E_WORK/record.txt" | tail -n +2 | grep -o 'cdb=[0-9a-f]*'; }
+
+# $1: the read-back line just before the verdict (empty: none; default: the new revision).
 expect_success() {
+    local readback=${1-$NOW}
     check "verdict" log_has "Please Restart Your Computer."
     check "no error line" bash -c "! grep -q 'log| ERR' '$E2E_WORK/user.out'"
     check "one mode 7" test "$(record_count 3b07)" = 1
     check "Close gives back" grep -qF "[2] enabled=1 text=Close" "$E2E_WORK/user.out"
     check "Upgrade stays off" grep -qF "[1015] enabled=0" "$E2E_WORK/user.out"
     check "revision persisted" grep -q "2.00" "$E2E_WORK/state/main.revision"
+    check "only read-backs after mode 7" test -z "$(after_save | grep -v '^cdb=120000002400$')"
+    check "one to three read-backs" test "$(after_save | wc -l)" -ge 1 -a "$(after_save | wc -l)" -le 3
+    if [ -n "$readback" ]; then
+        check "read-back line before the verdict" test "$(log_lines | tail -2 | head -1)" = "$readback"
+        check "one read-back line" test "$(readback_lines)" = 1
+    else
+        check "no read-back line" test "$(readback_lines)" = 0
+    fi
     check_download
 }
 
@@ -49,14 +70,36 @@ expect_failure_without_mode7() {
     check "verdict" log_has "Flashing is incorrect!!"
     check "no mode 7" test "$(record_count 3b07)" = 0
     check "Close gives back" grep -qF "[2] enabled=1 text=Close" "$E2E_WORK/user.out"
+    check "no read-back line" test "$(readback_lines)" = 0
 }
 
 case "$case_name" in
-upgrade-aspi-hex) upgrade win98 fw.hex 32768; expect_success ;;
-upgrade-aspi-bin) upgrade win98 fw.bin 65536; expect_success ;;
-upgrade-nt4-hex) upgrade nt40 fw.hex 32768; expect_success ;;
-upgrade-xp-bin) upgrade winxp fw.bin 65536; expect_success ;;
-upgrade-xp-hex) upgrade winxp fw.hex 40000; expect_success ;;
+upgrade-aspi-hex | upgrade-nt4-hex)
+    # A drive that shows its new firmware only after the next power-on.
+    version=win98
+    [ "$case_name" = upgrade-nt4-hex ] && version=nt40
+    DRIVE_EXTRA="new-revision-at=restart"
+    upgrade $version fw.hex 32768
+    expect_success "$UNCHANGED"
+    check "one read-back" test "$(after_save | wc -l)" = 1
+    ;;
+upgrade-aspi-bin)
+    # The drive reset itself after the flash: its first answer is a unit attention.
+    upgrade win98 fw.bin 65536 "fault main opcode=0x12 after-save count=1 sense=06/29/00"
+    expect_success "$NOW"
+    check "asked again after the unit attention" test "$(after_save | wc -l)" = 2
+    ;;
+upgrade-xp-bin)
+    upgrade winxp fw.bin 65536
+    expect_success "$NOW"
+    check "the read-back's short time-out" grep -q "timeout=3 cdb=120000002400 " "$E2E_WORK/record.txt"
+    ;;
+upgrade-xp-hex)
+    # No answer after the flash, three times: the run still ends well, without the line.
+    upgrade winxp fw.hex 40000 "fault main opcode=0x12 after-save count=3 transport"
+    expect_success ""
+    check "three read-backs" test "$(after_save | wc -l)" = 3
+    ;;
 
 retries)
     upgrade winxp fw.bin 65536 "fault main opcode=0x3B mode=6 offset=0x1020 count=3 sense=02/04/01"
@@ -101,6 +144,8 @@ save-fails)
     upgrade winxp fw.bin 8192 "fault main opcode=0x3B mode=7 count=1 sense=05/26/00"
     check "verdict" log_has "Flashing is incorrect!!"
     check "revision kept" bash -c "! grep -q 2.00 '$E2E_WORK/state/main.revision' 2>/dev/null"
+    check "no read-back line" test "$(readback_lines)" = 0
+    check "nothing after mode 7" test -z "$(after_save)"
     ;;
 missing-image)
     one_drive ""

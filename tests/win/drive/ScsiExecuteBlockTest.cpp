@@ -104,6 +104,21 @@ TEST(PassThroughBlock, FieldsOfADataOutCommand) {
     for (int i = 16; i < 32; ++i) EXPECT_EQ(0xEE, sense.bytes[i]) << "only 16 bytes are cleared";
 }
 
+TEST(PassThroughBlock, TimeOutOfTheRequest) {
+    // WRITE BUFFER keeps the ample time-out; the read-back's INQUIRY carries a short one.
+    const uint8_t inquiry[6] = {0x12, 0, 0, 0, 36, 0};
+    Drive d;
+    Seen seen;
+    d.fake.SetHandler(IOCTL_SCSI_PASS_THROUGH_DIRECT, Answer(seen, 0));
+    std::vector<uint8_t> data(36);
+    SenseData sense;
+    ASSERT_EQ(1, ScsiExecute(d.record, SRB_DIR_IN, 36, data.data(), 6, inquiry, 1, sense, 3));
+    EXPECT_EQ(3u, seen.block.sptd.TimeOutValue);
+    EXPECT_EQ(6, seen.block.sptd.CdbLength);
+    ASSERT_EQ(1, ScsiExecute(d.record, SRB_DIR_IN, 36, data.data(), 12, kWriteBuffer, 1, sense));
+    EXPECT_EQ(65535u, seen.block.sptd.TimeOutValue);
+}
+
 TEST(PassThroughBlock, AlignmentOfTheDataBuffer) {
     struct Case {
         uint32_t mask;
@@ -234,10 +249,40 @@ struct AspiStandIn {
     static inline std::atomic<int> calls{0};
     static inline telvio::test::TestThread worker;
 
+    // A request that never ends by itself; an abort ends it `abortDelay` ms later, or
+    // not at all while the abort goes unanswered (it then ends after the call returned).
+    static inline bool hang = false;
+    static inline bool answerAbort = true;
+    static inline DWORD abortDelay = 0;
+    static inline SRB_Abort abort;
+    static inline int aborts = 0;
+    static inline SRB_ExecSCSICmd* held = nullptr;
+
+    static void EndLate(SRB_ExecSCSICmd* srb, DWORD delay) {
+        worker = telvio::test::TestThread([srb, delay] {
+            Sleep(delay);
+            // The library's late writes: into the block, its data area and its event.
+            std::memset(srb->SRB_BufPointer, 0x66, srb->SRB_BufLen);
+            srb->SRB_Status = SS_ABORTED;
+            lateSignal = SetEvent(static_cast<HANDLE>(srb->SRB_PostProc));
+        });
+    }
+    static inline BOOL lateSignal = FALSE;
+
     static uint32_t Send(void* p) {
+        if (static_cast<SRB_Header*>(p)->SRB_Cmd == SC_ABORT_SRB) {
+            abort = *static_cast<SRB_Abort*>(p);
+            ++aborts;
+            if (answerAbort && abort.SRB_ToAbort == held) EndLate(held, abortDelay);
+            return static_cast<SRB_Abort*>(p)->SRB_Status = SS_COMP;
+        }
         SRB_ExecSCSICmd* srb = static_cast<SRB_ExecSCSICmd*>(p);
         ++calls;
         seen = *srb;
+        if (hang) {
+            held = srb;
+            return SS_PENDING;
+        }
         std::memset(srb->SenseArea, 0x5A, sizeof srb->SenseArea);
         srb->SRB_TargStat = targStat;
         if (!pending) {
@@ -255,6 +300,12 @@ struct AspiStandIn {
     AspiStandIn() {
         aspiSendCommand = &Send;
         calls = 0;
+        hang = false;
+        answerAbort = true;
+        abortDelay = 0;
+        aborts = 0;
+        held = nullptr;
+        lateSignal = FALSE;
         pending = false;
         status = SS_COMP;
         targStat = STATUS_GOOD;
@@ -320,6 +371,49 @@ TEST(AspiBlock, CompletionAndStatus) {
         for (int i = 0; i < 16; ++i) EXPECT_EQ(check && i < 14 ? 0x5A : 0, sense.bytes[i]) << i;
         for (int i = 16; i < 32; ++i) EXPECT_EQ(check ? 0 : 0xEE, sense.bytes[i]) << i;
     }
+}
+
+// A bounded request that does not end is aborted; the block, its data area and its event
+// outlive whatever the library writes after the abort, whether it answers the abort
+// before the call gives up or only afterwards.
+TEST(AspiBlock, BoundedWaitAbortsAndOutlivesTheLibrary) {
+    const uint8_t inquiry[6] = {0x12, 0, 0, 0, 36, 0};
+    for (bool answered : {true, false}) {
+        AspiStandIn aspi;
+        AspiStandIn::hang = true;
+        AspiStandIn::answerAbort = answered;
+        AspiStandIn::abortDelay = 100;
+        DriveRecord drive{};
+        drive.adapter = 2;
+        std::vector<uint8_t> data(36, 0x11);
+        SenseData sense;
+        EXPECT_EQ(0, ScsiExecute(drive, SRB_DIR_IN, 36, data.data(), 6, inquiry, 0, sense, 1))
+            << "answered " << answered;
+        ASSERT_EQ(1, AspiStandIn::aborts);
+        EXPECT_EQ(SC_ABORT_SRB, AspiStandIn::abort.SRB_Cmd);
+        EXPECT_EQ(2, AspiStandIn::abort.SRB_HaId);
+        EXPECT_EQ(static_cast<void*>(AspiStandIn::held), AspiStandIn::abort.SRB_ToAbort);
+        EXPECT_NE(data.data(), AspiStandIn::seen.SRB_BufPointer)
+            << "a bounded request moves its data through an area of its own";
+        if (!answered) AspiStandIn::EndLate(AspiStandIn::held, 50);
+        AspiStandIn::worker.join();
+        EXPECT_TRUE(AspiStandIn::lateSignal) << "the event was closed under the library";
+        EXPECT_EQ(std::vector<uint8_t>(36, 0x11), data) << "a late write reached the caller";
+        EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr));
+    }
+}
+
+TEST(AspiBlock, BoundedWaitThatEndsInTime) {
+    AspiStandIn aspi;
+    AspiStandIn::pending = true;
+    DriveRecord drive{};
+    std::vector<uint8_t> data(36, 0x11);
+    SenseData sense;
+    EXPECT_EQ(1, ScsiExecute(drive, SRB_DIR_IN, 36, data.data(), 12, kWriteBuffer, 0, sense, 2));
+    EXPECT_EQ(0, AspiStandIn::aborts);
+    EXPECT_EQ(36u, AspiStandIn::seen.SRB_BufLen);
+    EXPECT_EQ(SRB_DIR_IN | SRB_EVENT_NOTIFY, AspiStandIn::seen.SRB_Flags);
+    EXPECT_EQ(std::vector<uint8_t>(36, 0), data) << "what the library left in the area";
 }
 
 TEST(AspiBlock, UnboundLibrarySendsNothing) {

@@ -25,6 +25,7 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
 const char kSuccess[] = "Please Restart Your Computer.";
+const char kNowLine[] = "Firmware revision now: 2.00";
 
 uint32_t Be24(const uint8_t* p) {
     return uint32_t{p[0]} << 16 | uint32_t{p[1]} << 8 | p[2];
@@ -109,8 +110,8 @@ TEST_F(EngineDoors, RawImageReachesTheDriveWhole) {
     std::vector<uint8_t> padded(4 * 4096, 0xFF);
     std::copy(bytes.begin(), bytes.end(), padded.begin());
     const auto rec = Recorded();
-    ASSERT_EQ(rec.size(), 6u);
-    for (size_t i = 0; i < rec.size(); ++i) {
+    ASSERT_EQ(rec.size(), 7u);
+    for (size_t i = 0; i < 6; ++i) {
         const sim::CommandRecord& c = rec[i].command;
         EXPECT_EQ(rec[i].door, DoorName()) << i;
         EXPECT_EQ(c.opcode, 0x3B) << i;
@@ -138,6 +139,20 @@ TEST_F(EngineDoors, RawImageReachesTheDriveWhole) {
     EXPECT_EQ(rec[5].command.cdb[1], 7);
     EXPECT_EQ(rec[5].command.dir, sim::Dir::In);
     EXPECT_EQ(rec[5].command.length, 4096u);
+
+    // Then the revision, read back through the same door with a short time-out.
+    const sim::CommandRecord& inquiry = rec[6].command;
+    EXPECT_EQ(rec[6].door, DoorName());
+    EXPECT_EQ(inquiry.opcode, 0x12);
+    EXPECT_EQ(inquiry.cdbLength, 6);
+    EXPECT_EQ(inquiry.dir, sim::Dir::In);
+    EXPECT_EQ(inquiry.length, 36u);
+    EXPECT_EQ(inquiry.status, 0);
+    if (state.UsePassThrough) {
+        EXPECT_EQ(inquiry.timeoutSeconds, telvio::kReadBackTimeoutSeconds);
+    }
+    ASSERT_EQ(Seen().log.size(), 4u);
+    EXPECT_EQ(Seen().log[2], kNowLine);
 }
 
 TEST_F(EngineDoors, HexImageGoesOutAsAWholeBank) {
@@ -148,12 +163,13 @@ TEST_F(EngineDoors, HexImageGoesOutAsAWholeBank) {
     std::vector<uint8_t> bank(0x10000, 0xFF);
     std::copy(image.begin(), image.end(), bank.begin());
     const auto rec = Recorded();
-    ASSERT_EQ(rec.size(), 18u);
+    ASSERT_EQ(rec.size(), 19u);
     for (uint32_t b = 0; b < 16; ++b) {
         EXPECT_EQ(rec[b].command.dataDigest, sim::Fnv1a(bank.data() + b * 4096, 4096)) << b;
     }
-    EXPECT_EQ(rec.back().command.cdb[1], 7);
-    EXPECT_EQ(rec.back().command.status, 0);
+    EXPECT_EQ(rec[17].command.cdb[1], 7);
+    EXPECT_EQ(rec[17].command.status, 0);
+    EXPECT_EQ(rec[18].command.opcode, 0x12);
 }
 
 // The sense bytes travel back through both doors, so the checksum block's "becoming
@@ -161,14 +177,15 @@ TEST_F(EngineDoors, HexImageGoesOutAsAWholeBank) {
 TEST_F(Door, RetriesAndTheChecksumRule) {
     Run(FillByteHex(), true);
     EXPECT_THAT(Seen().log, ElementsAre("Check Sum : 0", "Please wait a minute.....",
-                                        "dAddr is 8192\n", "dAddr is 8192\n", kSuccess));
+                                        "dAddr is 8192\n", "dAddr is 8192\n", kNowLine,
+                                        kSuccess));
 
     const auto rec = Recorded();
     int saves = 0;
     for (const auto& e : rec) saves += e.command.cdb[1] == 7;
     EXPECT_EQ(saves, 1);
-    // 16 blocks, two of them sent again, the checksum block and the save.
-    ASSERT_EQ(rec.size(), 16u + 2 + 1 + 1);
+    // 16 blocks, two of them sent again, the checksum block, the save and the read-back.
+    ASSERT_EQ(rec.size(), 16u + 2 + 1 + 1 + 1);
     EXPECT_EQ(Be24(&rec[2].command.cdb[3]), 0x2020u);
     EXPECT_EQ(Be24(&rec[3].command.cdb[3]), 0x2020u);
     EXPECT_EQ(Be24(&rec[4].command.cdb[3]), 0x2020u);
