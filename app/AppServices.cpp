@@ -45,15 +45,24 @@ void RunFlashEngine(const UpdateJob& job) {
     engine.Run();
 }
 
-// Looked up, not imported: Windows 95 and NT 4 do not have it, and the program must load
+// Looked up, not imported: Windows 95 and NT 4 lack these, and the program must load
 // there all the same.
-DWORD SetThreadExecutionStateIfAny(DWORD flags) {
-    using SetState = DWORD(WINAPI*)(DWORD);
+template <typename Function>
+Function Kernel32Entry(const char* name) {
     HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
-    auto set = kernel32 ? reinterpret_cast<SetState>(reinterpret_cast<void (*)()>(
-                              GetProcAddress(kernel32, "SetThreadExecutionState")))
-                        : nullptr;
+    return kernel32 ? reinterpret_cast<Function>(
+                          reinterpret_cast<void (*)()>(GetProcAddress(kernel32, name)))
+                    : nullptr;
+}
+
+DWORD SetThreadExecutionStateIfAny(DWORD flags) {
+    auto set = Kernel32Entry<DWORD(WINAPI*)(DWORD)>("SetThreadExecutionState");
     return set ? set(flags) : 0;
+}
+
+BOOL GetSystemPowerStatusIfAny(SYSTEM_POWER_STATUS* status) {
+    auto get = Kernel32Entry<BOOL(WINAPI*)(SYSTEM_POWER_STATUS*)>("GetSystemPowerStatus");
+    return get ? get(status) : FALSE;
 }
 
 constexpr AppServices MakeDefaults() {
@@ -69,6 +78,7 @@ constexpr AppServices MakeDefaults() {
     services.ChooseImageFile = &ChooseWithFileDialog;
     services.RunEngine = &RunFlashEngine;
     services.SetExecutionState = &SetThreadExecutionStateIfAny;
+    services.GetPowerStatus = &GetSystemPowerStatusIfAny;
     return services;
 }
 

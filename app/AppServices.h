@@ -31,6 +31,8 @@ struct AppServices {
     // SetThreadExecutionState where the system has it (from Windows 98 and 2000 on);
     // elsewhere nothing happens and 0 comes back.
     DWORD (*SetExecutionState)(DWORD flags);
+    // GetSystemPowerStatus where the system has it (not on NT 4); FALSE elsewhere.
+    BOOL (*GetPowerStatus)(SYSTEM_POWER_STATUS* status);
 };
 
 const AppServices& DefaultServices();

@@ -139,6 +139,13 @@ std::optional<LRESULT> MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lPa
             // A session that ends mid-flash leaves a dead drive.
             if (runInProgress_) return FALSE;
             return std::nullopt;
+        case WM_POWERBROADCAST:
+            // So does a suspend: 98, Me, 2000 and XP ask every window before a user or
+            // the battery sends the machine to sleep (Vista and later no longer ask).
+            if (runInProgress_ && (wParam == PBT_APMQUERYSUSPEND || wParam == PBT_APMQUERYSTANDBY)) {
+                return BROADCAST_QUERY_DENY;
+            }
+            return std::nullopt;
         case WM_PAINT:
             if (OnPaintMinimised()) return 0;
             return std::nullopt;
@@ -247,6 +254,7 @@ void MainDialog::OnRunStarted() {
 void MainDialog::OnRunFinished() {
     StopFlag = 0;
     runInProgress_ = false;
+    runDone_ = true;
     HWND close = GetItem(IDCANCEL);
     EnableWindow(close, TRUE);
     SetWindowTextA(close, "Close");
@@ -273,6 +281,7 @@ bool MainDialog::StartWorker() {
     HANDLE thread = CreateThread(nullptr, 0, &UpdateWorker, this, 0, &threadId);
     if (thread == nullptr) {
         OnRunFinished();
+        runDone_ = false;  // nothing ran: the user may try again
         EnableWindow(GetItem(IDC_UPGRADE), TRUE);
         return false;
     }

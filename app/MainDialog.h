@@ -72,6 +72,7 @@ class MainDialog : public Dialog {
     // Every stop of the upgrade command after Close was disabled.
     void StopCommand();
     bool StartWorker();
+    bool BatteryTooLow() const;
     void AppendLogNow(const char* text);
     void SetClosingAllowed(bool allowed);
     int Message(const char* text, const char* caption, UINT style);
@@ -92,6 +93,8 @@ class MainDialog : public Dialog {
     // From the start of the worker to the end of its run; the window refuses to end
     // meanwhile.
     bool runInProgress_ = false;
+    // A run has ended: the window's work is done, and only closing it remains.
+    bool runDone_ = false;
 
     static std::string sharedModelText;
     static std::string sharedRevisionText;

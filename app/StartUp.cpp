@@ -33,6 +33,8 @@ int RunUpgradeApp(const AppServices& services) {
         return StartUpFailed(services, e.what(), e.LastError());
     } catch (const std::exception& e) {
         return StartUpFailed(services, e.what(), 0);
+    } catch (...) {
+        return StartUpFailed(services, "an unknown error", 0);
     }
     return 0;
 }

@@ -14,15 +14,27 @@ namespace {
 constexpr UINT kStopStyle = MB_ICONHAND;                         // 0x10
 constexpr UINT kSystemStopStyle = MB_ICONHAND | MB_SYSTEMMODAL;  // 0x1010
 constexpr int kTextBufferSize = 512;
+// Below this, on battery, the machine may switch itself off mid-flash (the share that
+// firmware updaters commonly require).
+constexpr BYTE kLowestBatteryPercent = 10;
 
 }  // namespace
+
+bool MainDialog::BatteryTooLow() const {
+    SYSTEM_POWER_STATUS power{};
+    if (!services.GetPowerStatus(&power)) return false;
+    // 255 is an unknown share, which is no reason to refuse.
+    return power.ACLineStatus == 0 && power.BatteryLifePercent < kLowestBatteryPercent;
+}
 
 void MainDialog::StopCommand() {
     SetClosingAllowed(true);
 }
 
 void MainDialog::OnUpgrade() {
-    if (runInProgress_) return;  // the button is off by then; a queued click is ignored
+    // The button is off by then; a queued click, or a command sent straight to the window,
+    // is ignored: one run per start of the program.
+    if (runInProgress_ || runDone_) return;
 
     char fileText[kTextBufferSize] = {};
     GetDlgItemTextA(GetHwnd(), IDC_FILE_BOX, fileText, sizeof fileText);
@@ -83,6 +95,14 @@ void MainDialog::OnUpgrade() {
     }
     if (job.imagePath[0] == '\0') {
         Message("Update file name is not assigned.", "Error!!", kStopStyle);
+        StopCommand();
+        return;
+    }
+
+    if (BatteryTooLow()) {
+        Message("The battery is too low to upgrade the firmware safely. Connect the computer to "
+                "mains power and press Upgrade again.",
+                "Error!!", kStopStyle);
         StopCommand();
         return;
     }

@@ -2,7 +2,9 @@
 
 namespace telvio {
 
-DeviceCalls SystemDeviceCalls() { return DeviceCalls{::CreateFileA, ::DeviceIoControl, ::CloseHandle}; }
+DeviceCalls SystemDeviceCalls() {
+    return DeviceCalls{::CreateFileA, ::DeviceIoControl, ::CloseHandle, ::HeapAlloc, ::HeapFree};
+}
 
 DeviceCalls& Device() {
     static DeviceCalls calls = SystemDeviceCalls();

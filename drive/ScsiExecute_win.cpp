@@ -41,7 +41,7 @@ int ExecutePassThrough(const DriveRecord& drive, uint8_t flags, uint32_t length,
     HANDLE heap = GetProcessHeap();
     // Zeroed: a data-in command that moves fewer bytes must not hand back stale heap.
     uint8_t* raw =
-        static_cast<uint8_t*>(HeapAlloc(heap, HEAP_ZERO_MEMORY, SIZE_T(allocSize ? allocSize : 1)));
+        static_cast<uint8_t*>(Device().heapAlloc(heap, HEAP_ZERO_MEMORY, SIZE_T(allocSize ? allocSize : 1)));
     if (raw == nullptr) return 0;
     uint8_t* aligned =
         reinterpret_cast<uint8_t*>((uintptr_t(raw) + drive.alignMask) & ~uintptr_t(drive.alignMask));
@@ -69,7 +69,7 @@ int ExecutePassThrough(const DriveRecord& drive, uint8_t flags, uint32_t length,
         }
         result = 1;
     }
-    HeapFree(heap, 0, raw);
+    Device().heapFree(heap, 0, raw);
     return result;
 }
 

@@ -127,6 +127,8 @@ class FlashEngine {
 
     LoadOutcome LoadHex();
     LoadOutcome LoadRaw();
+    // True when the bytes up to imageEnd are all 0xFF; the chunks are one block.
+    bool ImageIsErased() const;
     // Every byte the file does not give is 0xFF: `fill` sets them all now; a caller that
     // passes false fills what it did not write itself.
     bool AllocateImage(bool fill);

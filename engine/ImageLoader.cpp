@@ -55,14 +55,28 @@ LoadOutcome FlashEngine::LoadImage() {
         ReportError(kErrOpenOutputFile);
         return LoadOutcome::ReadFailure;
     }
-    const LoadOutcome outcome = isHexFile ? LoadHex() : LoadRaw();
+    LoadOutcome outcome = isHexFile ? LoadHex() : LoadRaw();
     // Nothing reads the file after the load, whatever its outcome.
     CloseImageFile();
+    // No firmware is erased flash only: such an image, or one that stored no byte at
+    // all, would leave the drive blank. Every byte a file did not give is 0xFF already.
+    if ((outcome == LoadOutcome::Complete || outcome == LoadOutcome::BufferFull) &&
+        ImageIsErased()) {
+        outcome = LoadOutcome::FormatFailure;
+    }
     if (outcome == LoadOutcome::Complete && imageChunks[0] != nullptr) {
         // A lock the system refuses costs only speed.
         imageLocked = imageMemory->Lock(imageChunks[0], kImageBufferSize);
     }
     return outcome;
+}
+
+bool FlashEngine::ImageIsErased() const {
+    const uint8_t* bytes = imageChunks[0];
+    for (uint32_t i = 0; i < imageEnd; ++i) {
+        if (bytes[i] != 0xFF) return false;
+    }
+    return true;
 }
 
 // ---- HEX ----
@@ -160,10 +174,7 @@ bool FlashEngine::ReadRecord() {
     if (recordSum != 0 || (type != kTypeData && count != 0)) {
         return EndLoad(LoadOutcome::FormatFailure);
     }
-    if (type == kTypeEndOfFile) {
-        // A file that stored no byte would flash a blank bank: an erased drive.
-        return EndLoad(imageEnd == 0 ? LoadOutcome::FormatFailure : LoadOutcome::Complete);
-    }
+    if (type == kTypeEndOfFile) return EndLoad(LoadOutcome::Complete);
     if (type == kTypeBankAdvance) {
         // The checksum sums (bankCount + 1) banks; a 16th advance would reach past the
         // buffer.

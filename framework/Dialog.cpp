@@ -2,16 +2,27 @@
 
 namespace telvio {
 
+namespace {
+
+// What a handler threw while the loop ran goes on from here, outside the system's code.
+INT_PTR AfterModalLoop(INT_PTR result) {
+    if (std::exception_ptr thrown = TakeWindowException()) std::rethrow_exception(thrown);
+    return result;
+}
+
+}  // namespace
+
 INT_PTR Dialog::DoModal(HWND parent) {
     if (GetHwnd() != nullptr) return -1;
-    return DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId_), parent,
-                           &DialogProc, reinterpret_cast<LPARAM>(this));
+    return AfterModalLoop(DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId_),
+                                          parent, &DialogProc, reinterpret_cast<LPARAM>(this)));
 }
 
 INT_PTR Dialog::DoModalIndirect(const DLGTEMPLATE* dialogTemplate, HWND parent) {
     if (GetHwnd() != nullptr || dialogTemplate == nullptr) return -1;
-    return DialogBoxIndirectParamA(GetModuleHandleA(nullptr), dialogTemplate, parent, &DialogProc,
-                                   reinterpret_cast<LPARAM>(this));
+    return AfterModalLoop(DialogBoxIndirectParamA(GetModuleHandleA(nullptr), dialogTemplate,
+                                                  parent, &DialogProc,
+                                                  reinterpret_cast<LPARAM>(this)));
 }
 
 BOOL Dialog::EndDialog(INT_PTR result) {
@@ -63,7 +74,13 @@ INT_PTR CALLBACK Dialog::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM l
         // Messages before WM_INITDIALOG (WM_SETFONT and the like) have no object yet.
         if (self == nullptr) return FALSE;
     }
-    INT_PTR result = self->HandleMessage(msg, wParam, lParam);
+    INT_PTR result = FALSE;
+    try {
+        result = self->HandleMessage(msg, wParam, lParam);
+    } catch (...) {
+        KeepWindowException(std::current_exception());
+        EndDialogOf(hwnd);
+    }
     if (msg == WM_NCDESTROY) self->DetachHandleOnly();
     return result;
 }

@@ -10,7 +10,28 @@ namespace {
 // may use their user data themselves.
 constexpr const char* kObjectProp = "TelvioWindowObject";
 
+// Windows live on the one thread that runs the dialogs, so one slot is enough.
+std::exception_ptr pendingWindowException;
+
 }  // namespace
+
+void KeepWindowException(std::exception_ptr exception) {
+    if (!pendingWindowException) pendingWindowException = exception;
+}
+
+std::exception_ptr TakeWindowException() {
+    std::exception_ptr taken = pendingWindowException;
+    pendingWindowException = nullptr;
+    return taken;
+}
+
+void EndDialogOf(HWND hwnd) {
+    // A control's parent chain ends at its dialog; a top-level window is its own.
+    while (hwnd != nullptr && (GetWindowLongPtrA(hwnd, GWL_STYLE) & WS_CHILD) != 0) {
+        hwnd = GetParent(hwnd);
+    }
+    if (hwnd != nullptr) ::EndDialog(hwnd, -1);
+}
 
 Window::~Window() {
     if (originalProc_ != nullptr) {
@@ -128,7 +149,13 @@ LRESULT CALLBACK Window::SubclassProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM
         self->OnFinalDetach();
         return CallWindowProcA(original, hwnd, msg, wParam, lParam);
     }
-    return self->WindowProc(msg, wParam, lParam);
+    try {
+        return self->WindowProc(msg, wParam, lParam);
+    } catch (...) {
+        KeepWindowException(std::current_exception());
+        EndDialogOf(hwnd);
+        return 0;
+    }
 }
 
 }  // namespace telvio

@@ -4,9 +4,19 @@
 
 #include <windows.h>
 
+#include <exception>
 #include <string>
 
 namespace telvio {
+
+// An exception cannot travel through the system's window code (on i686 the unwinder stops
+// at the first frame without DWARF data, and the process aborts). The procedures of this
+// layer catch it, keep the first one here, and end the dialog they run in; Dialog::DoModal
+// throws it again once the modal loop has returned.
+void KeepWindowException(std::exception_ptr exception);
+std::exception_ptr TakeWindowException();
+// Ends the modal loop of the dialog that `hwnd` is, or belongs to, with -1.
+void EndDialogOf(HWND hwnd);
 
 class Window {
   public:

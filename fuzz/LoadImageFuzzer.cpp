@@ -163,6 +163,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
         if (outcome == telvio::LoadOutcome::Complete ||
             outcome == telvio::LoadOutcome::BufferFull) {
             if (control & 1) engine.HexImageChecksum();
+            const uint8_t* bytes = view.imageChunks[0];
+            uint32_t firstData = 0;
+            while (firstData < view.imageEnd && bytes[firstData] == 0xFF) ++firstData;
+            if (firstData == view.imageEnd) Fail("an erased image was accepted");
         }
     }
     return 0;

@@ -129,16 +129,26 @@ save-not-ready-aspi | save-not-ready-xp)
     check "the waits ran to their end" grep -qF "[1011] position=100" "$E2E_WORK/user.out"
     check "one mode 7" test "$(record_count 3b07)" = 1
     ;;
-eof-only-hex-aspi | eof-only-hex-xp)
-    # No data record: the file would flash a blank bank.
-    version=winxp
-    [ "$case_name" = eof-only-hex-aspi ] && version=win98
-    printf ':00000001FF\r\n' >"$E2E_WORK/blank.hex"
-    upgrade $version blank.hex -
-    check "format error" log_has "ERR: input file format mismatched!"
-    check "verdict" log_has "Flashing is incorrect!!"
+eof-only-hex-xp | erased-bin-aspi | erased-bin-xp | erased-hex-aspi | erased-hex-xp)
+    # No firmware at all, or erased flash only: flashed, the drive would be blank.
+    version=winxp image=blank.hex
+    case "$case_name" in *-aspi) version=win98 ;; esac
+    case "$case_name" in
+    eof-only-*) printf ':00000001FF\r\n' >"$E2E_WORK/$image" ;;
+    erased-bin-*) image=blank.bin; head -c 20000 /dev/zero | tr '\0' '\377' >"$E2E_WORK/$image" ;;
+    erased-hex-*)
+        for ((a = 0; a < 0x3000; a += 16)); do
+            printf ':10%04X00%s%02X\r\n' $a FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF \
+                $(((0x100 - ((0x10 + (a >> 8) + (a & 0xFF) + 16 * 0xFF) & 0xFF)) & 0xFF))
+        done >"$E2E_WORK/$image"
+        printf ':00000001FF\r\n' >>"$E2E_WORK/$image" ;;
+    esac
+    upgrade $version $image -
+    check "format error, then the verdict" bash -c "grep 'log| ' '$E2E_WORK/user.out' | tr -d '\r' | diff - <(printf '%s\n' 'log| ERR: input file format mismatched!' 'log| Flashing is incorrect!!') >/dev/null"
     check "nothing sent" test "$(record_count 3b)" = 0
-    check "no check sum" bash -c "! grep -q 'log| Check Sum' '$E2E_WORK/user.out'"
+    check "progress stays 0" grep -qF "[1011] position=0" "$E2E_WORK/user.out"
+    check "drive box kept" grep -qE "^\[1000\] enabled=. text=${NAME0//[()]/.}" "$E2E_WORK/user.out"
+    check "revision kept" grep -qE '^\[1016\] enabled=. text=1\.00' "$E2E_WORK/user.out"
     ;;
 save-fails)
     upgrade winxp fw.bin 8192 "fault main opcode=0x3B mode=7 count=1 sense=05/26/00"
@@ -281,11 +291,13 @@ closing)
     one_drive ""
     e2e_image "$E2E_WORK/fw.bin" 131072
     e2e_start winxp
-    e2e_user "attach 60000" "type 1028 \"$(winpath "$E2E_WORK/fw.bin")\"" "pick 1000 \"$NAME0\"" \
-        "click 1015" "wait-enabled 2 0" "wait-text 1014 Updating....." \
+    # A suspend is let through before and after the run, refused during it.
+    e2e_user "attach 60000" "query-suspend 1" "type 1028 \"$(winpath "$E2E_WORK/fw.bin")\"" \
+        "pick 1000 \"$NAME0\"" "click 1015" "wait-enabled 2 0" "wait-text 1014 Updating....." \
         "force-click 2" "key esc" "key enter" "key altf4" "syscommand close" "close-message" \
-        "query-end-session 0" "sleep 500" "expect-enabled 2 0" "expect-text 1014 Updating....." \
-        "wait-run 120000" "query-end-session 1" read-log dump "click 2" "wait-exit 20000" ||
+        "query-end-session 0" "query-suspend 0" "sleep 500" "expect-enabled 2 0" \
+        "expect-text 1014 Updating....." "wait-run 120000" "query-end-session 1" "query-suspend 1" \
+        read-log dump "click 2" "wait-exit 20000" ||
         fail "the scripted user stopped"
     e2e_wait_telvio
     expect_success

@@ -18,6 +18,7 @@
 //   syscommand close|about          the system-menu item
 //   close-message                   WM_CLOSE to the main window
 //   query-end-session 0|1           asks whether Windows may shut down; expects the answer
+//   query-suspend 0|1               asks whether the machine may suspend; expects the answer
 //   expect-enabled ID 0|1           checks a main-window control's state
 //   expect-text ID TEXT             checks a main-window control's text
 //   wait-enabled ID 0|1 [MS]        waits for a state

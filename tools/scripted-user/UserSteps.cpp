@@ -420,16 +420,23 @@ bool RunStep(Session& s, const std::string& line, std::string& error) {
         PostMessageA(s.main, WM_CLOSE, 0, 0);
         return true;
     }
-    if (verb == "query-end-session") {
+    if (verb == "query-end-session" || verb == "query-suspend") {
+        // Asked as Windows asks before a log-off, or before a suspend (98 to XP); 1 expects
+        // the window to let it happen, 0 to refuse.
         if (!need(1) || !needMain()) return false;
+        const bool suspend = verb == "query-suspend";
+        const UINT msg = suspend ? WM_POWERBROADCAST : WM_QUERYENDSESSION;
+        const WPARAM wParam = suspend ? PBT_APMQUERYSUSPEND : 0;
+        const LPARAM lParam = suspend ? 1 : ENDSESSION_LOGOFF;  // 1: the user may be asked
         DWORD_PTR answer = 0;
-        if (!SendMessageTimeoutA(s.main, WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF,
-                                 SMTO_ABORTIFHUNG, kSendTimeoutMs, &answer)) {
-            error = "no answer to WM_QUERYENDSESSION";
+        if (!SendMessageTimeoutA(s.main, msg, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeoutMs,
+                                 &answer)) {
+            error = "no answer to " + verb;
             return false;
         }
-        std::printf("query-end-session answer %d\n", answer ? 1 : 0);
-        if ((answer != 0) != (w[1] == "1")) {
+        const bool allowed = suspend ? answer != BROADCAST_QUERY_DENY : answer != 0;
+        std::printf("%s answer %d\n", verb.c_str(), allowed ? 1 : 0);
+        if (allowed != (w[1] == "1")) {
             error = "expected the answer " + w[1];
             return false;
         }

@@ -228,7 +228,7 @@ TEST_F(DownloadTest, HexImageEndDecidesBlocksAndWaits) {
     std::string fifteen;
     for (int i = 0; i < 15; ++i) fifteen += BankRecord();
     const HexShape shapes[] = {
-        {"one fill byte", FillByteHex(), 16, 1},
+        {"first bank only", ZeroSumHex(), 16, 1},
         {"last byte at 0xFFFE", DataRecord(0xFFFE, {1}) + EndRecord(), 16, 1},
         {"last byte at 0xFFFF", DataRecord(0xFFFF, {1}) + EndRecord(), 32, 2},
         {"one byte into bank 1", DataRecord(0xFFFF, {1, 2}) + EndRecord(), 32, 2},
@@ -278,6 +278,10 @@ TEST_F(DownloadTest, LoadFailuresEndTheRunBeforeAnyCommand) {
         {"wrong checksum", true, ":0100000012EE\n" + EndRecord(), false, false, 0, {6}},
         {"type 04", true, HexRecord(0x04, 0, {0, 1}) + EndRecord(), false, false, 0, {6}},
         {"end record only", true, EndRecord(), false, false, 0, {6}},
+        // Erased flash is no firmware, whichever file brings it.
+        {"erased raw", false, std::string(5000, '\xFF'), false, false, 0, {6}},
+        {"erased hex", true, HexOfImage(std::vector<uint8_t>(0x10010, 0xFF), 16, false), false, false, 0,
+         {6}},
         {"no end record", true, DataRecord(0, {1}), false, false, 0, {6, 6}},
         {"no memory", true, EndRecord(), false, true, 0, {11}},
         {"stop in the reader", true, DataRecord(0, {1, 2}) + EndRecord(), false, false, 5, {14}},
@@ -412,9 +416,7 @@ TEST_P(TailFaultTest, AcceptedOrRefused) {
         c.transportFail ? sim::Fault::Kind::TransportFail : sim::Fault::Kind::CheckCondition;
     fault.sense = c.sense;
     drive.AddFault(fault);
-    // An all-fill image sums to 0, so the drive takes it even when the checksum block
-    // never arrived.
-    RunFile(FillByteHex(), true, c.usePassThrough);
+    RunFile(ZeroSumHex(), true, c.usePassThrough);
 
     if (c.accepted) {
         // A save that ended in a check condition did not take the firmware in the model.
@@ -588,7 +590,7 @@ TEST_F(DownloadTest, AspiTransportRunsTheSameWay) {
 
 TEST_F(DownloadTest, DriveDetachedFailsTheFirstBlock) {
     sim::AttachHostDrive(nullptr);
-    RunFile(FillByteHex(), true);
+    RunFile(ZeroSumHex(), true);
     std::vector<std::string> expected = {"Check Sum : 0", "Please wait a minute....."};
     for (int i = 0; i < 6; ++i) expected.push_back(RetryLine(0));
     expected.push_back(kNoSense);

@@ -166,8 +166,10 @@ std::string EndRecord() {
 std::string BankRecord() {
     return HexRecord(0x55, 0);
 }
-std::string FillByteHex() {
-    return DataRecord(0, {0xFF}) + EndRecord();
+std::string ZeroSumHex() {
+    // 257 zero bytes and one 0xFE take 0x10000 from the fill's sum.
+    return DataRecord(0, std::vector<uint8_t>(255, 0x00)) + DataRecord(0xFF, {0x00, 0x00, 0xFE}) +
+           EndRecord();
 }
 
 std::string HexOfImage(const std::vector<uint8_t>& image, size_t perRecord, bool skipFill) {

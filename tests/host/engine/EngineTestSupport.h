@@ -87,9 +87,9 @@ std::string HexRecord(uint8_t type, uint16_t address, const std::vector<uint8_t>
 std::string DataRecord(uint16_t address, const std::vector<uint8_t>& data);
 std::string EndRecord();
 std::string BankRecord();
-// The smallest image there is: one data byte, 0xFF, the fill itself. It goes out as a
-// bank of 0xFF, which sums to 0.
-std::string FillByteHex();
+// A one-bank image that is not erased yet sums to 0 like a bank of fill, so a drive takes
+// it even when the checksum block never arrived.
+std::string ZeroSumHex();
 
 // `image` (at most 1 MiB) as HEX: data records of `perRecord` bytes, a bank advance
 // before each further 0x10000 bytes, and the end record. Runs of 0xFF are left out when

@@ -126,8 +126,12 @@ std::vector<FailureCase> FailureCases() {
          LoadOutcome::FormatFailure,
          {6}},
         {"empty_hex", true, "", false, false, LoadOutcome::FormatFailure, {6}},
-        // An image that stored no byte is no firmware, however well formed.
+        // An image that stored no byte, or only 0xFF, is no firmware, however well formed.
         {"end_record_only", true, EndRecord(), false, false, LoadOutcome::FormatFailure, {}},
+        {"one_fill_byte", true, DataRecord(0, {0xFF}) + EndRecord(), false, false,
+         LoadOutcome::FormatFailure, {}},
+        {"raw_all_fill", false, std::string(0x100000, '\xFF'), false, false,
+         LoadOutcome::FormatFailure, {}},
         {"banks_and_empty_data_only",
          true,
          BankRecord() + DataRecord(0x10, {}) + EndRecord(),
@@ -223,15 +227,6 @@ TEST_F(LoaderTest, HexAsksForStopWithEveryCharacter) {
 }
 
 // ---- HEX details ----
-
-TEST_F(LoaderTest, OneFillByteIsAnImageOfFill) {
-    auto l = Load(DataRecord(0, {0xFF}) + EndRecord(), true);
-    EXPECT_EQ(l.outcome, LoadOutcome::Complete);
-    EXPECT_EQ(l.engine->View().imageEnd, 1u);
-    EXPECT_EQ(l.engine->View().bankCount, 0u);
-    EXPECT_EQ(BufferOf(*l.engine), std::vector<uint8_t>(telvio::kImageBufferSize, 0xFF));
-    EXPECT_EQ(CountingMemory::lastSize, telvio::kImageBufferSize);
-}
 
 TEST_F(LoaderTest, TextBetweenRecordsIsSkipped) {
     const std::string text = "; firmware 1.2\r\n  \t" + DataRecord(0x10, {0xAA, 0xBB}) +

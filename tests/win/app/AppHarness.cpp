@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <new>
 
 #include "drive/Discovery.h"
 
@@ -27,6 +28,7 @@ uint8_t FakeBindAspi(telvio::TransportState&, HWND) {
 
 void FakeDiscoverDrives(telvio::TransportState&, telvio::DriveTable& table) {
     ++fakes.discoverCalls;
+    if (fakes.discoverThrows) throw std::bad_alloc();
     table.driveCount = 0;
     for (const FakeDrive& d : fakes.drives) {
         if (table.driveCount >= telvio::kDriveTableSlots) break;
@@ -89,6 +91,12 @@ DWORD FakeSetExecutionState(DWORD flags) {
     return ES_CONTINUOUS;
 }
 
+BOOL FakeGetPowerStatus(SYSTEM_POWER_STATUS* status) {
+    if (!fakes.powerKnown) return FALSE;
+    *status = fakes.power;
+    return TRUE;
+}
+
 constexpr telvio::AppServices MakeFakeServices() {
     telvio::AppServices services{};
     services.SelectPlatform = &FakeSelectPlatform;
@@ -102,6 +110,7 @@ constexpr telvio::AppServices MakeFakeServices() {
     services.ChooseImageFile = &FakeChooseImageFile;
     services.RunEngine = &FakeRunEngine;
     services.SetExecutionState = &FakeSetExecutionState;
+    services.GetPowerStatus = &FakeGetPowerStatus;
     return services;
 }
 

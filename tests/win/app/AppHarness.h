@@ -30,12 +30,16 @@ struct Fakes {
     uint8_t usePassThrough = 1;
     uint8_t isNT4OrOlder = 0;
     uint8_t bindResult = 1;
+    bool discoverThrows = false;  // discovery runs out of memory
     std::vector<FakeDrive> drives;
     bool currentDirectoryFails = false;
     INT_PTR confirmAnswer = IDOK;
     bool realWarning = false;  // show the real warning dialog instead of answering
     INT_PTR warningResult = 0;
     std::string chosenFile;
+    // What GetPowerStatus reports; without it the system has no such call (NT 4).
+    bool powerKnown = false;
+    SYSTEM_POWER_STATUS power{};
     // Runs on the worker in place of the engine; the default logs one line.
     std::function<void(const telvio::UpdateJob&)> engine;
 

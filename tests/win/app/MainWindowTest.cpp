@@ -110,6 +110,15 @@ TEST(MainWindow, StartUpFailureIsShownAndEndsWithCodeOne) {
               "Telvio cannot start: the tip window class \"ControlToolTip\" could not be "
               "registered (error 8).");
     EXPECT_EQ(TheFakes().discoverCalls, 0);
+
+    // What a handler throws inside the window cannot cross the system's code: the window
+    // ends and the same box tells why.
+    apptest::ResetFakes();
+    TheFakes().discoverThrows = true;
+    EXPECT_EQ(telvio::RunUpgradeApp(apptest::FakeServices()), 1);
+    ASSERT_EQ(TheFakes().messages.size(), 1u);
+    EXPECT_EQ(TheFakes().messages[0].text, "Telvio cannot start: std::bad_alloc (error 0).");
+    EXPECT_EQ(TheFakes().discoverCalls, 1);
 }
 
 TEST(MainWindow, SystemMenuEndsWithSeparatorAndAboutItem) {
@@ -177,7 +186,9 @@ TEST(MainWindow, EnterEndsNothingAndCloseEndsTheWindowAndReleasesThePassThrough)
         RunningWindow window;
         window.Command(IDOK);
         EXPECT_TRUE(IsWindow(window.Hwnd()));
-        EXPECT_NE(window.Send(WM_QUERYDRAGICON), 0);
+        const LRESULT icon = window.Send(WM_GETICON, ICON_BIG);
+        ASSERT_NE(icon, 0);
+        EXPECT_EQ(window.Send(WM_QUERYDRAGICON), icon) << "the icon itself, not a yes";
         PostMessageA(window.Hwnd(), WM_CLOSE, 0, 0);
         EXPECT_EQ(window.WaitEnded(), IDCANCEL);
         EXPECT_EQ(TheFakes().releaseCalls, passThrough == 1 ? 1 : 0);

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 
 #include "resources/resource.h"
 #include "tests/win/app/AppHarness.h"
@@ -92,12 +93,31 @@ TEST(Run, NoRouteEndsTheWindowWhileARunIsInProgress) {
     EXPECT_EQ(TheFakes().executionStates, kAwakeThenCleared);
     EXPECT_NE(window.Send(WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
 
-    window.Click(IDC_UPGRADE);  // one run per start of the program
+    // One run per start of the program: even an Upgrade command sent straight to the
+    // window, with a drive named and a browsed file, shows nothing and sends nothing.
+    window.SetText(IDC_DRIVE_BOX, "VENDOR  MODEL(0)");
+    TheFakes().chosenFile = "b.bin";
+    window.Click(IDC_BROWSE);
+    window.Command(MAKEWPARAM(IDC_UPGRADE, BN_CLICKED));
     Sleep(50);
     EXPECT_EQ(TheFakes().engineRuns, 1);
+    EXPECT_EQ(TheFakes().confirmCalls, 0);
+    EXPECT_TRUE(TheFakes().messages.empty());
     window.Command(IDCANCEL);
     EXPECT_EQ(window.WaitEnded(), IDCANCEL);
     held = nullptr;
+}
+
+// The fakes above record what the window asks; the program's own look-ups must also reach
+// the system's calls where they exist (Wine has both).
+TEST(Run, RealLookupsReachTheSystem) {
+    const telvio::AppServices& real = telvio::DefaultServices();
+    real.SetExecutionState(kAwake);
+    EXPECT_EQ(real.SetExecutionState(ES_CONTINUOUS), kAwake) << "the first call took effect";
+    SYSTEM_POWER_STATUS power;
+    std::memset(&power, 0xEE, sizeof power);
+    ASSERT_TRUE(real.GetPowerStatus(&power));
+    EXPECT_NE(power.ACLineStatus, 0xEE);
 }
 
 // Far past the 511 characters after which the log used to lose its lines.

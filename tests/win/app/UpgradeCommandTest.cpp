@@ -23,9 +23,16 @@ struct CommandCase {
     UINT style;
     const char* logLine;
     bool runs;
+    // The power the system reports; rows without it have no such call, as on NT 4.
+    bool powerKnown = false;
+    BYTE acLine = 1;
+    BYTE batteryPercent = 100;
 };
 
 constexpr UINT kStop = 0x10;
+const char kBatteryLow[] =
+    "The battery is too low to upgrade the firmware safely. Connect the computer to mains "
+    "power and press Upgrade again.";
 
 const CommandCase kCases[] = {
     {"empty file box", {{"VENDOR  MODEL", "1.00"}}, nullptr, "", false, IDOK, false,
@@ -54,6 +61,14 @@ const CommandCase kCases[] = {
      IDCANCEL, false, nullptr, nullptr, 0, nullptr, false},
     {"browsed, warning confirmed", {{"VENDOR  MODEL", "1.00"}}, nullptr, "D:\\fw\\a.hex", true,
      IDOK, false, nullptr, nullptr, 0, nullptr, true},
+    {"on battery at 9 %, after the warning", {{"VENDOR  MODEL", "1.00"}}, nullptr, "D:\\fw\\a.hex",
+     true, IDOK, false, kBatteryLow, "Error!!", kStop, nullptr, false, true, 0, 9},
+    {"on battery at 10 %", {{"VENDOR  MODEL", "1.00"}}, nullptr, "a.bin", false, IDOK, false,
+     nullptr, nullptr, 0, nullptr, true, true, 0, 10},
+    {"on mains at 5 %", {{"VENDOR  MODEL", "1.00"}}, nullptr, "a.bin", false, IDOK, false,
+     nullptr, nullptr, 0, nullptr, true, true, 1, 5},
+    {"on battery, share unknown", {{"VENDOR  MODEL", "1.00"}}, nullptr, "a.bin", false, IDOK,
+     false, nullptr, nullptr, 0, nullptr, true, true, 0, 255},
 };
 
 class UpgradeCommandTest : public ::testing::TestWithParam<CommandCase> {};
@@ -64,6 +79,9 @@ TEST_P(UpgradeCommandTest, StopsWithItsMessageOrStartsTheRun) {
     TheFakes().drives = c.drives;
     TheFakes().confirmAnswer = c.confirm;
     TheFakes().currentDirectoryFails = c.directoryFails;
+    TheFakes().powerKnown = c.powerKnown;
+    TheFakes().power.ACLineStatus = c.acLine;
+    TheFakes().power.BatteryLifePercent = c.batteryPercent;
     RunningWindow window;
     if (c.driveText) window.SetText(IDC_DRIVE_BOX, c.driveText);
     if (c.browse) {

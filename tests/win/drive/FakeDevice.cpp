@@ -9,7 +9,11 @@ FakeDevice* current = nullptr;
 
 FakeDevice::FakeDevice() : saved_(Device()) {
     current = this;
-    Device() = DeviceCalls{&FakeDevice::Create, &FakeDevice::Control, &FakeDevice::Close};
+    DeviceCalls calls = SystemDeviceCalls();
+    calls.createFile = &FakeDevice::Create;
+    calls.deviceIoControl = &FakeDevice::Control;
+    calls.closeHandle = &FakeDevice::Close;
+    Device() = calls;
 }
 
 FakeDevice::~FakeDevice() {

@@ -175,7 +175,7 @@ TEST_F(EngineDoors, HexImageGoesOutAsAWholeBank) {
 // The sense bytes travel back through both doors, so the checksum block's "becoming
 // ready" is accepted on either.
 TEST_F(Door, RetriesAndTheChecksumRule) {
-    Run(FillByteHex(), true);
+    Run(ZeroSumHex(), true);
     EXPECT_THAT(Seen().log, ElementsAre("Check Sum : 0", "Please wait a minute.....",
                                         "dAddr is 8192\n", "dAddr is 8192\n", kNowLine,
                                         kSuccess));

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -195,6 +197,46 @@ TEST(Dialog, CancelEndsWithItsId) {
         }
     } dialog;
     EXPECT_EQ(IDCANCEL, dialog.DoModalIndirect(TwoControlTemplate().Get()));
+}
+
+// An exception cannot cross the system's window code: thrown in a dialog's handler or in a
+// bound control's procedure, it ends the dialog (which is destroyed as usual) and comes out
+// of DoModal.
+TEST(Dialog, ExceptionInAHandlerEndsTheDialogAndLeavesDoModal) {
+    class ThrowingLabel : public StaticControl {
+      protected:
+        LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override {
+            if (msg == WM_APP + 9) throw std::runtime_error("label");
+            return DefaultProc(msg, wParam, lParam);
+        }
+    };
+    class Throwing : public Dialog {
+      public:
+        bool fromLabel = false;
+        bool destroyed = false;
+        ThrowingLabel label;
+
+      protected:
+        void DoDataExchange() override { BindControl(label, kStaticId); }
+        BOOL OnInitDialog() override {
+            if (!fromLabel) throw std::bad_alloc();
+            PostMessageA(label.GetHwnd(), WM_APP + 9, 0, 0);
+            return TRUE;
+        }
+        void OnDestroy() override { destroyed = true; }
+    };
+    for (bool fromLabel : {false, true}) {
+        Throwing dialog;
+        dialog.fromLabel = fromLabel;
+        if (fromLabel) {
+            EXPECT_THROW(dialog.DoModalIndirect(TwoControlTemplate().Get()), std::runtime_error);
+        } else {
+            EXPECT_THROW(dialog.DoModalIndirect(TwoControlTemplate().Get()), std::bad_alloc);
+        }
+        EXPECT_TRUE(dialog.destroyed) << fromLabel;
+        EXPECT_EQ(nullptr, dialog.GetHwnd()) << fromLabel;
+        EXPECT_FALSE(TakeWindowException()) << "handed on once";
+    }
 }
 
 TEST(Dialog, MissingTemplateResourceFails) {
