@@ -506,7 +506,7 @@ TEST_P(ReadBackTest, TriesAndTheLine) {
         fault.sense = {0x06, 0x29, 0x00};  // the drive reset itself
         drive.AddFault(fault);
     }
-    RunFile(FillByteHex(), true, c.usePassThrough);
+    RunFile(ZeroSumHex(), true, c.usePassThrough);
 
     const uint32_t tries = std::min<uint32_t>(c.failures + 1, telvio::kReadBackTries);
     std::vector<std::string> log = {"Check Sum : 0", "Please wait a minute....."};
