@@ -2,6 +2,7 @@
 
 #include <commdlg.h>
 
+#include "app/Taskbar.h"
 #include "app/WarningDialog.h"
 #include "drive/Discovery.h"
 #include "engine/FlashEngine.h"
@@ -65,6 +66,10 @@ BOOL GetSystemPowerStatusIfAny(SYSTEM_POWER_STATUS* status) {
     return get ? get(status) : FALSE;
 }
 
+HWND ForegroundWindowNow() {
+    return GetForegroundWindow();
+}
+
 constexpr AppServices MakeDefaults() {
     AppServices services{};
     services.SelectPlatform = &SelectPlatform;
@@ -79,6 +84,12 @@ constexpr AppServices MakeDefaults() {
     services.RunEngine = &RunFlashEngine;
     services.SetExecutionState = &SetThreadExecutionStateIfAny;
     services.GetPowerStatus = &GetSystemPowerStatusIfAny;
+    services.TaskbarButtonMessage = &TaskbarButtonMessage;
+    services.OpenTaskbarList = &OpenTaskbarList;
+    services.ShowTaskbarProgress = &ShowTaskbarProgress;
+    services.CloseTaskbarList = &CloseTaskbarList;
+    services.FlashTaskbarButton = &FlashTaskbarButton;
+    services.ForegroundWindow = &ForegroundWindowNow;
     return services;
 }
 

@@ -1,5 +1,5 @@
 // What the main window asks of the system beyond its own controls: the drive doors, the
-// message boxes, the file dialog, the warning dialog and the engine. The program uses
+// message boxes, the file dialog, the warning dialog, the engine and the taskbar button. The program uses
 // DefaultServices(); the window tests put recorders and fakes in their place. Each table
 // is filled field by field, by name: the fields' order means nothing.
 #pragma once
@@ -13,6 +13,12 @@
 #include "engine/UpdateJob.h"
 
 namespace telvio {
+
+// The system's taskbar list object (ITaskbarList3), as OpenTaskbarList hands it out.
+struct TaskbarList;
+
+// What the taskbar button's progress indicator shows; the values are the system's.
+enum class TaskbarState : int { None = 0, Indeterminate = 1, Normal = 2, Error = 4 };
 
 struct AppServices {
     void (*SelectPlatform)(TransportState& state);
@@ -31,6 +37,17 @@ struct AppServices {
     // SetThreadExecutionState where the system has it (from Windows 98 and 2000 on);
     // elsewhere nothing happens and 0 comes back.
     DWORD (*SetExecutionState)(DWORD flags);
+    // The taskbar button, Windows 7 on. The number of the "TaskbarButtonCreated" message,
+    // let through to `window` although the program runs elevated (0 where there is none).
+    UINT (*TaskbarButtonMessage)(HWND window);
+    // The taskbar list, or null where the system has none (98 to Vista) or COM fails.
+    TaskbarList* (*OpenTaskbarList)();
+    // Shows `state` on the button of `window`, at `percent` of 100 where it has a value.
+    void (*ShowTaskbarProgress)(TaskbarList* list, HWND window, TaskbarState state, int percent);
+    void (*CloseTaskbarList)(TaskbarList* list);
+    // Flashes the window's taskbar button until the user brings it to the front.
+    void (*FlashTaskbarButton)(HWND window);
+    HWND (*ForegroundWindow)();
     // GetSystemPowerStatus where the system has it (not on NT 4); FALSE elsewhere.
     BOOL (*GetPowerStatus)(SYSTEM_POWER_STATUS* status);
 };

@@ -59,6 +59,7 @@ BOOL MainDialog::OnInitDialog() {
     ActiveMainDialog = this;
 
     services.SelectPlatform(transport);
+    taskbarMessage_ = services.TaskbarButtonMessage(GetHwnd());
 
     SetDlgItemTextA(GetHwnd(), IDC_STATUS, "");
     revisionLabel.SetText("");
@@ -127,6 +128,10 @@ bool MainDialog::OnCommand(WORD id, WORD code, HWND control) {
 }
 
 std::optional<LRESULT> MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (taskbarMessage_ != 0 && msg == taskbarMessage_) {
+        OnTaskbarButtonCreated();
+        return 0;
+    }
     switch (msg) {
         case WM_SYSCOMMAND:
             return OnSysCommand(UINT(wParam));
@@ -159,6 +164,10 @@ std::optional<LRESULT> MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lPa
             return TRUE;
         case kRunFinishedMessage:
             OnRunFinished();
+            AnnounceRunEnd();
+            return TRUE;
+        case kProgressMessage:
+            ShowProgressNow(int(wParam));
             return TRUE;
         default:
             return std::nullopt;
@@ -194,6 +203,8 @@ bool MainDialog::OnPaintMinimised() {
 
 void MainDialog::OnDestroy() {
     if (transport.UsePassThrough == 1) services.ReleaseTransport(transport, driveTable);
+    services.CloseTaskbarList(taskbar_);
+    taskbar_ = nullptr;
 }
 
 void MainDialog::OnBrowse() {
@@ -223,7 +234,8 @@ void MainDialog::SetStatusText(const char* text) {
 }
 
 void MainDialog::SetProgress(int percent) {
-    SendDlgItemMessageA(GetHwnd(), IDC_PROGRESS, PBM_SETPOS, WPARAM(percent), 0);
+    // The taskbar's object lives in the window thread's apartment: it is used there only.
+    SendMessageA(GetHwnd(), kProgressMessage, WPARAM(percent), 0);
 }
 
 void MainDialog::SetDriveText(const char* text) {
@@ -234,8 +246,44 @@ void MainDialog::SetRevisionText(const char* text) {
     SetWindowTextA(revisionLabel.GetHwnd(), text);
 }
 
+void MainDialog::ShowProgressNow(int percent) {
+    SendDlgItemMessageA(GetHwnd(), IDC_PROGRESS, PBM_SETPOS, WPARAM(percent), 0);
+    progress_ = percent;
+    ShowRunOnTaskbar();
+}
+
+void MainDialog::OnTaskbarButtonCreated() {
+    // Sent again when the taskbar itself starts again: the old object is of no use then.
+    services.CloseTaskbarList(taskbar_);
+    taskbar_ = services.OpenTaskbarList();
+    ShowRunOnTaskbar();
+}
+
+void MainDialog::ShowRunOnTaskbar() {
+    if (taskbar_ == nullptr) return;
+    TaskbarState state = TaskbarState::Normal;
+    if (runFailed_) {
+        state = TaskbarState::Error;
+    } else if (!runInProgress_) {
+        state = TaskbarState::None;
+    } else if (progress_ >= kProgressSaving && progress_ < kProgressProgrammed) {
+        state = TaskbarState::Indeterminate;
+    }
+    services.ShowTaskbarProgress(taskbar_, GetHwnd(), state, progress_);
+}
+
+void MainDialog::AnnounceRunEnd() {
+    ShowRunOnTaskbar();
+    // The user may have turned to other work during the long wait.
+    if (services.ForegroundWindow() != GetHwnd()) services.FlashTaskbarButton(GetHwnd());
+}
+
 void MainDialog::AppendLogNow(const char* text) {
     if (text == nullptr) return;
+    if (runInProgress_ && std::strcmp(text, kVerdictFailure) == 0) {
+        runFailed_ = true;
+        ShowRunOnTaskbar();
+    }
     HWND edit = logEdit.GetHwnd();
     // Appended at the end, never rewritten: earlier lines are the record of the run.
     int length = GetWindowTextLengthA(edit);

@@ -27,6 +27,7 @@ class MainDialog : public Dialog {
     static constexpr UINT kAppendLogMessage = WM_APP + 1;
     static constexpr UINT kRunStartedMessage = WM_APP + 2;
     static constexpr UINT kRunFinishedMessage = WM_APP + 3;
+    static constexpr UINT kProgressMessage = WM_APP + 4;
 
     explicit MainDialog(const AppServices& services = DefaultServices());
     ~MainDialog() override;
@@ -74,6 +75,12 @@ class MainDialog : public Dialog {
     bool StartWorker();
     bool BatteryTooLow() const;
     void AppendLogNow(const char* text);
+    void ShowProgressNow(int percent);
+    void OnTaskbarButtonCreated();
+    // The taskbar button follows the run: the bar's value, the drive's programming time
+    // as indeterminate, the error state after a failed run, nothing after a good one.
+    void ShowRunOnTaskbar();
+    void AnnounceRunEnd();
     void SetClosingAllowed(bool allowed);
     int Message(const char* text, const char* caption, UINT style);
 
@@ -95,6 +102,13 @@ class MainDialog : public Dialog {
     bool runInProgress_ = false;
     // A run has ended: the window's work is done, and only closing it remains.
     bool runDone_ = false;
+
+    // The taskbar button's progress indicator, once the taskbar has made the button (the
+    // system names the message at run time; 0 where it has none).
+    UINT taskbarMessage_ = 0;
+    TaskbarList* taskbar_ = nullptr;
+    int progress_ = 0;
+    bool runFailed_ = false;
 
     static std::string sharedModelText;
     static std::string sharedRevisionText;

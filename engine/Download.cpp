@@ -19,9 +19,6 @@ constexpr uint8_t kModeDownload = 0x06;
 constexpr uint8_t kModeSave = 0x07;
 constexpr uint8_t kCdbLength = 12;
 
-const char kVerdictSuccess[] = "Please Restart Your Computer.";
-const char kVerdictFailure[] = "Flashing is incorrect!!";
-
 // A failed checksum block or save command still counts when the drive is merely busy
 // taking the firmware: not ready, a becoming-ready code, or qualifier 07.
 bool FailureAccepted(const SenseData& sense) {
@@ -204,7 +201,7 @@ bool FlashEngine::Download() {
         LogCommandError(sense);
         return false;
     }
-    SetProgress(15);
+    SetProgress(kProgressSaving);
     if (!SaveMicrocode(sense) && !FailureAccepted(sense)) {
         LogCommandError(sense);
         return false;
@@ -221,7 +218,7 @@ bool FlashEngine::Download() {
     // takes it at the next power-on, the user learns it before being told to restart.
     char revisionNow[kRevisionChars + 1];
     const bool answered = ReadBackRevision(revisionNow);
-    SetProgress(90);
+    SetProgress(kProgressProgrammed);
     SetDriveText("");
     SetRevisionText("");
     // Too late to stop anything; the flag is only noted.

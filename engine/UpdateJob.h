@@ -19,6 +19,15 @@ using IsStopRequestedCallback = uint8_t (*)();
 
 constexpr int kImagePathSize = 512;
 
+// The two lines a run ends its log with; the window tells the outcome by them.
+constexpr char kVerdictSuccess[] = "Please Restart Your Computer.";
+constexpr char kVerdictFailure[] = "Flashing is incorrect!!";
+
+// SetProgress values that open and close the stretch in which the drive is told to take
+// the firmware and programs it: a fixed wait with nothing to measure.
+constexpr int kProgressSaving = 15;
+constexpr int kProgressProgrammed = 90;
+
 struct UpdateJob {
     DriveRecord drive;
     char imagePath[kImagePathSize];

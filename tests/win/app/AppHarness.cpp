@@ -1,6 +1,7 @@
 #include "tests/win/app/AppHarness.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <new>
@@ -97,6 +98,38 @@ BOOL FakeGetPowerStatus(SYSTEM_POWER_STATUS* status) {
     return TRUE;
 }
 
+// A name of the tests' own: Wine's taskbar never sends it.
+UINT FakeTaskbarButtonMessage(HWND) {
+    fakes.taskbarMessage = RegisterWindowMessageA("TelvioTestTaskbarButtonCreated");
+    return fakes.taskbarMessage;
+}
+
+int taskbarToken = 0;
+
+telvio::TaskbarList* FakeOpenTaskbarList() {
+    ++fakes.taskbarOpens;
+    return fakes.taskbarAvailable ? reinterpret_cast<telvio::TaskbarList*>(&taskbarToken)
+                                  : nullptr;
+}
+
+void FakeShowTaskbarProgress(telvio::TaskbarList* list, HWND, telvio::TaskbarState state,
+                             int percent) {
+    if (list != reinterpret_cast<telvio::TaskbarList*>(&taskbarToken)) std::abort();
+    fakes.taskbarShown.emplace_back(state, percent);
+}
+
+void FakeCloseTaskbarList(telvio::TaskbarList* list) {
+    if (list != nullptr) ++fakes.taskbarCloses;
+}
+
+void FakeFlashTaskbarButton(HWND) {
+    ++fakes.flashes;
+}
+
+HWND FakeForegroundWindow() {
+    return fakes.foreground;
+}
+
 constexpr telvio::AppServices MakeFakeServices() {
     telvio::AppServices services{};
     services.SelectPlatform = &FakeSelectPlatform;
@@ -111,6 +144,12 @@ constexpr telvio::AppServices MakeFakeServices() {
     services.RunEngine = &FakeRunEngine;
     services.SetExecutionState = &FakeSetExecutionState;
     services.GetPowerStatus = &FakeGetPowerStatus;
+    services.TaskbarButtonMessage = &FakeTaskbarButtonMessage;
+    services.OpenTaskbarList = &FakeOpenTaskbarList;
+    services.ShowTaskbarProgress = &FakeShowTaskbarProgress;
+    services.CloseTaskbarList = &FakeCloseTaskbarList;
+    services.FlashTaskbarButton = &FakeFlashTaskbarButton;
+    services.ForegroundWindow = &FakeForegroundWindow;
     return services;
 }
 

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/MainDialog.h"
@@ -42,6 +43,9 @@ struct Fakes {
     SYSTEM_POWER_STATUS power{};
     // Runs on the worker in place of the engine; the default logs one line.
     std::function<void(const telvio::UpdateJob&)> engine;
+    // The taskbar: whether the system gives out a taskbar list, which window is in front.
+    bool taskbarAvailable = true;
+    HWND foreground = nullptr;
 
     int discoverCalls = 0;
     int classifyCalls = 0;
@@ -51,6 +55,11 @@ struct Fakes {
     telvio::UpdateJob lastJob{};
     std::vector<ShownMessage> messages;
     std::vector<DWORD> executionStates;  // every SetExecutionState, in order
+    UINT taskbarMessage = 0;             // what TaskbarButtonMessage answered
+    int taskbarOpens = 0;
+    int taskbarCloses = 0;               // of a list that was given out
+    std::vector<std::pair<telvio::TaskbarState, int>> taskbarShown;
+    int flashes = 0;
 };
 
 Fakes& TheFakes();

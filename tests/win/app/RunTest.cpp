@@ -118,6 +118,74 @@ TEST(Run, RealLookupsReachTheSystem) {
     std::memset(&power, 0xEE, sizeof power);
     ASSERT_TRUE(real.GetPowerStatus(&power));
     EXPECT_NE(power.ACLineStatus, 0xEE);
+    EXPECT_EQ(real.TaskbarButtonMessage(nullptr), RegisterWindowMessageA("TaskbarButtonCreated"));
+    EXPECT_NE(real.TaskbarButtonMessage(nullptr), 0u);
+    // Wine 8 has the taskbar list (its progress calls do nothing): through COM, ole32
+    // loaded when asked, and the interface declared here.
+    telvio::TaskbarList* list = real.OpenTaskbarList();
+    ASSERT_NE(list, nullptr);
+    real.ShowTaskbarProgress(list, GetDesktopWindow(), telvio::TaskbarState::Normal, 40);
+    real.CloseTaskbarList(list);
+}
+
+// The taskbar button through a fake taskbar: it follows the bar, shows the drive's
+// programming time as indeterminate and ends cleared or in the error state; a window not
+// in front has its button flashed when the run ends. Without a taskbar list, nothing.
+TEST(Run, TaskbarButtonFollowsTheRun) {
+    using S = telvio::TaskbarState;
+    struct Case {
+        const char* name;
+        bool fails;
+        bool inFront;
+        bool taskbar;
+    };
+    const Case cases[] = {{"good run, window behind", false, false, true},
+                          {"failed run, window in front", true, true, true},
+                          {"no taskbar list, as on 98 to Vista", false, false, false}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        apptest::ResetFakes();
+        TheFakes().taskbarAvailable = c.taskbar;
+        const bool fails = c.fails;
+        TheFakes().engine = [fails](const telvio::UpdateJob& job) {
+            for (int p : {0, 5, 10}) job.SetProgress(p);
+            if (fails) {
+                job.AppendLog("Flashing is incorrect!!");
+                return;
+            }
+            // 15 before the save, then a bank's wait, then the waits are over.
+            for (int p : {15, 20, 90, 100}) job.SetProgress(p);
+            job.AppendLog("Please Restart Your Computer.");
+        };
+        RunningWindow window;
+        TheFakes().foreground = c.inFront ? window.Hwnd() : nullptr;
+        ASSERT_NE(TheFakes().taskbarMessage, 0u);
+        window.Send(TheFakes().taskbarMessage);
+        EXPECT_EQ(TheFakes().taskbarOpens, 1);
+        window.SetText(IDC_FILE_BOX, "a.bin");
+        window.Click(IDC_UPGRADE);
+        ASSERT_TRUE(window.WaitFor([&] { return IsWindowEnabled(window.Item(IDCANCEL)) != 0; }));
+        window.Send(WM_NULL);  // the end of the run has been handled in full
+
+        std::vector<std::pair<S, int>> expected;
+        if (c.taskbar) {
+            expected = {{S::None, 0}, {S::Normal, 0}, {S::Normal, 5}, {S::Normal, 10}};
+            if (c.fails) {
+                expected.insert(expected.end(), {{S::Error, 10}, {S::Error, 10}});
+            } else {
+                expected.insert(expected.end(), {{S::Indeterminate, 15},
+                                                 {S::Indeterminate, 20},
+                                                 {S::Normal, 90},
+                                                 {S::Normal, 100},
+                                                 {S::None, 100}});
+            }
+        }
+        EXPECT_EQ(TheFakes().taskbarShown, expected);
+        EXPECT_EQ(TheFakes().flashes, c.inFront ? 0 : 1);
+        window.Command(IDCANCEL);
+        EXPECT_EQ(window.WaitEnded(), IDCANCEL);
+        EXPECT_EQ(TheFakes().taskbarCloses, c.taskbar ? 1 : 0);
+    }
 }
 
 // Far past the 511 characters after which the log used to lose its lines.
