@@ -154,7 +154,8 @@ void DiscoverNt4(TransportState& state, DriveTable& table) {
         // Zeroed first: whatever the platform does not write reads as "no more".
         uint8_t info[2048] = {};
         DWORD returned = 0;
-        if (!ReadLetterAddress(state.currentHandle, own) || AlreadyListed(listed, listedCount, own) ||
+        if (!ReadLetterAddress(state.currentHandle, own) ||
+            AlreadyListed(listed, listedCount, own) ||
             !Device().deviceIoControl(state.currentHandle, kGetInquiryData, nullptr, 0, info,
                                       sizeof info, &returned, nullptr)) {
             DropLetter(state);
@@ -162,7 +163,8 @@ void DiscoverNt4(TransportState& state, DriveTable& table) {
         }
         DriveRecord* record = nullptr;
         for (const InquiryEntry& entry : ReadInquiryChains(info, sizeof info)) {
-            if (entry.pathId != own.PathId || entry.targetId != own.TargetId || entry.lun != own.Lun) {
+            if (entry.pathId != own.PathId || entry.targetId != own.TargetId ||
+                entry.lun != own.Lun) {
                 continue;
             }
             // The first entry at the letter's address is its device; a reply that names

@@ -56,7 +56,8 @@ void Check(const uint8_t* buffer, size_t size) {
 
         char text[25];
         telvio::CopyInquiryText(text, e.inquiry, e.available, 24);
-        if (std::strlen(text) > 24 || std::strlen(text) > e.available) Fail("text longer than its source");
+        if (std::strlen(text) > 24 || std::strlen(text) > e.available)
+            Fail("text longer than its source");
     }
 }
 

@@ -105,10 +105,12 @@ TEST(DiscoverNt4, WalksEveryBusAndChainAndKeepsEachLettersOwnCdDvdDevice) {
     std::map<char, std::vector<uint8_t>> replies;
     for (char l = 'c'; l <= 'y'; ++l) replies[l] = info.Bytes();
     fake.SetHandler(IOCTL_SCSI_GET_INQUIRY_DATA, InquiryData(fake, replies));
-    fake.SetHandler(IOCTL_SCSI_GET_ADDRESS,
-                    LetterAddresses(fake, {{'d', {1, 0, 0, 0}}, {'e', {1, 0, 1, 0}},
-                                           {'f', {1, 0, 2, 0}}, {'g', {1, 2, 4, 0}},
-                                           {'h', {1, 2, 4, 1}}, {'i', {1, 2, 5, 0}}}));
+    fake.SetHandler(IOCTL_SCSI_GET_ADDRESS, LetterAddresses(fake, {{'d', {1, 0, 0, 0}},
+                                                                   {'e', {1, 0, 1, 0}},
+                                                                   {'f', {1, 0, 2, 0}},
+                                                                   {'g', {1, 2, 4, 0}},
+                                                                   {'h', {1, 2, 4, 1}},
+                                                                   {'i', {1, 2, 5, 0}}}));
     fake.SetHandler(IOCTL_SCSI_GET_CAPABILITIES, Capabilities(0x1FF, 0x10000));
 
     Table t;
@@ -174,9 +176,10 @@ TEST(DiscoverNt4, SharedAdapterListsEachDriveOnceWithItsOwnLettersHandle) {
         {'c', info.Bytes()}, {'d', info.Bytes()}, {'e', info.Bytes()}, {'g', info.Bytes()}};
     fake.SetHandler(IOCTL_SCSI_GET_INQUIRY_DATA, InquiryData(fake, replies));
     // g is a second name of d's device (the same port and address).
-    fake.SetHandler(IOCTL_SCSI_GET_ADDRESS,
-                    LetterAddresses(fake, {{'c', {0, 0, 0, 0}}, {'d', {0, 0, 1, 0}},
-                                           {'e', {0, 0, 2, 0}}, {'g', {0, 0, 1, 0}}}));
+    fake.SetHandler(IOCTL_SCSI_GET_ADDRESS, LetterAddresses(fake, {{'c', {0, 0, 0, 0}},
+                                                                   {'d', {0, 0, 1, 0}},
+                                                                   {'e', {0, 0, 2, 0}},
+                                                                   {'g', {0, 0, 1, 0}}}));
     // No capabilities handler: the call fails and the records keep 0.
 
     Table t;
@@ -213,7 +216,8 @@ TEST(DiscoverNt4, SharedAdapterListsEachDriveOnceWithItsOwnLettersHandle) {
     });
     fake.calls.clear();
     ClassifyDrives(t.table);
-    EXPECT_EQ((std::vector<HANDLE>{d.handle, e.handle}), HandlesOf(fake, IOCTL_SCSI_PASS_THROUGH_DIRECT));
+    EXPECT_EQ((std::vector<HANDLE>{d.handle, e.handle}),
+              HandlesOf(fake, IOCTL_SCSI_PASS_THROUGH_DIRECT));
 
     for (const DriveRecord* r : {&d, &e}) {
         fake.calls.clear();
@@ -281,9 +285,7 @@ TEST(DiscoverNt4, MalformedRepliesStayInsideTheBufferAndEnd) {
              b.Entry(64, 0, 0, 5000, Inquiry(5, "FIRST", "OK", "1"));
          },
          1},
-        {"entry header runs off the end",
-         [](BusInfo& b) { b.SetBusOffset(0, 2040); },
-         0},
+        {"entry header runs off the end", [](BusInfo& b) { b.SetBusOffset(0, 2040); }, 0},
         {"inquiry data runs off the end",
          [](BusInfo& b) {
              b.SetBusOffset(0, 2048 - 12 - 10);
