@@ -1,8 +1,12 @@
 // The warning dialog as the upgrade command shows it: its texts and looks, and each way
-// of answering it.
+// of answering it; and every dialog's texts and pictures at the screen's DPI.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 #include "controls/ColorLabel.h"
+#include "controls/Dpi.h"
 #include "resources/resource.h"
 #include "tests/win/app/AppHarness.h"
 
@@ -141,5 +145,190 @@ INSTANTIATE_TEST_SUITE_P(Routes, WarningAnswerTest,
                                            AnswerCase{"cancel", IDCANCEL},
                                            AnswerCase{"esc", IDCANCEL},
                                            AnswerCase{"close box", IDCANCEL}));
+
+// At the screen's DPI: the tests below run at 96 with the others, and again in a Wine
+// prefix at 144 (ctest: telvio_app_window_dpi144_test).
+
+// The number of rows on which `paint` leaves `color` in a white canvas of w x h.
+template <typename Paint>
+int InkRows(int w, int h, COLORREF color, Paint paint) {
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    RECT all{0, 0, w, h};
+    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    paint(dc, all);
+    int top = h, bottom = -1;
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            if (GetPixel(dc, x, y) != color) continue;
+            top = std::min(top, y);
+            bottom = y;
+            break;
+        }
+    }
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return bottom < top ? 0 : bottom - top + 1;
+}
+
+// Where `label`'s glyphs reach when it paints itself unclipped: into a canvas larger than
+// its client area. Its labels align top-left, so the text stands where the control has it.
+RECT InkReach(telvio::ColorLabel& label, const RECT& client) {
+    const int w = client.right + 200, h = client.bottom + 100;
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    label.Paint(dc, RECT{0, 0, w, h});
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    RECT reach{w, h, 0, 0};
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            if (GetPixel(dc, x, y) == face) continue;
+            reach.left = std::min<LONG>(reach.left, x);
+            reach.top = std::min<LONG>(reach.top, y);
+            reach.right = std::max<LONG>(reach.right, x + 1);
+            reach.bottom = std::max<LONG>(reach.bottom, y + 1);
+        }
+    }
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return reach;
+}
+
+TEST(ScreenDpi, DriveNameGrowsWithTheDpiAndEveryLabelShowsItsWholeText) {
+    apptest::ResetFakes();
+    TheFakes().drives = {{"VENDOR MODEL", "1.00"}};
+    RunningWindow window;
+    HWND warning = OpenWarning(window);
+    ASSERT_NE(warning, nullptr);
+    for (const LookCase& c : kLooks) {
+        telvio::ColorLabel* label = Label(warning, c.id);
+        ASSERT_NE(label, nullptr) << c.id;
+        RECT client;
+        GetClientRect(label->GetHwnd(), &client);
+        const RECT reach = InkReach(*label, client);
+        EXPECT_LE(reach.right, client.right) << c.id << " at " << telvio::SystemDpi() << " DPI";
+        EXPECT_LE(reach.bottom, client.bottom) << c.id << " at " << telvio::SystemDpi() << " DPI";
+    }
+
+    // The name as painted, against the same text in the font the label had at 96 DPI.
+    telvio::ColorLabel& model = *Label(warning, IDC_MODEL_TEXT);
+    const COLORREF blue = RGB(0, 0, 255);
+    RECT client;
+    GetClientRect(model.GetHwnd(), &client);
+    const int shown = InkRows(client.right, client.bottom, blue,
+                              [&](HDC dc, const RECT& r) { model.Paint(dc, r); });
+    HFONT at96 = CreateFontIndirectA(&model.GetLogFont());
+    const int before = InkRows(400, 100, blue, [&](HDC dc, RECT r) {
+        HGDIOBJ old = SelectObject(dc, at96);
+        SetTextColor(dc, blue);
+        SetBkMode(dc, TRANSPARENT);
+        DrawTextA(dc, "VENDOR MODEL(0)", -1, &r, DT_SINGLELINE | DT_NOPREFIX);
+        SelectObject(dc, old);
+    });
+    DeleteObject(at96);
+    ASSERT_GT(before, 0);
+    // At 144 DPI at least 1.4 times as tall; at 96 DPI the very same.
+    const double ratio = double(shown) / before;
+    const double scale = telvio::SystemDpi() / 96.0;
+    EXPECT_GE(ratio, 0.94 * scale) << shown << " rows against " << before;
+    EXPECT_LE(ratio, 1.06 * scale) << shown << " rows against " << before;
+    PostMessageA(GetDlgItem(warning, IDCANCEL), BM_CLICK, 0, 0);
+    EXPECT_TRUE(window.WaitFor([&] { return !IsWindow(warning); }));
+}
+
+// Every static text of `dialog` that the program leaves as the template has it (the colour
+// labels paint their own) fits its control as the static lays it out: words wrapped at the
+// control's width, no line below its bottom, no word beyond its right edge.
+void ExpectWholeStaticTexts(HWND dialog, const char* which) {
+    int checked = 0;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        char cls[16] = {};
+        GetClassNameA(child, cls, sizeof cls);
+        const LONG style = GetWindowLongA(child, GWL_STYLE);
+        const LONG type = style & SS_TYPEMASK;
+        if (_stricmp(cls, "Static") != 0 ||
+            (type != SS_LEFT && type != SS_CENTER && type != SS_RIGHT))
+            continue;
+        if (dynamic_cast<telvio::ColorLabel*>(telvio::Window::FromHandle(child)) != nullptr)
+            continue;
+        char text[256] = {};
+        GetWindowTextA(child, text, sizeof text);
+        if (text[0] == '\0') continue;
+        RECT client;
+        GetClientRect(child, &client);
+        HDC dc = CreateCompatibleDC(nullptr);
+        HGDIOBJ old =
+            SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(child, WM_GETFONT, 0, 0)));
+        RECT laid{0, 0, client.right, 0};
+        UINT format = DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS;
+        if (style & SS_NOPREFIX) format |= DT_NOPREFIX;
+        DrawTextA(dc, text, -1, &laid, format);
+        SelectObject(dc, old);
+        DeleteDC(dc);
+        EXPECT_LE(laid.bottom, client.bottom)
+            << which << " \"" << text << "\" at " << telvio::SystemDpi() << " DPI";
+        EXPECT_LE(laid.right, client.right)
+            << which << " \"" << text << "\" at " << telvio::SystemDpi() << " DPI";
+        ++checked;
+    }
+    EXPECT_GT(checked, 0) << which;
+}
+
+// The chip picture as shown, by DPI: drawn 97 x 67 for 96.
+struct PictureCase {
+    int dpi;
+    LONG width, height;
+};
+const PictureCase kPictures[] = {{96, 97, 67}, {120, 121, 84}, {144, 146, 101}, {192, 194, 134}};
+
+TEST(ScreenDpi, TemplateTextsShowWholeAndTheChipPictureScales) {
+    apptest::ResetFakes();
+    RunningWindow window;
+    ExpectWholeStaticTexts(window.Hwnd(), "main window");
+
+    HWND chip = nullptr;
+    for (HWND child = GetWindow(window.Hwnd(), GW_CHILD); child;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP) chip = child;
+    }
+    ASSERT_NE(chip, nullptr);
+    BITMAP picture{};
+    GetObjectA(reinterpret_cast<HBITMAP>(SendMessageA(chip, STM_GETIMAGE, IMAGE_BITMAP, 0)),
+               sizeof picture, &picture);
+    RECT shown;
+    GetClientRect(chip, &shown);
+    bool known = false;
+    for (const PictureCase& c : kPictures) {
+        if (c.dpi != telvio::SystemDpi()) continue;
+        known = true;
+        EXPECT_EQ(picture.bmWidth, c.width) << c.dpi;
+        EXPECT_EQ(picture.bmHeight, c.height) << c.dpi;
+        EXPECT_EQ(shown.right, c.width) << c.dpi;
+        EXPECT_EQ(shown.bottom, c.height) << c.dpi;
+    }
+    EXPECT_TRUE(known) << "no case for " << telvio::SystemDpi() << " DPI";
+
+    PostMessageA(window.Hwnd(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    HWND about = nullptr;
+    ASSERT_TRUE(
+        window.WaitFor([&] { return (about = apptest::FindOwnDialog("KORVANE", window.Hwnd())); }));
+    ExpectWholeStaticTexts(about, "about box");
+    PostMessageA(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
+    ASSERT_TRUE(window.WaitFor([&] { return !IsWindow(about); }));
+
+    HWND warning = OpenWarning(window);
+    ASSERT_NE(warning, nullptr);
+    ExpectWholeStaticTexts(warning, "warning");
+    PostMessageA(GetDlgItem(warning, IDCANCEL), BM_CLICK, 0, 0);
+    EXPECT_TRUE(window.WaitFor([&] { return !IsWindow(warning); }));
+}
 
 }  // namespace
