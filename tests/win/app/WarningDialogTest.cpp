@@ -149,57 +149,31 @@ INSTANTIATE_TEST_SUITE_P(Routes, WarningAnswerTest,
 // At the screen's DPI: the tests below run at 96 with the others, and again in a Wine
 // prefix at 144 (ctest: telvio_app_window_dpi144_test).
 
-// The number of rows on which `paint` leaves `color` in a white canvas of w x h.
+// Where `paint` leaves other pixels than the button face in a canvas of w x h that it fills
+// first: the labels paint their background in that colour.
 template <typename Paint>
-int InkRows(int w, int h, COLORREF color, Paint paint) {
+RECT InkBox(int w, int h, Paint paint) {
     HDC screen = GetDC(nullptr);
     HDC dc = CreateCompatibleDC(screen);
     HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
     HGDIOBJ old = SelectObject(dc, bitmap);
     RECT all{0, 0, w, h};
-    FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    FillRect(dc, &all, GetSysColorBrush(COLOR_BTNFACE));
     paint(dc, all);
-    int top = h, bottom = -1;
-    for (int y = 0; y < h; ++y) {
-        for (int x = 0; x < w; ++x) {
-            if (GetPixel(dc, x, y) != color) continue;
-            top = std::min(top, y);
-            bottom = y;
-            break;
-        }
-    }
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
-    return bottom < top ? 0 : bottom - top + 1;
-}
-
-// Where `label`'s glyphs reach when it paints itself unclipped: into a canvas larger than
-// its client area. Its labels align top-left, so the text stands where the control has it.
-RECT InkReach(telvio::ColorLabel& label, const RECT& client) {
-    const int w = client.right + 200, h = client.bottom + 100;
-    HDC screen = GetDC(nullptr);
-    HDC dc = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    label.Paint(dc, RECT{0, 0, w, h});
     const COLORREF face = GetSysColor(COLOR_BTNFACE);
-    RECT reach{w, h, 0, 0};
+    RECT box{w, h, 0, 0};
     for (int y = 0; y < h; ++y) {
         for (int x = 0; x < w; ++x) {
             if (GetPixel(dc, x, y) == face) continue;
-            reach.left = std::min<LONG>(reach.left, x);
-            reach.top = std::min<LONG>(reach.top, y);
-            reach.right = std::max<LONG>(reach.right, x + 1);
-            reach.bottom = std::max<LONG>(reach.bottom, y + 1);
+            box = RECT{std::min<LONG>(box.left, x), std::min<LONG>(box.top, y),
+                       std::max<LONG>(box.right, x + 1), std::max<LONG>(box.bottom, y + 1)};
         }
     }
     SelectObject(dc, old);
     DeleteObject(bitmap);
     DeleteDC(dc);
     ReleaseDC(nullptr, screen);
-    return reach;
+    return box;
 }
 
 TEST(ScreenDpi, DriveNameGrowsWithTheDpiAndEveryLabelShowsItsWholeText) {
@@ -213,7 +187,10 @@ TEST(ScreenDpi, DriveNameGrowsWithTheDpiAndEveryLabelShowsItsWholeText) {
         ASSERT_NE(label, nullptr) << c.id;
         RECT client;
         GetClientRect(label->GetHwnd(), &client);
-        const RECT reach = InkReach(*label, client);
+        // Painted unclipped, into more room than the control has: the labels align
+        // top-left, so the text stands where the control shows it.
+        const RECT reach = InkBox(client.right + 200, client.bottom + 100,
+                                  [&](HDC dc, const RECT& r) { label->Paint(dc, r); });
         EXPECT_LE(reach.right, client.right) << c.id << " at " << telvio::SystemDpi() << " DPI";
         EXPECT_LE(reach.bottom, client.bottom) << c.id << " at " << telvio::SystemDpi() << " DPI";
     }
@@ -223,10 +200,10 @@ TEST(ScreenDpi, DriveNameGrowsWithTheDpiAndEveryLabelShowsItsWholeText) {
     const COLORREF blue = RGB(0, 0, 255);
     RECT client;
     GetClientRect(model.GetHwnd(), &client);
-    const int shown = InkRows(client.right, client.bottom, blue,
-                              [&](HDC dc, const RECT& r) { model.Paint(dc, r); });
+    const RECT shownBox =
+        InkBox(client.right, client.bottom, [&](HDC dc, const RECT& r) { model.Paint(dc, r); });
     HFONT at96 = CreateFontIndirectA(&model.GetLogFont());
-    const int before = InkRows(400, 100, blue, [&](HDC dc, RECT r) {
+    const RECT beforeBox = InkBox(400, 100, [&](HDC dc, RECT r) {
         HGDIOBJ old = SelectObject(dc, at96);
         SetTextColor(dc, blue);
         SetBkMode(dc, TRANSPARENT);
@@ -234,6 +211,7 @@ TEST(ScreenDpi, DriveNameGrowsWithTheDpiAndEveryLabelShowsItsWholeText) {
         SelectObject(dc, old);
     });
     DeleteObject(at96);
+    const LONG shown = shownBox.bottom - shownBox.top, before = beforeBox.bottom - beforeBox.top;
     ASSERT_GT(before, 0);
     // At 144 DPI at least 1.4 times as tall; at 96 DPI the very same.
     const double ratio = double(shown) / before;
