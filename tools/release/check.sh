@@ -3,9 +3,9 @@
 # and must come out the same bytes; then the exes taken out of them are tested as
 # shipped: the x86-64 one does the demo's whole upgrade under Wine, both pass the
 # import-floor and instruction-floor checks, both carry the version resource, and neither
-# holds a folder of the build machine. (The demo browses for its image, and the file
-# dialog never opens in the 32-bit Wine that runs under qemu here, so the i686 exe is not
-# run through it.)
+# holds a folder of the build machine. (The demo browses for its image; in the 32-bit
+# Wine that runs under qemu here the file dialog opens in most runs but now and then
+# never does, the program waiting for ever, so the i686 exe is not run through it.)
 #   check.sh BUILD [JOBS]    (BUILD holds the host and win64 trees)
 set -u
 build=$(cd "$1" && pwd); jobs=${2:-2}
