@@ -6,7 +6,7 @@
 #     and snprintf on msvcrt (the library's copies drag in much more of the same);
 #   - app/PentiumStartup.c: the start-up object, linked in place of MinGW's crt2.o;
 #   - the exception machinery (the unwinder, the personality routine, the catch path, the
-#     exception allocator, emulated TLS) compiled here from the compiler's own sources,
+#     exception allocator, std::exception_ptr, emulated TLS) compiled here from the compiler's own sources,
 #     which Debian ships in gcc-12-source; unpacked into the build tree once.
 # tools/instruction-floor/check.py checks the linked exe for anything left.
 function(telvio_pentium_runtime target)
@@ -38,8 +38,8 @@ function(telvio_pentium_runtime target)
         libgcc/unwind.inc libgcc/config/i386/gthr-win32.h libgcc/config/i386/w32-unwind.h
         gcc/tsystem.h gcc/coretypes.h include/dwarf2.h include/dwarf2.def include/filenames.h
         include/hashtab.h include/ansidecl.h)
-    set(supcxx eh_personality.cc eh_alloc.cc eh_terminate.cc eh_catch.cc unwind-cxx.h
-        eh_term_handler.h)
+    set(supcxx eh_personality.cc eh_alloc.cc eh_terminate.cc eh_catch.cc eh_ptr.cc
+        unwind-cxx.h eh_term_handler.h eh_atomics.h)
     list(TRANSFORM supcxx PREPEND libstdc++-v3/libsupc++/)
     set(members ${libgcc} ${supcxx})
     list(TRANSFORM members PREPEND ${top}/ OUTPUT_VARIABLE archived)
