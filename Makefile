@@ -5,7 +5,8 @@
 #   make bench   benchmarks (Release, native) and the program's start-up under Wine
 #   make fuzz    a long fuzzing campaign (clang, ASan and UBSan)
 #   make demo    one whole upgrade of a simulated drive through the real windows
-#                (ASPI=1 the 9x path, INTERACTIVE=1 on your display, OUT=dir screenshots)
+#                (ASPI=1 the 9x path, INTERACTIVE=1 on your display, OUT=dir screenshots,
+#                DPI=144 the screen at that DPI, in a Wine prefix of its own)
 #   make dist    the release zips and their SHA256SUMS in dist/ (DIST=dir elsewhere)
 # BUILD=dir puts the trees somewhere other than build/ (several checkouts side by side).
 
@@ -60,7 +61,7 @@ test: build
 bench: deps $(BENCHDIR)/CMakeCache.txt $(HOST)/CMakeCache.txt $(WIN64)/CMakeCache.txt
 	$(CMAKE) --build $(BENCHDIR) -j $(JOBS)
 	$(CMAKE) --build $(HOST) -j $(JOBS) --target telvio_sgio
-	$(CMAKE) --build $(WIN64) -j $(JOBS) --target telvio telvio-user telvio-minimal
+	$(CMAKE) --build $(WIN64) -j $(JOBS) --target telvio telvio-user telvio-minimal telvio-template
 	@TELVIO_BUILD_DIR=$(abspath $(WIN64)) TELVIO_SGIO=$(abspath $(HOST))/lib/libtelvio_sgio.so \
 		bash bench/run.sh "$(BENCHDIR)"
 
@@ -72,7 +73,7 @@ demo: deps $(HOST)/CMakeCache.txt $(WIN64)/CMakeCache.txt
 	$(CMAKE) --build $(HOST) -j $(JOBS) --target telvio_sgio
 	$(CMAKE) --build $(WIN64) -j $(JOBS) --target telvio telvio-user telvio_sim_aspi
 	@TELVIO_BUILD_DIR=$(abspath $(WIN64)) TELVIO_SGIO=$(abspath $(HOST))/lib/libtelvio_sgio.so \
-		ASPI=$(ASPI) INTERACTIVE=$(INTERACTIVE) OUT=$(OUT) bash tests/e2e/demo.sh
+		ASPI=$(ASPI) INTERACTIVE=$(INTERACTIVE) OUT=$(OUT) DPI=$(DPI) bash tests/e2e/demo.sh
 
 dist: deps
 	@bash tools/release/dist.sh "$(BUILD)" "$(DIST)" "$(JOBS)"

@@ -57,6 +57,7 @@ BOOL MainDialog::OnInitDialog() {
     SendMessageA(GetHwnd(), WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(appIcon));
     SendMessageA(GetHwnd(), WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(appIcon));
     ActiveMainDialog = this;
+    pictures.Fit(GetHwnd());
 
     services.SelectPlatform(transport);
     taskbarMessage_ = services.TaskbarButtonMessage(GetHwnd());

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/AppServices.h"
+#include "app/ScaledPictures.h"
 #include "controls/ColorLabel.h"
 #include "drive/DriveRecord.h"
 #include "drive/Transport.h"
@@ -96,6 +97,7 @@ class MainDialog : public Dialog {
     int32_t browseUsed = 0;
     char modelList[kModelSlots * kModelSlotSize] = {};
     HICON appIcon = nullptr;
+    ScaledPictures pictures;  // the chip picture at the screen's DPI
 
     // From the start of the worker to the end of its run; the window refuses to end
     // meanwhile.

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "controls/Dpi.h"
 #include "controls/GdiTally.h"
 #include "controls/TextLines.h"
 
@@ -38,7 +39,11 @@ void ColorLabel::Redraw() {
 
 void ColorLabel::RebuildFont() {
     gdi::DeleteObject(font_);
-    font_ = gdi::NewFont(logFont_);
+    // A height given to SetFontHeight is pixels at 96 DPI, as the dialogs choose them; the
+    // record keeps it as given. The default font comes from the system already at its DPI.
+    LOGFONTA atDpi = logFont_;
+    if (fontHeightAt96_) atDpi.lfHeight = ScaleForDpi(atDpi.lfHeight);
+    font_ = gdi::NewFont(atDpi);
     Redraw();
 }
 
@@ -148,6 +153,7 @@ ColorLabel& ColorLabel::SetFontName(const char* name) {
 
 ColorLabel& ColorLabel::SetFontHeight(int height) {
     logFont_.lfHeight = height;
+    fontHeightAt96_ = 1;
     RebuildFont();
     return *this;
 }

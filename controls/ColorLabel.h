@@ -77,10 +77,15 @@ class ColorLabel : public StaticControl {
     int GetHorizontalAlignment() const;
     int GetVerticalAlignment() const;
     int GetAlignment() const { return alignment_; }
+    // The record as set: a height from SetFontHeight stays in pixels at 96 DPI.
     const LOGFONTA& GetLogFont() const { return logFont_; }
+    // The font the label paints with, at the screen's DPI.
+    HFONT GetFont() const { return font_; }
     ControlToolTip& GetTip() { return tip_; }
 
     // Paints the whole control into `dc` (WM_PAINT and WM_PRINTCLIENT both come here).
+    // Font heights set here, offsets and the background bitmap are scaled by the screen's
+    // DPI / 96; at 96 DPI nothing changes.
     void Paint(HDC dc, const RECT& client);
 
     HBRUSH OnReflectedCtlColor(HDC dc, UINT kind) override;
@@ -140,6 +145,7 @@ class ColorLabel : public StaticControl {
     int upperCase_ = 0;
     int stretchBitmap_ = 0;
     LOGFONTA logFont_{};
+    int fontHeightAt96_ = 0;  // lfHeight came from SetFontHeight: scaled when the font is made
     HFONT font_ = nullptr;
     HCURSOR cursor_ = nullptr;
     HBITMAP bitmap_ = nullptr;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "controls/Dpi.h"
 #include "controls/GdiTally.h"
 #include "controls/LabelTextRenderer.h"
 #include "controls/TextLines.h"
@@ -46,8 +47,11 @@ void ColorLabel::PaintBitmap(HDC dc, const RECT& client) {
     if (stretchBitmap_) {
         StretchBlt(dc, 0, 0, cw, ch, memoryDC, 0, 0, info.bmWidth, info.bmHeight, SRCCOPY);
     } else {
-        int x = (cw - info.bmWidth) / 2;
-        int y = (ch - info.bmHeight) / 2;
+        // The picture is drawn for 96 DPI: it takes DPI / 96 times its pixels on screen.
+        const int shownWidth = ScaleForDpi(info.bmWidth);
+        const int shownHeight = ScaleForDpi(info.bmHeight);
+        int x = (cw - shownWidth) / 2;
+        int y = (ch - shownHeight) / 2;
         int width = cw;
         int height = ch;
         if (x < 0) {
@@ -58,7 +62,14 @@ void ColorLabel::PaintBitmap(HDC dc, const RECT& client) {
             y = -y / 2;
             height = ch - y;
         }
-        BitBlt(dc, x, y, width, height, memoryDC, 0, 0, SRCCOPY);
+        if (shownWidth == info.bmWidth && shownHeight == info.bmHeight) {
+            BitBlt(dc, x, y, width, height, memoryDC, 0, 0, SRCCOPY);
+        } else if (shownWidth > 0 && shownHeight > 0) {
+            const int oldMode = SetStretchBltMode(dc, COLORONCOLOR);
+            StretchBlt(dc, x, y, width, height, memoryDC, 0, 0, width * info.bmWidth / shownWidth,
+                       height * info.bmHeight / shownHeight, SRCCOPY);
+            SetStretchBltMode(dc, oldMode);
+        }
     }
     SelectObject(memoryDC, old);
     gdi::DeleteMemoryDC(memoryDC);

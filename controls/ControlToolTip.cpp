@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <string_view>
 
+#include "controls/Dpi.h"
 #include "controls/GdiTally.h"
 #include "controls/TextLines.h"
 #include "framework/ResourceException.h"
@@ -112,8 +113,10 @@ void ControlToolTip::SetText(const std::string& text) {
     SIZE size = MeasureText(dc, text_);
     RestoreDC(dc, saved);
     gdi::ReleaseClientDC(hwnd, dc);
-    // Room for the border on each side.
-    tipRect_ = RECT{0, 0, size.cx + 4, size.cy + 4};
+    // Room for the border on each side; the stock font is at the screen's DPI already, the
+    // margin is scaled to match it.
+    const int margin = ScaleForDpi(4);
+    tipRect_ = RECT{0, 0, size.cx + margin, size.cy + margin};
     if (IsShown()) Show();
 }
 

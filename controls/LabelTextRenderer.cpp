@@ -4,6 +4,7 @@
 #include <new>
 #include <vector>
 
+#include "controls/Dpi.h"
 #include "controls/GdiTally.h"
 #include "controls/TextLines.h"
 
@@ -17,8 +18,10 @@ LabelTextRenderer::Seams seams;
 LabelTextRenderer::ParallelogramTransfer systemTransfer = nullptr;
 int parallelogramExact = -1;  // the installed transfer's probe; -1 not run yet
 
-// Distance of the etched lines from the text block and from the client edge.
-constexpr int kEtchGap = 6;
+// Distance of the etched lines from the text block and from the client edge, and the
+// shift of an embossed block's highlight copy: pixels at 96 DPI.
+constexpr int kEtchGap96 = 6;
+constexpr int kEmbossShift96 = 1;
 
 void Etch(HDC dc, int left, int top, int right, int bottom, UINT edge) {
     RECT line{left, top, right, bottom};
@@ -147,13 +150,14 @@ bool LabelTextRenderer::Build(int angle) {
     ::SetTextColor(workDC, textColor_);
 
     const UINT format = static_cast<UINT>(hAlign_) | DT_VCENTER | DT_SINGLELINE;
+    const int embossShift = ScaleForDpi(kEmbossShift96);
     for (int i = 0; i < count; ++i) {
         RECT lineRect{0, i * line.cy, line.cx, (i + 1) * line.cy};
         const std::string& piece = lines[static_cast<size_t>(i)];
         if (embossed_) {
             ::SetTextColor(workDC, GetSysColor(COLOR_BTNHIGHLIGHT));
             RECT moved = lineRect;
-            OffsetRect(&moved, 1, 1);
+            OffsetRect(&moved, embossShift, embossShift);
             DrawTextA(workDC, piece.c_str(), static_cast<int>(piece.size()), &moved, format);
             ::SetTextColor(workDC, GetSysColor(COLOR_BTNSHADOW));
         }
@@ -194,29 +198,30 @@ BOOL LabelTextRenderer::Draw(const RECT& client) {
     BOOL copied = BitBlt(targetDC_, x, y, w, h, resultDC_, 0, 0, SRCCOPY);
 
     if (etchedLines_) {
+        const int gap = ScaleForDpi(kEtchGap96);
         if (angle_ == 0 || angle_ == 180) {
             int row = h / 2;
             if (vAlign_ == 1) row = ch / 2;
             if (vAlign_ == 2) row = ch - h / 2;
             if (hAlign_ == 0) {
-                Etch(targetDC_, w + kEtchGap, row, cw - kEtchGap, row, BF_TOP);
+                Etch(targetDC_, w + gap, row, cw - gap, row, BF_TOP);
             } else if (hAlign_ == 1) {
-                Etch(targetDC_, kEtchGap, row, cw / 2 - w / 2 - kEtchGap, row, BF_TOP);
-                Etch(targetDC_, cw / 2 + w / 2 + kEtchGap, row, cw - kEtchGap, row, BF_TOP);
+                Etch(targetDC_, gap, row, cw / 2 - w / 2 - gap, row, BF_TOP);
+                Etch(targetDC_, cw / 2 + w / 2 + gap, row, cw - gap, row, BF_TOP);
             } else if (hAlign_ == 2) {
-                Etch(targetDC_, kEtchGap, row, cw - w - kEtchGap, row, BF_TOP);
+                Etch(targetDC_, gap, row, cw - w - gap, row, BF_TOP);
             }
         } else {
             int column = w / 2;
             if (hAlign_ == 1) column = cw / 2;
             if (hAlign_ == 2) column = cw - w / 2;
             if (vAlign_ == 0) {
-                Etch(targetDC_, column, h + kEtchGap, column, ch - kEtchGap, BF_LEFT);
+                Etch(targetDC_, column, h + gap, column, ch - gap, BF_LEFT);
             } else if (vAlign_ == 1) {
-                Etch(targetDC_, column, kEtchGap, column, ch / 2 - h / 2 - kEtchGap, BF_LEFT);
-                Etch(targetDC_, column, ch / 2 + h / 2 + kEtchGap, column, ch - kEtchGap, BF_LEFT);
+                Etch(targetDC_, column, gap, column, ch / 2 - h / 2 - gap, BF_LEFT);
+                Etch(targetDC_, column, ch / 2 + h / 2 + gap, column, ch - gap, BF_LEFT);
             } else if (vAlign_ == 2) {
-                Etch(targetDC_, column, kEtchGap, column, ch - h - kEtchGap, BF_LEFT);
+                Etch(targetDC_, column, gap, column, ch - h - gap, BF_LEFT);
             }
         }
     }

@@ -1,6 +1,7 @@
 // Renders a label's text off-screen (one line per newline-separated piece, opaque
 // background), turns it by 0, 90, 180 or 270 degrees and copies it aligned into the
-// label's client area. Lives for one paint of one label.
+// label's client area. Lives for one paint of one label. The font is the target's, already
+// at the screen's DPI; the etched lines' gap and the embossed shift scale by DPI / 96.
 #pragma once
 
 #include <windows.h>

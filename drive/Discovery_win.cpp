@@ -15,9 +15,11 @@ namespace {
 
 constexpr DWORD kGetInquiryData = 0x4100C;
 constexpr DWORD kGetCapabilities = 0x41010;
+constexpr DWORD kGetAddress = 0x41018;
 constexpr DWORD kPassThroughDirect = 0x4D014;
 static_assert(kGetInquiryData == IOCTL_SCSI_GET_INQUIRY_DATA, "control code");
 static_assert(kGetCapabilities == IOCTL_SCSI_GET_CAPABILITIES, "control code");
+static_assert(kGetAddress == IOCTL_SCSI_GET_ADDRESS, "control code");
 
 // Discovery and classification must not hang start-up on a drive that does not answer.
 constexpr ULONG kProbeTimeoutSeconds = 2;
@@ -119,39 +121,76 @@ void DiscoverAspi(DriveTable& table) {
     }
 }
 
+// The class driver behind a letter writes its own device's address into every
+// pass-through request sent on the letter's handle, whatever the request says. So a
+// letter can only ever reach that one device: of the adapter's inquiry data it keeps
+// just the entry at its own address, and a device reached through two letters is
+// listed once.
+bool ReadLetterAddress(HANDLE handle, SCSI_ADDRESS& address) {
+    std::memset(&address, 0, sizeof address);
+    DWORD returned = 0;
+    return Device().deviceIoControl(handle, kGetAddress, nullptr, 0, &address, sizeof address,
+                                    &returned, nullptr) != FALSE;
+}
+
+bool AlreadyListed(const SCSI_ADDRESS* listed, int count, const SCSI_ADDRESS& address) {
+    for (int i = 0; i < count; ++i) {
+        if (listed[i].PortNumber == address.PortNumber && listed[i].PathId == address.PathId &&
+            listed[i].TargetId == address.TargetId && listed[i].Lun == address.Lun) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void DiscoverNt4(TransportState& state, DriveTable& table) {
+    SCSI_ADDRESS listed[kDriveTableSlots];
+    int listedCount = 0;
     for (char letter = 'c'; letter <= 'y'; ++letter) {
         state.currentHandle = OpenLetter(letter);
         if (state.currentHandle == INVALID_HANDLE_VALUE) continue;
 
+        SCSI_ADDRESS own;
         // Zeroed first: whatever the platform does not write reads as "no more".
         uint8_t info[2048] = {};
         DWORD returned = 0;
-        if (!Device().deviceIoControl(state.currentHandle, kGetInquiryData, nullptr, 0, info,
+        if (!ReadLetterAddress(state.currentHandle, own) ||
+            AlreadyListed(listed, listedCount, own) ||
+            !Device().deviceIoControl(state.currentHandle, kGetInquiryData, nullptr, 0, info,
                                       sizeof info, &returned, nullptr)) {
             DropLetter(state);
             continue;
         }
-        int found = 0;
+        DriveRecord* record = nullptr;
         for (const InquiryEntry& entry : ReadInquiryChains(info, sizeof info)) {
-            if (entry.available < 1 || entry.inquiry[0] != kCdDvdDevice) continue;
-            DriveRecord* record = NewRecord(table);
-            if (record == nullptr) continue;
-            record->adapter = entry.pathId;
-            record->target = entry.targetId;
-            record->handle = state.currentHandle;
-            CopyNames(*record, entry.inquiry, entry.available);
-            uint8_t caps[kCapabilitiesSize] = {};
-            if (Device().deviceIoControl(state.currentHandle, kGetCapabilities, nullptr, 0, caps,
-                                         sizeof caps, &returned, nullptr)) {
-                const IO_SCSI_CAPABILITIES* c = reinterpret_cast<const IO_SCSI_CAPABILITIES*>(caps);
-                record->alignMask = c->AlignmentMask;
-                record->maxTransfer = c->MaximumTransferLength;
+            if (entry.pathId != own.PathId || entry.targetId != own.TargetId ||
+                entry.lun != own.Lun) {
+                continue;
             }
-            Keep(table, record);
-            ++found;
+            // The first entry at the letter's address is its device; a reply that names
+            // the address again is not believed twice.
+            if (entry.available >= 1 && entry.inquiry[0] == kCdDvdDevice) record = NewRecord(table);
+            if (record != nullptr) {
+                record->adapter = entry.pathId;
+                record->target = entry.targetId;
+                record->handle = state.currentHandle;
+                CopyNames(*record, entry.inquiry, entry.available);
+            }
+            break;
         }
-        if (found == 0) DropLetter(state);
+        if (record == nullptr) {
+            DropLetter(state);
+            continue;
+        }
+        uint8_t caps[kCapabilitiesSize] = {};
+        if (Device().deviceIoControl(state.currentHandle, kGetCapabilities, nullptr, 0, caps,
+                                     sizeof caps, &returned, nullptr)) {
+            const IO_SCSI_CAPABILITIES* c = reinterpret_cast<const IO_SCSI_CAPABILITIES*>(caps);
+            record->alignMask = c->AlignmentMask;
+            record->maxTransfer = c->MaximumTransferLength;
+        }
+        Keep(table, record);
+        listed[listedCount++] = own;
     }
 }
 

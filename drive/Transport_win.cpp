@@ -42,8 +42,7 @@ uint8_t BindAspi(TransportState& state, HWND owner) {
 }
 
 uint8_t ReleaseTransport(TransportState& state, DriveTable& table) {
-    // Several records may share one letter's handle (NT 4 lists a device once per
-    // letter that reports it, and a letter may report several): close each handle once.
+    // The last letter discovery opened may be a record's own: close each handle once.
     HANDLE closed[kDriveTableSlots + 1];
     int closedCount = 0;
     auto closeOnce = [&](HANDLE h) {

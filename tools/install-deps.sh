@@ -5,7 +5,8 @@ pkgs="cmake make g++ clang libclang-rt-14-dev googletest libbenchmark-dev
  g++-mingw-w64-x86-64-win32 g++-mingw-w64-i686-win32
  binutils-mingw-w64-x86-64 binutils-mingw-w64-i686 mingw-w64-tools
  wine wine64 fonts-wine xvfb xauth imagemagick srecord python3
- qemu-user-static gcc-i686-linux-gnu g++-i686-linux-gnu libc6-dev-i386-cross"
+ qemu-user-static gcc-i686-linux-gnu g++-i686-linux-gnu libc6-dev-i386-cross
+ gcc-12-source"
 # 32-bit Wine, which runs here under qemu (tools/wine32): from the i386 architecture, and
 # without its recommended extras (some 300 packages as it is).
 pkgs32="wine32:i386"

@@ -14,6 +14,10 @@
 #   TELVIO_PRELOAD        a Linux shared library to put in LD_PRELOAD for Wine
 #   TELVIO_PRELOAD32      its i386 build, for the 32-bit programs of the run
 #   TELVIO_HOST32_DIR     the i386 Linux tree (default: beside the build tree, host32)
+#   TELVIO_DPI            the screen DPI Wine reports (its LogPixels), e.g. 144: every value
+#                         other than 96 gets a prefix of its own ($TELVIO_BUILD_DIR/wineprefix-dpiN)
+#                         unless TELVIO_WINEPREFIX names one, since all programs of a prefix
+#                         share the setting and the tree's tests run side by side in its prefix
 #
 # 32-bit programs, started directly or by a 64-bit one, run under qemu (this kernel
 # cannot execute 32-bit code): see tools/wine32/make-loader.sh.
@@ -28,7 +32,11 @@ if [ -z "${TELVIO_BUILD_DIR:-}" ]; then
     [ -f "$d/CMakeCache.txt" ] || d=$exe_dir
     TELVIO_BUILD_DIR=$d
 fi
-export WINEPREFIX=${TELVIO_WINEPREFIX:-$TELVIO_BUILD_DIR/wineprefix}
+dpi=${TELVIO_DPI:-96}
+case "$dpi" in ''|*[!0-9]*) echo "wine-run: TELVIO_DPI must be a number" >&2; exit 2 ;; esac
+default_prefix=$TELVIO_BUILD_DIR/wineprefix
+[ "$dpi" = 96 ] || default_prefix=$TELVIO_BUILD_DIR/wineprefix-dpi$dpi
+export WINEPREFIX=${TELVIO_WINEPREFIX:-$default_prefix}
 export WINEDEBUG=${TELVIO_WINEDEBUG:--all}
 export WINEARCH=win64
 # mscoree/mshtml off keeps Wine from offering Mono and Gecko; wnaspi32=n takes the
@@ -64,9 +72,11 @@ mkdir -p "$(dirname "$WINEPREFIX")"
     fi
     # With no window manager on Xvfb, Wine waits up to 5 s for one to confirm each window
     # it hides (every message box, every dialog); unmanaged windows skip that wait.
+    settings_written=""
     if [ ! -f "$WINEPREFIX/.telvio-x11" ]; then
         "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 9>&-
         touch "$WINEPREFIX/.telvio-x11"
+        settings_written=1
     fi
     # Debian's Wine 8 looks for the fonts of its own data folder at a path it cannot open
     # (".../share/wine\../fonts"), so caption buttons, drawn with Marlett, fell back to a
@@ -77,6 +87,18 @@ mkdir -p "$(dirname "$WINEPREFIX")"
     if [ -f "$marlett" ] && [ -d "$fonts" ] && [ ! -f "$fonts/marlett.ttf" ]; then
         cp "$marlett" "$fonts/marlett.ttf.$$" && mv -f "$fonts/marlett.ttf.$$" "$fonts/marlett.ttf"
     fi
+    # Set once, when the prefix is new or was set to another DPI; a program reads it when it
+    # starts. The tree's shared prefix is never written: it keeps Wine's 96.
+    if [ "$WINEPREFIX" != "$TELVIO_BUILD_DIR/wineprefix" ] && [ -n "${TELVIO_DPI:-}" ] &&
+        [ "$(cat "$WINEPREFIX/.telvio-dpi" 2>/dev/null)" != "$dpi" ]; then
+        "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f \
+            >/dev/null 2>&1 9>&- && echo "$dpi" >"$WINEPREFIX/.telvio-dpi"
+        settings_written=1
+    fi
+    # The settings' writer may have started the prefix's desktop process, bound to
+    # whatever display the caller had: none, from a plain shell, and then the program's
+    # first window failed ("no driver could be loaded"). Let it leave with its server.
+    if [ -n "$settings_written" ]; then "$WINESERVER" -w 9>&-; fi
     # Drive letters c..z lead to the simulator's device files; the scenario of each run
     # decides what stands behind them (sim/README.md).
     setup="$(dirname "$0")/../sim/prefix-setup.sh"

@@ -5,7 +5,9 @@
 //                         files share one identity, so they take one of Wine's five
 //                         per-process cache slots
 //   SG_GET_VERSION_NUM    a version new enough for IOCTL_SCSI_GET_INQUIRY_DATA
-//   SCSI_IOCTL_GET_IDLUN  the path id / target id / lun the scenario gives the letter
+//   SCSI_IOCTL_GET_IDLUN  the path id / target id / lun the scenario gives the letter;
+//                         Wine reads it for the inquiry data's entry and for the
+//                         letter's own address (IOCTL_SCSI_GET_ADDRESS) alike
 //   SG_IO                 the command itself
 // Every other call, and every call on any other file, goes straight on. It is loaded
 // into every Wine process, so it does nothing until a device file is seen.

@@ -4,6 +4,8 @@
 #                  through the SG_IO library, drive letter D:)
 #   INTERACTIVE=1  opens the program on your display for you to click instead
 #   OUT=dir        where the screenshots go (default: out/demo)
+#   DPI=n          the screen's DPI as Wine reports it (its LogPixels; default 96), in a
+#                  Wine prefix of its own per value (tools/wine-run.sh, TELVIO_DPI)
 #   TELVIO_EXE=exe another telvio.exe than the win64 tree's (make test: the zip's)
 source "$(dirname "$0")/lib.sh"
 
@@ -17,6 +19,10 @@ elif [ "${INTERACTIVE:-0}" = "1" ]; then
     exit 1
 fi
 E2E_WORK_DIR=$E2E_BUILD/demo-work
+if [ -n "${DPI:-}" ]; then
+    case "$DPI" in *[!0-9]*) echo "demo: DPI must be a number" >&2; exit 1 ;; esac
+    export TELVIO_DPI=$DPI
+fi
 e2e_begin "demo"
 
 version=winxp
@@ -35,6 +41,7 @@ e2e_image "$image" 49152
 echo "== Telvio demo: $path_name"
 echo "   firmware image: $image ($(wc -l <"$image") Intel-HEX records)"
 echo "   program: ${TELVIO_EXE:-$E2E_BIN/telvio.exe}"
+echo "   screen: ${TELVIO_DPI:-96} DPI"
 
 if [ "${INTERACTIVE:-0}" = "1" ]; then
     echo "   The program opens on your display; the image is at $(winpath "$image")."

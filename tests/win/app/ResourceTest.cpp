@@ -130,7 +130,7 @@ constexpr DWORD kStaticType = SS_TYPEMASK;
 constexpr DWORD kButtonType = 0x0F;
 
 const Expected kMain[] = {
-    {kStatic, "#130", "Target Drive At", 7, 10, 45, 8, kStaticType, SS_LEFT, 0, 0, 0},
+    {kStatic, "#130", "Target Drive At", 7, 10, 48, 8, kStaticType, SS_LEFT, 0, 0, 0},
     {IDC_DRIVE_BOX, "#133", "", 55, 7, 125, 65, 0x3, CBS_DROPDOWN, CBS_SORT | WS_VSCROLL | WS_TABSTOP, 0, 0},
     {kStatic, "#130", "Status:", 7, 73, 26, 8, kStaticType, SS_LEFT, 0, 0, 0},
     {IDC_PROGRESS, "msctls_progress32", "Progress1", 7, 91, 180, 14, 0, 0, WS_BORDER, 0, 0},
@@ -154,17 +154,17 @@ const Expected kMain[] = {
 const Expected kWarning[] = {
     {IDOK, "#128", "OK", 82, 188, 50, 14, kButtonType, BS_DEFPUSHBUTTON, WS_TABSTOP, 0, 0},
     {IDCANCEL, "#128", "Cancel", 159, 188, 50, 14, kButtonType, BS_PUSHBUTTON, WS_TABSTOP, 0, 0},
-    {IDC_GREETING, "#130", "Static", 21, 13, 245, 24, kStaticType, SS_LEFT, 0, 0, 0},
-    {IDC_VERSION_WORDS, "#130", "The current version of your", 21, 38, 91, 8, kStaticType, SS_LEFT, 0, 0, 0},
+    {IDC_GREETING, "#130", "Static", 21, 12, 245, 26, kStaticType, SS_LEFT, 0, 0, 0},
+    {IDC_VERSION_WORDS, "#130", "The current version of your", 21, 38, 91, 9, kStaticType, SS_LEFT, 0, 0, 0},
     {IDC_MODEL_TEXT, "#130", "xxxxxxxxxxxxxxxxxxxxxxxx", 112, 40, 98, 8, kStaticType, SS_LEFT, 0, 0, 0},
     {IDC_FIRMWARE_WORDS, "#130", "firmware is", 217, 38, 37, 8, kStaticType, SS_LEFT, 0, 0, 0},
     {IDC_REVISION_TEXT, "#130", "V.xxx", 259, 40, 22, 8, kStaticType, SS_LEFT, 0, 0, 0},
     {kStatic, "#128", "Warning !!", 7, 52, 300, 115, kButtonType, BS_GROUPBOX, 0, 0, 0},
-    {IDC_WARNING_LIST, "#130", "Static", 13, 62, 288, 46, kStaticType, SS_LEFT, 0, 0, 0},
+    {IDC_WARNING_LIST, "#130", "Static", 13, 62, 290, 46, kStaticType, SS_LEFT, 0, 0, 0},
     {IDC_ATTENTION, "#130", "ATTENTION !!", 138, 111, 45, 8, kStaticType, SS_LEFT, 0, 0, 0},
     {IDC_WARNING_NOTE, "#130", "Static", 21, 121, 262, 33, kStaticType, SS_LEFT, SS_SUNKEN, 0,
      WS_EX_CLIENTEDGE},
-    {IDC_QUESTION, "#130", "Static", 21, 172, 275, 8, kStaticType, SS_LEFT, 0, 0, 0},
+    {IDC_QUESTION, "#130", "Static", 21, 172, 275, 9, kStaticType, SS_LEFT, 0, 0, 0},
 };
 
 const Expected kAbout[] = {

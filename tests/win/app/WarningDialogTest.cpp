@@ -1,8 +1,12 @@
 // The warning dialog as the upgrade command shows it: its texts and looks, and each way
-// of answering it.
+// of answering it; and every dialog's texts and pictures at the screen's DPI.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <string>
+
 #include "controls/ColorLabel.h"
+#include "controls/Dpi.h"
 #include "resources/resource.h"
 #include "tests/win/app/AppHarness.h"
 
@@ -141,5 +145,168 @@ INSTANTIATE_TEST_SUITE_P(Routes, WarningAnswerTest,
                                            AnswerCase{"cancel", IDCANCEL},
                                            AnswerCase{"esc", IDCANCEL},
                                            AnswerCase{"close box", IDCANCEL}));
+
+// At the screen's DPI: the tests below run at 96 with the others, and again in a Wine
+// prefix at 144 (ctest: telvio_app_window_dpi144_test).
+
+// Where `paint` leaves other pixels than the button face in a canvas of w x h that it fills
+// first: the labels paint their background in that colour.
+template <typename Paint>
+RECT InkBox(int w, int h, Paint paint) {
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    RECT all{0, 0, w, h};
+    FillRect(dc, &all, GetSysColorBrush(COLOR_BTNFACE));
+    paint(dc, all);
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    RECT box{w, h, 0, 0};
+    for (int y = 0; y < h; ++y) {
+        for (int x = 0; x < w; ++x) {
+            if (GetPixel(dc, x, y) == face) continue;
+            box = RECT{std::min<LONG>(box.left, x), std::min<LONG>(box.top, y),
+                       std::max<LONG>(box.right, x + 1), std::max<LONG>(box.bottom, y + 1)};
+        }
+    }
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return box;
+}
+
+TEST(ScreenDpi, DriveNameGrowsWithTheDpiAndEveryLabelShowsItsWholeText) {
+    apptest::ResetFakes();
+    TheFakes().drives = {{"VENDOR MODEL", "1.00"}};
+    RunningWindow window;
+    HWND warning = OpenWarning(window);
+    ASSERT_NE(warning, nullptr);
+    for (const LookCase& c : kLooks) {
+        telvio::ColorLabel* label = Label(warning, c.id);
+        ASSERT_NE(label, nullptr) << c.id;
+        RECT client;
+        GetClientRect(label->GetHwnd(), &client);
+        // Painted unclipped, into more room than the control has: the labels align
+        // top-left, so the text stands where the control shows it.
+        const RECT reach = InkBox(client.right + 200, client.bottom + 100,
+                                  [&](HDC dc, const RECT& r) { label->Paint(dc, r); });
+        EXPECT_LE(reach.right, client.right) << c.id << " at " << telvio::SystemDpi() << " DPI";
+        EXPECT_LE(reach.bottom, client.bottom) << c.id << " at " << telvio::SystemDpi() << " DPI";
+    }
+
+    // The name as painted, against the same text in the font the label had at 96 DPI.
+    telvio::ColorLabel& model = *Label(warning, IDC_MODEL_TEXT);
+    const COLORREF blue = RGB(0, 0, 255);
+    RECT client;
+    GetClientRect(model.GetHwnd(), &client);
+    const RECT shownBox =
+        InkBox(client.right, client.bottom, [&](HDC dc, const RECT& r) { model.Paint(dc, r); });
+    HFONT at96 = CreateFontIndirectA(&model.GetLogFont());
+    const RECT beforeBox = InkBox(400, 100, [&](HDC dc, RECT r) {
+        HGDIOBJ old = SelectObject(dc, at96);
+        SetTextColor(dc, blue);
+        SetBkMode(dc, TRANSPARENT);
+        DrawTextA(dc, "VENDOR MODEL(0)", -1, &r, DT_SINGLELINE | DT_NOPREFIX);
+        SelectObject(dc, old);
+    });
+    DeleteObject(at96);
+    const LONG shown = shownBox.bottom - shownBox.top, before = beforeBox.bottom - beforeBox.top;
+    ASSERT_GT(before, 0);
+    // At 144 DPI at least 1.4 times as tall; at 96 DPI the very same.
+    const double ratio = double(shown) / before;
+    const double scale = telvio::SystemDpi() / 96.0;
+    EXPECT_GE(ratio, 0.94 * scale) << shown << " rows against " << before;
+    EXPECT_LE(ratio, 1.06 * scale) << shown << " rows against " << before;
+    PostMessageA(GetDlgItem(warning, IDCANCEL), BM_CLICK, 0, 0);
+    EXPECT_TRUE(window.WaitFor([&] { return !IsWindow(warning); }));
+}
+
+// Every static text of `dialog` that the program leaves as the template has it (the colour
+// labels paint their own) fits its control as the static lays it out: words wrapped at the
+// control's width, no line below its bottom, no word beyond its right edge.
+void ExpectWholeStaticTexts(HWND dialog, const char* which) {
+    int checked = 0;
+    for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        char cls[16] = {};
+        GetClassNameA(child, cls, sizeof cls);
+        const LONG style = GetWindowLongA(child, GWL_STYLE);
+        const LONG type = style & SS_TYPEMASK;
+        if (_stricmp(cls, "Static") != 0 ||
+            (type != SS_LEFT && type != SS_CENTER && type != SS_RIGHT))
+            continue;
+        if (dynamic_cast<telvio::ColorLabel*>(telvio::Window::FromHandle(child)) != nullptr)
+            continue;
+        char text[256] = {};
+        GetWindowTextA(child, text, sizeof text);
+        if (text[0] == '\0') continue;
+        RECT client;
+        GetClientRect(child, &client);
+        HDC dc = CreateCompatibleDC(nullptr);
+        HGDIOBJ old =
+            SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(child, WM_GETFONT, 0, 0)));
+        RECT laid{0, 0, client.right, 0};
+        UINT format = DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS;
+        if (style & SS_NOPREFIX) format |= DT_NOPREFIX;
+        DrawTextA(dc, text, -1, &laid, format);
+        SelectObject(dc, old);
+        DeleteDC(dc);
+        EXPECT_LE(laid.bottom, client.bottom)
+            << which << " \"" << text << "\" at " << telvio::SystemDpi() << " DPI";
+        EXPECT_LE(laid.right, client.right)
+            << which << " \"" << text << "\" at " << telvio::SystemDpi() << " DPI";
+        ++checked;
+    }
+    EXPECT_GT(checked, 0) << which;
+}
+
+// The chip picture as shown, by DPI: drawn 97 x 67 for 96.
+struct PictureCase {
+    int dpi;
+    LONG width, height;
+};
+const PictureCase kPictures[] = {{96, 97, 67}, {120, 121, 84}, {144, 146, 101}, {192, 194, 134}};
+
+TEST(ScreenDpi, TemplateTextsShowWholeAndTheChipPictureScales) {
+    apptest::ResetFakes();
+    RunningWindow window;
+    ExpectWholeStaticTexts(window.Hwnd(), "main window");
+
+    HWND chip = nullptr;
+    for (HWND child = GetWindow(window.Hwnd(), GW_CHILD); child;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP) chip = child;
+    }
+    ASSERT_NE(chip, nullptr);
+    BITMAP picture{};
+    GetObjectA(reinterpret_cast<HBITMAP>(SendMessageA(chip, STM_GETIMAGE, IMAGE_BITMAP, 0)),
+               sizeof picture, &picture);
+    RECT shown;
+    GetClientRect(chip, &shown);
+    bool known = false;
+    for (const PictureCase& c : kPictures) {
+        if (c.dpi != telvio::SystemDpi()) continue;
+        known = true;
+        EXPECT_EQ(picture.bmWidth, c.width) << c.dpi;
+        EXPECT_EQ(picture.bmHeight, c.height) << c.dpi;
+        EXPECT_EQ(shown.right, c.width) << c.dpi;
+        EXPECT_EQ(shown.bottom, c.height) << c.dpi;
+    }
+    EXPECT_TRUE(known) << "no case for " << telvio::SystemDpi() << " DPI";
+
+    PostMessageA(window.Hwnd(), WM_SYSCOMMAND, IDM_ABOUTBOX, 0);
+    HWND about = nullptr;
+    ASSERT_TRUE(
+        window.WaitFor([&] { return (about = apptest::FindOwnDialog("KORVANE", window.Hwnd())); }));
+    ExpectWholeStaticTexts(about, "about box");
+    PostMessageA(GetDlgItem(about, IDOK), BM_CLICK, 0, 0);
+    ASSERT_TRUE(window.WaitFor([&] { return !IsWindow(about); }));
+
+    HWND warning = OpenWarning(window);
+    ASSERT_NE(warning, nullptr);
+    ExpectWholeStaticTexts(warning, "warning");
+    PostMessageA(GetDlgItem(warning, IDCANCEL), BM_CLICK, 0, 0);
+    EXPECT_TRUE(window.WaitFor([&] { return !IsWindow(warning); }));
+}
 
 }  // namespace

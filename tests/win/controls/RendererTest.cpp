@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "controls/ControlToolTip.h"
+#include "controls/Dpi.h"
 #include "controls/LabelTextRenderer.h"
 #include "controls/Seams.h"
 #include "tests/win/controls/PixelCanvas.h"
@@ -451,6 +453,65 @@ TEST(LabelTextRenderer, EmbossedIsHighlightOffsetUnderShadow) {
     EXPECT_GT(lightSeen, 10);
     // The text colour plays no part.
     EXPECT_EQ(0, embossed.Count(kInk));
+}
+
+// The lengths of the effects at the screen's DPI: the tests above run at 96, this one also
+// in a Wine prefix at 144 (ctest: controls_dpi144_test).
+struct DpiCase {
+    int dpi;
+    int embossShift;  // the highlight copy's offset, right and down
+    int etchGap;      // between the block and each etched line, and at the client edge
+    int tipMargin;    // the tip window beyond its text, each way
+};
+const DpiCase kDpiCases[] = {{96, 1, 6, 4}, {120, 1, 8, 5}, {144, 2, 9, 6}, {192, 2, 12, 8}};
+
+TEST(ScreenDpi, EffectLengthsScaleWithTheDpi) {
+    const DpiCase* c = nullptr;
+    for (const DpiCase& each : kDpiCases) {
+        if (each.dpi == SystemDpi()) c = &each;
+    }
+    ASSERT_NE(c, nullptr) << "no case for " << SystemDpi() << " DPI";
+
+    PixelCanvas canvas(200, 60);
+    FontScope font(canvas.dc(), -14);
+    const SIZE text = Extent(canvas.dc(), "Etch");
+    Render(canvas, "Etch", 0, 0, 0, RECT{0, 0, 200, 60}, true);
+    const std::vector<std::pair<int, int>> runs{{text.cx + c->etchGap, 200 - c->etchGap}};
+    EXPECT_EQ(runs, ShadowRuns(canvas, text.cy / 2)) << c->dpi;
+
+    PixelCanvas plain(120, 40), embossed(120, 40);
+    FontScope f1(plain.dc(), -20), f2(embossed.dc(), -20);
+    const COLORREF shadow = GetSysColor(COLOR_BTNSHADOW);
+    const COLORREF light = GetSysColor(COLOR_BTNHIGHLIGHT);
+    {
+        plain.Fill(kWhite);
+        LabelTextRenderer r(plain.dc(), "Emboss", 0, 0);
+        r.SetBackColor(kBlock).SetTextColor(shadow);
+        ASSERT_TRUE(r.Build(0));
+        ASSERT_TRUE(r.Draw(RECT{0, 0, 120, 40}));
+    }
+    Render(embossed, "Emboss", 0, 0, 0, RECT{0, 0, 120, 40}, false, true);
+    const int d = c->embossShift;
+    int mismatches = 0;
+    for (int y = 0; y < 40; ++y) {
+        for (int x = 0; x < 120; ++x) {
+            COLORREF want = plain.At(x, y);
+            if (want != shadow && plain.At(x - d, y - d) == shadow) want = light;
+            if (embossed.At(x, y) != want) ++mismatches;
+        }
+    }
+    EXPECT_EQ(0, mismatches) << c->dpi;
+
+    ControlToolTip tip;
+    tip.SetText("a\nbcd");
+    ASSERT_TRUE(tip.Create(nullptr));
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
+    const SIZE tipText = ControlToolTip::MeasureText(dc, "a\nbcd");
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    const RECT want{0, 0, tipText.cx + c->tipMargin, tipText.cy + c->tipMargin};
+    EXPECT_TRUE(SameRect(want, tip.GetTipRect())) << RectText(tip.GetTipRect());
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Discovery and classification on the NT family, with replies the platform would never
-// build itself (several buses, chains, malformed offsets), through the in-process table.
+// build itself (several buses, chains, malformed offsets, an adapter shared by several
+// letters), through the in-process table.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "drive/Discovery.h"
 #include "drive/PassThroughBlock.h"
@@ -14,6 +16,10 @@
 #include "tests/win/drive/InquiryReply.h"
 
 namespace telvio::test {
+
+// In WholeUpgrade.cpp: one whole upgrade of `drive` through the engine; gives back the log.
+std::vector<std::string> WholeUpgrade(const DriveRecord& drive, const std::string& image);
+
 namespace {
 
 struct Table {
@@ -51,11 +57,38 @@ FakeDevice::Handler InquiryData(FakeDevice& fake, std::map<char, std::vector<uin
     };
 }
 
+struct Address {
+    uint8_t port, path, target, lun;
+};
+
+// Answers IOCTL_SCSI_GET_ADDRESS with each letter's own device; other letters fail it.
+FakeDevice::Handler LetterAddresses(FakeDevice& fake, std::map<char, Address> addresses) {
+    return [&fake, addresses](const IoCall& call, void* out, DWORD outSize) -> BOOL {
+        auto it = addresses.find(fake.LetterOf(call.handle));
+        if (it == addresses.end() || outSize < sizeof(SCSI_ADDRESS)) return FALSE;
+        SCSI_ADDRESS* a = static_cast<SCSI_ADDRESS*>(out);
+        a->Length = sizeof *a;
+        a->PortNumber = it->second.port;
+        a->PathId = it->second.path;
+        a->TargetId = it->second.target;
+        a->Lun = it->second.lun;
+        return TRUE;
+    };
+}
+
 void AllLetters(FakeDevice& fake) {
     for (char l = 'c'; l <= 'z'; ++l) fake.AddLetter(l);
 }
 
-TEST(DiscoverNt4, WalksEveryBusAndChainAndKeepsOnlyCdDvdDevices) {
+std::vector<HANDLE> HandlesOf(const FakeDevice& fake, DWORD code) {
+    std::vector<HANDLE> handles;
+    for (const IoCall& call : fake.calls) {
+        if (call.code == code) handles.push_back(call.handle);
+    }
+    return handles;
+}
+
+TEST(DiscoverNt4, WalksEveryBusAndChainAndKeepsEachLettersOwnCdDvdDevice) {
     FakeDevice fake;
     AllLetters(fake);
     BusInfo info(3);
@@ -67,8 +100,17 @@ TEST(DiscoverNt4, WalksEveryBusAndChainAndKeepsOnlyCdDvdDevices) {
     info.Entry(300, 0, 2, 0, Inquiry(0x25, "VENDOR B", "NOT PRESENT", "9.99"));
     info.Entry(400, 2, 4, 500, Inquiry(0x05, "VENDOR C", "SECOND  ", "2.0 "));
     info.Entry(500, 2, 5, 0, Inquiry(0x01, "TAPECO", "TAPE", "0000"));
-    std::map<char, std::vector<uint8_t>> replies{{'e', info.Bytes()}};
+    // Every letter on the adapter gets the adapter's whole reply; h's address is read but
+    // matches no entry, and every other letter's address cannot be read.
+    std::map<char, std::vector<uint8_t>> replies;
+    for (char l = 'c'; l <= 'y'; ++l) replies[l] = info.Bytes();
     fake.SetHandler(IOCTL_SCSI_GET_INQUIRY_DATA, InquiryData(fake, replies));
+    fake.SetHandler(IOCTL_SCSI_GET_ADDRESS, LetterAddresses(fake, {{'d', {1, 0, 0, 0}},
+                                                                   {'e', {1, 0, 1, 0}},
+                                                                   {'f', {1, 0, 2, 0}},
+                                                                   {'g', {1, 2, 4, 0}},
+                                                                   {'h', {1, 2, 4, 1}},
+                                                                   {'i', {1, 2, 5, 0}}}));
     fake.SetHandler(IOCTL_SCSI_GET_CAPABILITIES, Capabilities(0x1FF, 0x10000));
 
     Table t;
@@ -88,7 +130,7 @@ TEST(DiscoverNt4, WalksEveryBusAndChainAndKeepsOnlyCdDvdDevices) {
     EXPECT_STREQ("2.0 ", c.revision);
     EXPECT_EQ(2, c.adapter);
     EXPECT_EQ(4, c.target);
-    EXPECT_EQ(fake.HandleFor('e'), c.handle);
+    EXPECT_EQ(fake.HandleFor('g'), c.handle);
 
     // c through y are opened for reading and writing; z is not examined on NT 4.
     ASSERT_EQ(23u, fake.opened.size());
@@ -98,44 +140,102 @@ TEST(DiscoverNt4, WalksEveryBusAndChainAndKeepsOnlyCdDvdDevices) {
     EXPECT_EQ(DWORD(FILE_SHARE_READ | FILE_SHARE_WRITE), fake.lastShare);
     EXPECT_EQ(DWORD(OPEN_EXISTING), fake.lastDisposition);
     EXPECT_EQ(0u, fake.lastFlags);
-    // The inquiry call asks with no input and a 2048-byte output.
+    // The address and inquiry calls ask with no input; the inquiry with 2048 bytes out.
+    // A letter whose address cannot be read is not asked for inquiry data.
     for (const IoCall& call : fake.calls) {
+        if (call.code == IOCTL_SCSI_GET_ADDRESS) {
+            EXPECT_EQ(0u, call.inSize);
+            EXPECT_EQ(sizeof(SCSI_ADDRESS), call.outSize);
+        }
         if (call.code != IOCTL_SCSI_GET_INQUIRY_DATA) continue;
         EXPECT_EQ(0u, call.inSize);
         EXPECT_EQ(2048u, call.outSize);
     }
+    EXPECT_EQ(23u, HandlesOf(fake, IOCTL_SCSI_GET_ADDRESS).size());
+    EXPECT_EQ(6u, HandlesOf(fake, IOCTL_SCSI_GET_INQUIRY_DATA).size());
+    // Only the two letters that gave a record keep their handles open.
+    for (HANDLE h : fake.handles) {
+        const char l = fake.LetterOf(h);
+        EXPECT_EQ(l == 'e' || l == 'g' ? 0 : 1, fake.closes[h]) << "letter " << l;
+    }
 }
 
-TEST(DiscoverNt4, SameDeviceOncePerLetterWithItsOwnHandle) {
+// One adapter, as an IDE channel or a SCSI bus with the system disk and two CD/DVD
+// drives on it: every letter reports all three devices, but whatever is sent on a
+// letter's handle reaches the letter's own device. Each drive is listed once, with its
+// own letter's handle, and a whole upgrade sends everything through that handle.
+TEST(DiscoverNt4, SharedAdapterListsEachDriveOnceWithItsOwnLettersHandle) {
     FakeDevice fake;
     AllLetters(fake);
     BusInfo info(1);
     info.SetBusOffset(0, 48);
-    info.Entry(48, 1, 3, 0, Inquiry(0x05, "SHARED", "DRIVE", "1.11"));
-    std::map<char, std::vector<uint8_t>> replies{{'d', info.Bytes()}, {'g', info.Bytes()}};
+    info.Entry(48, 0, 0, 100, Inquiry(0x00, "DISKCO", "SYSTEM DISK", "0001"));
+    info.Entry(100, 0, 1, 152, Inquiry(0x05, "VENDOR D", "FIRST DVD", "D100"));
+    info.Entry(152, 0, 2, 0, Inquiry(0x05, "VENDOR E", "SECOND DVD", "E200"));
+    std::map<char, std::vector<uint8_t>> replies{
+        {'c', info.Bytes()}, {'d', info.Bytes()}, {'e', info.Bytes()}, {'g', info.Bytes()}};
     fake.SetHandler(IOCTL_SCSI_GET_INQUIRY_DATA, InquiryData(fake, replies));
+    // g is a second name of d's device (the same port and address).
+    fake.SetHandler(IOCTL_SCSI_GET_ADDRESS, LetterAddresses(fake, {{'c', {0, 0, 0, 0}},
+                                                                   {'d', {0, 0, 1, 0}},
+                                                                   {'e', {0, 0, 2, 0}},
+                                                                   {'g', {0, 0, 1, 0}}}));
     // No capabilities handler: the call fails and the records keep 0.
 
     Table t;
     t.Discover(true);
 
     ASSERT_EQ(2, t.table.driveCount);
-    EXPECT_EQ(fake.HandleFor('d'), t.table.records[0]->handle);
-    EXPECT_EQ(fake.HandleFor('g'), t.table.records[1]->handle);
-    EXPECT_NE(t.table.records[0]->handle, t.table.records[1]->handle);
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(1, t.table.records[i]->adapter);
-        EXPECT_EQ(3, t.table.records[i]->target);
-        EXPECT_EQ(0u, t.table.records[i]->alignMask);
-        EXPECT_EQ(0u, t.table.records[i]->maxTransfer);
+    const DriveRecord& d = *t.table.records[0];
+    const DriveRecord& e = *t.table.records[1];
+    EXPECT_STREQ("VENDOR DFIRST DVD       ", d.displayName);
+    EXPECT_EQ(fake.HandleFor('d'), d.handle);
+    EXPECT_EQ(1, d.target);
+    EXPECT_STREQ("VENDOR ESECOND DVD      ", e.displayName);
+    EXPECT_EQ(fake.HandleFor('e'), e.handle);
+    EXPECT_EQ(2, e.target);
+    for (const DriveRecord* r : {&d, &e}) {
+        EXPECT_EQ(0, r->adapter);
+        EXPECT_EQ(0u, r->alignMask);
+        EXPECT_EQ(0u, r->maxTransfer);
     }
-
-    // Letters that gave no record were closed at once; the two kept are still open.
-    for (HANDLE h : fake.handles) {
-        const char l = fake.LetterOf(h);
-        EXPECT_EQ(l == 'd' || l == 'g' ? 0 : 1, fake.closes[h]) << "letter " << l;
-    }
+    EXPECT_EQ(0, fake.closes[fake.HandleFor('d')]);
+    EXPECT_EQ(0, fake.closes[fake.HandleFor('e')]);
+    EXPECT_EQ(1, fake.closes[fake.HandleFor('c')]) << "the disk's letter keeps nothing open";
+    EXPECT_EQ(1, fake.closes[fake.HandleFor('g')]) << "a second name of a listed drive";
     EXPECT_EQ(INVALID_HANDLE_VALUE, t.state.currentHandle) << "y was opened last and closed";
+
+    // A whole upgrade of each drive: the classification, the data blocks, the checksum
+    // block and mode 7 all go through the drive's own letter.
+    std::vector<std::vector<uint8_t>> cdbs;
+    fake.SetHandler(IOCTL_SCSI_PASS_THROUGH_DIRECT, [&](const IoCall&, void* out, DWORD) -> BOOL {
+        PassThroughBlock* b = static_cast<PassThroughBlock*>(out);
+        cdbs.emplace_back(b->sptd.Cdb, b->sptd.Cdb + b->sptd.CdbLength);
+        b->sptd.ScsiStatus = 0;
+        return TRUE;
+    });
+    fake.calls.clear();
+    ClassifyDrives(t.table);
+    EXPECT_EQ((std::vector<HANDLE>{d.handle, e.handle}),
+              HandlesOf(fake, IOCTL_SCSI_PASS_THROUGH_DIRECT));
+
+    for (const DriveRecord* r : {&d, &e}) {
+        fake.calls.clear();
+        cdbs.clear();
+        const std::vector<std::string> log = WholeUpgrade(*r, std::string(3 * 4096, '\x5A'));
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ("Please Restart Your Computer.", log.back()) << r->displayName;
+        const std::vector<HANDLE> sent = HandlesOf(fake, IOCTL_SCSI_PASS_THROUGH_DIRECT);
+        EXPECT_EQ(fake.calls.size(), sent.size()) << "nothing but pass-through requests";
+        EXPECT_EQ(std::vector<HANDLE>(sent.size(), r->handle), sent) << r->displayName;
+        int mode6 = 0, mode7 = 0;
+        for (const auto& cdb : cdbs) {
+            if (cdb.size() > 1 && cdb[0] == 0x3B && (cdb[1] & 0x1F) == 6) ++mode6;
+            if (cdb.size() > 1 && cdb[0] == 0x3B && (cdb[1] & 0x1F) == 7) ++mode7;
+        }
+        EXPECT_EQ(4, mode6) << "three data blocks and the checksum block";
+        EXPECT_EQ(1, mode7);
+    }
 
     // At the end every handle still open is closed exactly once.
     ReleaseTransport(t.state, t.table);
@@ -160,10 +260,17 @@ TEST(DiscoverNt4, MalformedRepliesStayInsideTheBufferAndEnd) {
         {"two entries point at each other",
          [](BusInfo& b) {
              b.SetBusOffset(0, 64);
-             b.Entry(64, 0, 0, 128, Inquiry(5, "LOOP", "A", "1"));
-             b.Entry(128, 0, 1, 64, Inquiry(5, "LOOP", "B", "1"));
+             b.Entry(64, 0, 1, 128, Inquiry(5, "LOOP", "A", "1"));
+             b.Entry(128, 0, 0, 64, Inquiry(5, "LOOP", "B", "1"));
          },
-         2},
+         1, "LOOP    B               "},
+        {"the letter's address twice: the first entry is believed",
+         [](BusInfo& b) {
+             b.SetBusOffset(0, 64);
+             b.Entry(64, 0, 0, 128, Inquiry(0, "DISK", "FIRST", "1"));
+             b.Entry(128, 0, 0, 0, Inquiry(5, "DVD", "SECOND", "1"));
+         },
+         0},
         {"second bus starts at an entry the first bus listed",
          [](BusInfo& b) {
              b.Bytes()[0] = 2;
@@ -178,9 +285,7 @@ TEST(DiscoverNt4, MalformedRepliesStayInsideTheBufferAndEnd) {
              b.Entry(64, 0, 0, 5000, Inquiry(5, "FIRST", "OK", "1"));
          },
          1},
-        {"entry header runs off the end",
-         [](BusInfo& b) { b.SetBusOffset(0, 2040); },
-         0},
+        {"entry header runs off the end", [](BusInfo& b) { b.SetBusOffset(0, 2040); }, 0},
         {"inquiry data runs off the end",
          [](BusInfo& b) {
              b.SetBusOffset(0, 2048 - 12 - 10);
@@ -207,6 +312,7 @@ TEST(DiscoverNt4, MalformedRepliesStayInsideTheBufferAndEnd) {
         c.build(info);
         std::map<char, std::vector<uint8_t>> replies{{'d', info.Bytes()}};
         fake.SetHandler(IOCTL_SCSI_GET_INQUIRY_DATA, InquiryData(fake, replies));
+        fake.SetHandler(IOCTL_SCSI_GET_ADDRESS, LetterAddresses(fake, {{'d', {0, 0, 0, 0}}}));
         Table t;
         t.Discover(true);
         EXPECT_EQ(c.expected, t.table.driveCount) << c.what;
@@ -225,6 +331,7 @@ TEST(DiscoverNt4, NameCutByTheBufferEndIsKeptShort) {
     info.Entry(at, 0, 0, 0, Inquiry(5, "SHORTVND", "CUT OFF", "1.00"));
     std::map<char, std::vector<uint8_t>> replies{{'d', info.Bytes()}};
     fake.SetHandler(IOCTL_SCSI_GET_INQUIRY_DATA, InquiryData(fake, replies));
+    fake.SetHandler(IOCTL_SCSI_GET_ADDRESS, LetterAddresses(fake, {{'d', {0, 0, 0, 0}}}));
     Table t;
     t.Discover(true);
     ASSERT_EQ(1, t.table.driveCount);
@@ -237,19 +344,27 @@ TEST(DiscoverNt4, MoreThanEightDevicesFillTheTableAndNoMore) {
     AllLetters(fake);
     BusInfo info(1);
     info.SetBusOffset(0, 100);
+    std::map<char, std::vector<uint8_t>> replies;
+    std::map<char, Address> addresses;
     for (int i = 0; i < 12; ++i) {
         info.Entry(100 + 60 * i, 0, uint8_t(i), i == 11 ? 0 : 100 + 60 * (i + 1),
                    Inquiry(5, "MANY", "DRIVE " + std::to_string(i), "1.00"));
+        addresses['d' + i] = Address{0, 0, uint8_t(i), 0};
     }
-    std::map<char, std::vector<uint8_t>> replies{{'d', info.Bytes()}, {'e', info.Bytes()}};
+    for (const auto& a : addresses) replies[a.first] = info.Bytes();
     fake.SetHandler(IOCTL_SCSI_GET_INQUIRY_DATA, InquiryData(fake, replies));
+    fake.SetHandler(IOCTL_SCSI_GET_ADDRESS, LetterAddresses(fake, addresses));
     Table t;
     t.Discover(true);
     EXPECT_EQ(8, t.table.driveCount);
-    for (int i = 0; i < 8; ++i) EXPECT_EQ(i, t.table.records[i]->target);
-    // Letter e found only drives beyond the table: it keeps no handle open.
-    EXPECT_EQ(1, fake.closes[fake.HandleFor('e')]);
-    EXPECT_EQ(0, fake.closes[fake.HandleFor('d')]);
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(i, t.table.records[i]->target);
+        EXPECT_EQ(fake.HandleFor(char('d' + i)), t.table.records[i]->handle);
+    }
+    // Letters whose drives came after the table was full keep no handle open.
+    EXPECT_EQ(0, fake.closes[fake.HandleFor('k')]);
+    EXPECT_EQ(1, fake.closes[fake.HandleFor('l')]);
+    EXPECT_EQ(1, fake.closes[fake.HandleFor('o')]);
 }
 
 // --- NT 5 and later -----------------------------------------------------------------
