@@ -1,7 +1,7 @@
 // What the main window asks of the system beyond its own controls: the drive doors, the
-// message boxes, the file dialog, the warning dialog, the engine and the taskbar button. The program uses
-// DefaultServices(); the window tests put recorders and fakes in their place. Each table
-// is filled field by field, by name: the fields' order means nothing.
+// message boxes, the file dialog, the warning dialog, the engine and the taskbar button.
+// The program uses DefaultServices(); the window tests put recorders and fakes in their
+// place. Each table is filled field by field, by name: the fields' order means nothing.
 #pragma once
 
 #include <windows.h>

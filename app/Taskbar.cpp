@@ -61,10 +61,11 @@ UINT TaskbarButtonMessage(HWND window) {
     // The program runs elevated, and the taskbar does not: without this, the system drops
     // the taskbar's message on its way in.
     HMODULE user32 = GetModuleHandleA("user32.dll");
-    if (auto allowEx = Entry<BOOL(WINAPI*)(HWND, UINT, DWORD, void*)>(
-            user32, "ChangeWindowMessageFilterEx")) {
+    if (auto allowEx =
+            Entry<BOOL(WINAPI*)(HWND, UINT, DWORD, void*)>(user32, "ChangeWindowMessageFilterEx")) {
         allowEx(window, message, kMessageFilterAllow, nullptr);
-    } else if (auto allow = Entry<BOOL(WINAPI*)(UINT, DWORD)>(user32, "ChangeWindowMessageFilter")) {
+    } else if (auto allow =
+                   Entry<BOOL(WINAPI*)(UINT, DWORD)>(user32, "ChangeWindowMessageFilter")) {
         allow(message, kMessageFilterAdd);
     }
     return message;
@@ -81,8 +82,8 @@ TaskbarList* OpenTaskbarList() {
     const HRESULT started = initialize(nullptr);
     CoUninitializeCall ours = SUCCEEDED(started) ? uninitialize : nullptr;
     void* object = nullptr;
-    if (SUCCEEDED(create(kClsidTaskbarList, nullptr, CLSCTX_INPROC_SERVER, kIidTaskbarList3,
-                         &object)) &&
+    if (SUCCEEDED(
+            create(kClsidTaskbarList, nullptr, CLSCTX_INPROC_SERVER, kIidTaskbarList3, &object)) &&
         object != nullptr) {
         auto* list = static_cast<TaskbarList3*>(object);
         if (SUCCEEDED(list->HrInit())) {

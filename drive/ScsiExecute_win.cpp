@@ -73,8 +73,8 @@ int ExecutePassThrough(const DriveRecord& drive, uint8_t flags, uint32_t length,
     return result;
 }
 
-void FillExecRequest(SRB_ExecSCSICmd& srb, const DriveRecord& drive, uint8_t flags,
-                     uint32_t length, uint8_t* buffer, uint8_t cdbLength, const uint8_t* cdb) {
+void FillExecRequest(SRB_ExecSCSICmd& srb, const DriveRecord& drive, uint8_t flags, uint32_t length,
+                     uint8_t* buffer, uint8_t cdbLength, const uint8_t* cdb) {
     std::memset(&srb, 0, sizeof srb);
     std::memcpy(srb.CDBByte, cdb, cdbLength);
     srb.SRB_Cmd = SC_EXEC_SCSI_CMD;

@@ -86,8 +86,8 @@ int telvio::ScsiExecute(const DriveRecord&, uint8_t flags, uint32_t length, void
     if (saves != 0) {
         // After the save only the revision is read back, once when the drive answers.
         static const uint8_t kInquiry[6] = {0x12, 0, 0, 0, 36, 0};
-        if (cdbLength != 6 || std::memcmp(cdb, kInquiry, 6) != 0 || flags != 0x08 ||
-            length != 36 || timeoutSeconds >= telvio::kAmpleTimeoutSeconds)
+        if (cdbLength != 6 || std::memcmp(cdb, kInquiry, 6) != 0 || flags != 0x08 || length != 36 ||
+            timeoutSeconds >= telvio::kAmpleTimeoutSeconds)
             Fail("a command after the save that is not the short INQUIRY");
         if (++readBacks > 1) Fail("the revision read back again after an answer");
         std::memset(data, 0, length);
@@ -95,7 +95,8 @@ int telvio::ScsiExecute(const DriveRecord&, uint8_t flags, uint32_t length, void
         return 1;
     }
     if (cdbLength != 12 || cdb[0] != 0x3B) Fail("not a 12-byte WRITE BUFFER");
-    if (timeoutSeconds != telvio::kAmpleTimeoutSeconds) Fail("a WRITE BUFFER with a short time-out");
+    if (timeoutSeconds != telvio::kAmpleTimeoutSeconds)
+        Fail("a WRITE BUFFER with a short time-out");
     const uint32_t offset = uint32_t{cdb[3]} << 16 | uint32_t{cdb[4]} << 8 | cdb[5];
     const uint32_t paramLength = uint32_t{cdb[6]} << 16 | uint32_t{cdb[7]} << 8 | cdb[8];
     if (cdb[1] == 7) {

@@ -127,8 +127,8 @@ Result SimDrive::Execute(const uint8_t* cdb, uint8_t cdbLength, Dir dir, uint8_t
 
     Result result;
     Outcome outcome;
-    const bool save = cdbLength >= 2 && rec.opcode == kWriteBuffer &&
-                      (rec.cdb[1] & 0x1F) == kModeDownloadAndSave;
+    const bool save =
+        cdbLength >= 2 && rec.opcode == kWriteBuffer && (rec.cdb[1] & 0x1F) == kModeDownloadAndSave;
     if (Fault* fault = MatchFault(rec.cdb.data(), std::min<uint8_t>(cdbLength, 16))) {
         --fault->count;
         if (fault->kind == Fault::Kind::TransportFail) {

@@ -124,8 +124,8 @@ TEST_F(DownloadTest, HexRunAsTheWindowAndTheDriveSeeIt) {
     std::copy(image.begin(), image.end(), expectedImage.begin());
     const uint16_t sum = Sum16(expectedImage);
 
-    EXPECT_THAT(Seen().log, ElementsAre(CheckSumLine(sum), "Please wait a minute.....", kNowLine,
-                                        kSuccess));
+    EXPECT_THAT(Seen().log,
+                ElementsAre(CheckSumLine(sum), "Please wait a minute.....", kNowLine, kSuccess));
     EXPECT_THAT(Seen().status, ElementsAre("Updating.....", ""));
     EXPECT_EQ(Seen().progress, ProgressOf(16, 1));
     EXPECT_THAT(Seen().driveText, ElementsAre(""));

@@ -108,8 +108,7 @@ int taskbarToken = 0;
 
 telvio::TaskbarList* FakeOpenTaskbarList() {
     ++fakes.taskbarOpens;
-    return fakes.taskbarAvailable ? reinterpret_cast<telvio::TaskbarList*>(&taskbarToken)
-                                  : nullptr;
+    return fakes.taskbarAvailable ? reinterpret_cast<telvio::TaskbarList*>(&taskbarToken) : nullptr;
 }
 
 void FakeShowTaskbarProgress(telvio::TaskbarList* list, HWND, telvio::TaskbarState state,

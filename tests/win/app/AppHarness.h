@@ -57,7 +57,7 @@ struct Fakes {
     std::vector<DWORD> executionStates;  // every SetExecutionState, in order
     UINT taskbarMessage = 0;             // what TaskbarButtonMessage answered
     int taskbarOpens = 0;
-    int taskbarCloses = 0;               // of a list that was given out
+    int taskbarCloses = 0;  // of a list that was given out
     std::vector<std::pair<telvio::TaskbarState, int>> taskbarShown;
     int flashes = 0;
 };

@@ -177,8 +177,7 @@ TEST_F(EngineDoors, HexImageGoesOutAsAWholeBank) {
 TEST_F(Door, RetriesAndTheChecksumRule) {
     Run(ZeroSumHex(), true);
     EXPECT_THAT(Seen().log, ElementsAre("Check Sum : 0", "Please wait a minute.....",
-                                        "dAddr is 8192\n", "dAddr is 8192\n", kNowLine,
-                                        kSuccess));
+                                        "dAddr is 8192\n", "dAddr is 8192\n", kNowLine, kSuccess));
 
     const auto rec = Recorded();
     int saves = 0;
