@@ -407,19 +407,6 @@ TEST(AspiBlock, BoundedWaitAbortsAndOutlivesTheLibrary) {
     }
 }
 
-TEST(AspiBlock, BoundedWaitThatEndsInTime) {
-    AspiStandIn aspi;
-    AspiStandIn::pending = true;
-    DriveRecord drive{};
-    std::vector<uint8_t> data(36, 0x11);
-    SenseData sense;
-    EXPECT_EQ(1, ScsiExecute(drive, SRB_DIR_IN, 36, data.data(), 12, kWriteBuffer, 0, sense, 2));
-    EXPECT_EQ(0, AspiStandIn::aborts);
-    EXPECT_EQ(36u, AspiStandIn::seen.SRB_BufLen);
-    EXPECT_EQ(SRB_DIR_IN | SRB_EVENT_NOTIFY, AspiStandIn::seen.SRB_Flags);
-    EXPECT_EQ(std::vector<uint8_t>(36, 0), data) << "what the library left in the area";
-}
-
 TEST(AspiBlock, UnboundLibrarySendsNothing) {
     aspiSendCommand = nullptr;
     DriveRecord drive{};
