@@ -3,6 +3,7 @@
 #include <commdlg.h>
 
 #include "app/Taskbar.h"
+#include "app/SystemEntry.h"
 #include "app/WarningDialog.h"
 #include "drive/Discovery.h"
 #include "engine/FlashEngine.h"
@@ -46,23 +47,15 @@ void RunFlashEngine(const UpdateJob& job) {
     engine.Run();
 }
 
-// Looked up, not imported: Windows 95 and NT 4 lack these, and the program must load
-// there all the same.
-template <typename Function>
-Function Kernel32Entry(const char* name) {
-    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
-    return kernel32 ? reinterpret_cast<Function>(
-                          reinterpret_cast<void (*)()>(GetProcAddress(kernel32, name)))
-                    : nullptr;
-}
-
+// Windows 95 and NT 4 lack these two.
 DWORD SetThreadExecutionStateIfAny(DWORD flags) {
-    auto set = Kernel32Entry<DWORD(WINAPI*)(DWORD)>("SetThreadExecutionState");
+    auto set = SystemEntry<DWORD(WINAPI*)(DWORD)>("kernel32.dll", "SetThreadExecutionState");
     return set ? set(flags) : 0;
 }
 
 BOOL GetSystemPowerStatusIfAny(SYSTEM_POWER_STATUS* status) {
-    auto get = Kernel32Entry<BOOL(WINAPI*)(SYSTEM_POWER_STATUS*)>("GetSystemPowerStatus");
+    auto get =
+        SystemEntry<BOOL(WINAPI*)(SYSTEM_POWER_STATUS*)>("kernel32.dll", "GetSystemPowerStatus");
     return get ? get(status) : FALSE;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "app/AboutDialog.h"
+#include "app/SystemEntry.h"
 #include "app/UpgradeRules.h"
 #include "drive/Discovery.h"
 #include "resources/resource.h"
@@ -21,11 +22,6 @@ namespace {
 // Shutdown-block reasons exist from Vista on; older systems just get the refusal.
 using BlockReasonCreate = BOOL(WINAPI*)(HWND, LPCWSTR);
 using BlockReasonDestroy = BOOL(WINAPI*)(HWND);
-
-FARPROC User32Entry(const char* name) {
-    HMODULE user32 = GetModuleHandleA("user32.dll");
-    return user32 ? GetProcAddress(user32, name) : nullptr;
-}
 
 }  // namespace
 
@@ -148,7 +144,8 @@ std::optional<LRESULT> MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lPa
         case WM_POWERBROADCAST:
             // So does a suspend: 98, Me, 2000 and XP ask every window before a user or
             // the battery sends the machine to sleep (Vista and later no longer ask).
-            if (runInProgress_ && (wParam == PBT_APMQUERYSUSPEND || wParam == PBT_APMQUERYSTANDBY)) {
+            if (runInProgress_ &&
+                (wParam == PBT_APMQUERYSUSPEND || wParam == PBT_APMQUERYSTANDBY)) {
                 return BROADCAST_QUERY_DENY;
             }
             return std::nullopt;
@@ -309,8 +306,8 @@ void MainDialog::OnRunFinished() {
     SetWindowTextA(close, "Close");
     HMENU menu = GetSystemMenu(GetHwnd(), FALSE);
     if (menu) EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | MF_ENABLED);
-    if (auto destroy = reinterpret_cast<BlockReasonDestroy>(
-            reinterpret_cast<void (*)()>(User32Entry("ShutdownBlockReasonDestroy")))) {
+    if (auto destroy =
+            SystemEntry<BlockReasonDestroy>("user32.dll", "ShutdownBlockReasonDestroy")) {
         destroy(GetHwnd());
     }
 }
@@ -321,8 +318,7 @@ bool MainDialog::StartWorker() {
     EnableWindow(GetItem(IDC_UPGRADE), FALSE);
     HMENU menu = GetSystemMenu(GetHwnd(), FALSE);
     if (menu) EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
-    if (auto create = reinterpret_cast<BlockReasonCreate>(
-            reinterpret_cast<void (*)()>(User32Entry("ShutdownBlockReasonCreate")))) {
+    if (auto create = SystemEntry<BlockReasonCreate>("user32.dll", "ShutdownBlockReasonCreate")) {
         create(GetHwnd(), L"A drive firmware upgrade is in progress.");
     }
     // Windows 95/98 fail CreateThread when the thread-id pointer is null.

@@ -1,5 +1,7 @@
 #include "app/Taskbar.h"
 
+#include "app/SystemEntry.h"
+
 #include <objbase.h>
 
 #include <new>
@@ -35,13 +37,6 @@ const GUID kIidTaskbarList3 = {
 constexpr DWORD kMessageFilterAllow = 1;
 constexpr DWORD kMessageFilterAdd = 1;
 
-template <typename Function>
-Function Entry(HMODULE module, const char* name) {
-    return module ? reinterpret_cast<Function>(
-                        reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
-                  : nullptr;
-}
-
 using CoInitializeCall = HRESULT(WINAPI*)(void*);
 using CoUninitializeCall = void(WINAPI*)();
 using CoCreateInstanceCall = HRESULT(WINAPI*)(const GUID&, IUnknown*, DWORD, const GUID&, void**);
@@ -61,11 +56,11 @@ UINT TaskbarButtonMessage(HWND window) {
     // The program runs elevated, and the taskbar does not: without this, the system drops
     // the taskbar's message on its way in.
     HMODULE user32 = GetModuleHandleA("user32.dll");
-    if (auto allowEx =
-            Entry<BOOL(WINAPI*)(HWND, UINT, DWORD, void*)>(user32, "ChangeWindowMessageFilterEx")) {
+    if (auto allowEx = SystemEntry<BOOL(WINAPI*)(HWND, UINT, DWORD, void*)>(
+            user32, "ChangeWindowMessageFilterEx")) {
         allowEx(window, message, kMessageFilterAllow, nullptr);
     } else if (auto allow =
-                   Entry<BOOL(WINAPI*)(UINT, DWORD)>(user32, "ChangeWindowMessageFilter")) {
+                   SystemEntry<BOOL(WINAPI*)(UINT, DWORD)>(user32, "ChangeWindowMessageFilter")) {
         allow(message, kMessageFilterAdd);
     }
     return message;
@@ -73,9 +68,9 @@ UINT TaskbarButtonMessage(HWND window) {
 
 TaskbarList* OpenTaskbarList() {
     HMODULE ole32 = LoadLibraryA("ole32.dll");
-    auto initialize = Entry<CoInitializeCall>(ole32, "CoInitialize");
-    auto uninitialize = Entry<CoUninitializeCall>(ole32, "CoUninitialize");
-    auto create = Entry<CoCreateInstanceCall>(ole32, "CoCreateInstance");
+    auto initialize = SystemEntry<CoInitializeCall>(ole32, "CoInitialize");
+    auto uninitialize = SystemEntry<CoUninitializeCall>(ole32, "CoUninitialize");
+    auto create = SystemEntry<CoCreateInstanceCall>(ole32, "CoCreateInstance");
     if (initialize == nullptr || uninitialize == nullptr || create == nullptr) return nullptr;
     // S_FALSE: already started on this thread, and counted again all the same. Another
     // apartment (RPC_E_CHANGED_MODE) can still create the object, and is not ours to end.
@@ -112,7 +107,7 @@ void CloseTaskbarList(TaskbarList* list) {
 
 void FlashTaskbarButton(HWND window) {
     // From 98 and 2000 on; older systems leave the button as it is.
-    auto flash = Entry<BOOL(WINAPI*)(FLASHWINFO*)>(GetModuleHandleA("user32.dll"), "FlashWindowEx");
+    auto flash = SystemEntry<BOOL(WINAPI*)(FLASHWINFO*)>("user32.dll", "FlashWindowEx");
     if (flash == nullptr) return;
     FLASHWINFO info{};
     info.cbSize = sizeof info;
