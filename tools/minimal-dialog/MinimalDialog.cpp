@@ -3,18 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 
-namespace {
-
-INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    if (message == WM_INITDIALOG) return TRUE;
-    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
-        EndDialog(dialog, LOWORD(wParam));
-        return TRUE;
-    }
-    return FALSE;
-}
-
-}  // namespace
+#include "tools/minimal-dialog/BareDialog.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_PROGRESS_CLASS};
@@ -30,5 +19,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     *p++ = 0;  // class
     for (const char* c = "Minimal"; *c; ++c) *p++ = WORD(*c);
     *p++ = 0;
-    return int(DialogBoxIndirectParamA(instance, tmpl, nullptr, Proc, 0));
+    return int(DialogBoxIndirectParamA(instance, tmpl, nullptr, BareDialogProc, 0));
 }

@@ -6,23 +6,12 @@
 #include <commctrl.h>
 
 #include "resources/resource.h"
-
-namespace {
-
-INT_PTR CALLBACK Proc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
-    if (message == WM_INITDIALOG) return TRUE;
-    if (message == WM_COMMAND && (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL)) {
-        EndDialog(dialog, LOWORD(wParam));
-        return TRUE;
-    }
-    return FALSE;
-}
-
-}  // namespace
+#include "tools/minimal-dialog/BareDialog.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     // As the program registers them, so both load the same control classes.
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES | ICC_STANDARD_CLASSES};
     if (!InitCommonControlsEx(&controls)) InitCommonControls();
-    return int(DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_TELVIO_DIALOG), nullptr, Proc, 0));
+    return int(
+        DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_TELVIO_DIALOG), nullptr, BareDialogProc, 0));
 }
