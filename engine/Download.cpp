@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "drive/Aspi.h"
+#include "drive/InquiryChain.h"
 #include "engine/ErrorMessages.h"
 #include "engine/FlashEngine.h"
 #include "engine/Platform.h"
@@ -87,14 +88,10 @@ bool FlashEngine::ReadBackRevision(char (&revision)[kRevisionChars + 1]) {
                         sense, kReadBackTimeoutSeconds) != 1) {
             continue;
         }
-        size_t n = 0;
-        while (n < kRevisionChars && reply[kRevisionOffset + n] != 0) {
-            revision[n] = static_cast<char>(reply[kRevisionOffset + n]);
-            ++n;
-        }
-        revision[n] = '\0';
+        CopyInquiryText(revision, reply + kRevisionOffset, sizeof reply - kRevisionOffset,
+                        kRevisionChars);
         // A reply that stops before the revision field tells nothing.
-        if (n > 0) return true;
+        if (revision[0] != '\0') return true;
     }
     return false;
 }
