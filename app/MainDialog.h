@@ -75,6 +75,8 @@ class MainDialog : public Dialog {
     void StopCommand();
     bool StartWorker();
     bool BatteryTooLow() const;
+    // The image names the chosen drive, or the user chose to go on without it.
+    bool ImageNamesDrive();
     void AppendLogNow(const char* text);
     void ShowProgressNow(int percent);
     void OnTaskbarButtonCreated();

@@ -1,10 +1,12 @@
 // The Upgrade button: the checks, the job, the confirmation and the worker; and the
 // callbacks through which the engine shows its progress in the window.
+#include <cstdio>
 #include <cstring>
 
 #include "app/MainDialog.h"
 #include "app/UpgradeRules.h"
 #include "drive/Discovery.h"
+#include "engine/FlashEngine.h"
 #include "resources/resource.h"
 
 namespace telvio {
@@ -13,6 +15,7 @@ namespace {
 
 constexpr UINT kStopStyle = MB_ICONHAND;                         // 0x10
 constexpr UINT kSystemStopStyle = MB_ICONHAND | MB_SYSTEMMODAL;  // 0x1010
+constexpr UINT kQuestionStyle = MB_YESNO | MB_ICONEXCLAMATION | MB_DEFBUTTON2;  // 0x134
 constexpr int kTextBufferSize = 512;
 // Below this, on battery, the machine may switch itself off mid-flash (the share that
 // firmware updaters commonly require).
@@ -25,6 +28,25 @@ bool MainDialog::BatteryTooLow() const {
     if (!services.GetPowerStatus(&power)) return false;
     // 255 is an unknown share, which is no reason to refuse.
     return power.ACLineStatus == 0 && power.BatteryLifePercent < kLowestBatteryPercent;
+}
+
+// A drive's firmware answers INQUIRY itself, so its image nearly always holds the product
+// name the drive reports; one that does not may be another model's. Images their maker
+// packed do not either, so the user decides. A file that does not load is not asked
+// about: the run says what is wrong with it.
+bool MainDialog::ImageNamesDrive() {
+    char product[sizeof job.drive.product];
+    std::memcpy(product, job.drive.product, sizeof product);
+    product[sizeof product - 1] = '\0';
+    size_t length = std::strlen(product);
+    while (length > 0 && product[length - 1] == ' ') product[--length] = '\0';
+    if (length == 0 || FindNameInImage(job, product) != ImageNaming::NotNamed) return true;
+    char text[192];
+    std::snprintf(text, sizeof text,
+                  "This file does not name the drive \"%s\".\nFirmware for another model can "
+                  "leave the drive unusable.\n\nUpgrade with this file anyway?",
+                  product);
+    return Message(text, "Warning!!", kQuestionStyle) == IDYES;
 }
 
 void MainDialog::StopCommand() {
@@ -95,6 +117,11 @@ void MainDialog::OnUpgrade() {
     }
     if (job.imagePath[0] == '\0') {
         Message("Update file name is not assigned.", "Error!!", kStopStyle);
+        StopCommand();
+        return;
+    }
+
+    if (!ImageNamesDrive()) {
         StopCommand();
         return;
     }

@@ -1,6 +1,7 @@
 #include "bench/ImageFiles.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace benchimage {
 
@@ -14,6 +15,9 @@ std::vector<uint8_t> MakeImage() {
         // One 4 KiB page in eight is erased flash.
         image[i] = (i / 4096) % 8 == 7 ? 0xFF : static_cast<uint8_t>(x >> 24);
     }
+    // A drive's firmware names its drive: the simulated drive's product identification.
+    static const char kProduct[] = "SIM DVD-RW";
+    std::memcpy(image.data() + 0x40, kProduct, sizeof kProduct - 1);
     return image;
 }
 

@@ -10,7 +10,8 @@ namespace benchimage {
 
 constexpr size_t kImageSize = 0x100000;
 
-// Deterministic, firmware-like bytes: code-like runs with stretches of 0xFF fill.
+// Deterministic, firmware-like bytes: code-like runs with stretches of 0xFF fill, and the
+// simulated drive's product identification.
 std::vector<uint8_t> MakeImage();
 
 enum class HexFlavour {

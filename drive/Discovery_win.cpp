@@ -26,6 +26,7 @@ constexpr ULONG kProbeTimeoutSeconds = 2;
 constexpr uint8_t kCdDvdDevice = 0x05;  // qualifier 0, peripheral type 5
 constexpr size_t kNameChars = 24;       // vendor (8) + product (16)
 constexpr size_t kRevisionChars = 4;
+constexpr size_t kProductChars = 16;
 
 // Allocates the next slot's record; null when the table is full or the heap says no,
 // and the device is then passed over.
@@ -41,6 +42,9 @@ void FreeRecord(DriveRecord* record) { HeapFree(GetProcessHeap(), 0, record); }
 void CopyNames(DriveRecord& record, const uint8_t* inquiry, size_t available) {
     CopyInquiryText(record.displayName, available > 8 ? inquiry + 8 : inquiry,
                     available > 8 ? available - 8 : 0, kNameChars);
+    // Kept apart from the vendor: the upgrade command looks for it in the image.
+    CopyInquiryText(record.product, available > 16 ? inquiry + 16 : inquiry,
+                    available > 16 ? available - 16 : 0, kProductChars);
     CopyInquiryText(record.revision, available > 32 ? inquiry + 32 : inquiry,
                     available > 32 ? available - 32 : 0, kRevisionChars);
 }

@@ -131,6 +131,9 @@ bool FlashEngine::Download() {
         case LoadOutcome::FormatFailure:
             ReportError(kErrFormatMismatch);
             return false;
+        case LoadOutcome::TooLarge:
+            ReportError(kErrFlashTooSmall);
+            return false;
         case LoadOutcome::AllocationFailure:  // the loader has said so
         case LoadOutcome::Stopped:            // so has the reader
             return false;

@@ -13,6 +13,7 @@ enum ErrorCode : uint8_t {
     kErrReadInputFile = 5,
     kErrFormatMismatch = 6,
     kErrAllocateMemory = 11,
+    kErrFlashTooSmall = 13,
     kErrTerminateUpgrade = 14,
 };
 

@@ -4,6 +4,7 @@
 // and the drive only through ScsiExecute.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -39,12 +40,24 @@ constexpr uint32_t kRevisionChars = 4;
 
 enum class LoadOutcome : uint8_t {
     Complete,    // the file ended where it should
-    BufferFull,  // a raw file filled all 1 MiB; the rest is ignored
+    BufferFull,  // a raw file filled all 1 MiB; the rest, all 0xFF, is ignored
     ReadFailure,
-    FormatFailure,  // HEX only
+    FormatFailure,  // a bad HEX file, HEX text in a raw one, or an erased image
     AllocationFailure,
-    Stopped,  // the stop flag was seen while reading a HEX file
+    Stopped,   // the stop flag was seen while reading a HEX file
+    TooLarge,  // a raw file with firmware past the 1 MiB the buffer holds
 };
+
+// Whether an image names a drive, asked before anything is sent.
+enum class ImageNaming : uint8_t {
+    NotLoaded,  // the run will refuse the file and say why
+    Named,
+    NotNamed,
+};
+
+// Loads the job's image as a run would, without a word to the window, and looks for
+// `name` in the image's bytes (for HEX, the bytes the records give, not the text).
+ImageNaming FindNameInImage(const UpdateJob& job, const char* name);
 
 // What tests, the fuzzer and the benchmarks may read of an engine, copied when asked; the
 // chunk table is the engine's own and lives as long as it does.
@@ -73,6 +86,8 @@ class FlashEngine {
 
     // Reads imagePath into a fresh image buffer; the file is closed before it returns.
     LoadOutcome LoadImage();
+    // After a load: whether the image's bytes, 0 to imageEnd - 1, hold these.
+    bool ImageHolds(const char* bytes, size_t count) const;
     // The 16-bit sum of the banks a HEX load addressed, chunk by chunk.
     uint16_t HexImageChecksum() const;
 
@@ -129,6 +144,10 @@ class FlashEngine {
     LoadOutcome LoadRaw();
     // True when the bytes up to imageEnd are all 0xFF; the chunks are one block.
     bool ImageIsErased() const;
+    // True when a raw image is the text of a HEX file.
+    bool ImageIsHexText() const;
+    // After a full buffer: what the rest of the raw file makes of the load.
+    LoadOutcome ReadPastBuffer();
     // Every byte the file does not give is 0xFF: `fill` sets them all now; a caller that
     // passes false fills what it did not write itself.
     bool AllocateImage(bool fill);

@@ -39,6 +39,11 @@ struct DigitTable {
 };
 constexpr DigitTable kDigits;
 
+// Strictly the characters, unlike the reader, which clears each one's top bit first.
+bool IsHexDigit(uint8_t c) {
+    return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
 uint16_t SumBytes(const uint8_t* bytes, size_t count) {
     uint32_t sum = 0;
     for (size_t i = 0; i < count; ++i) sum += bytes[i];
@@ -60,8 +65,9 @@ LoadOutcome FlashEngine::LoadImage() {
     CloseImageFile();
     // No firmware is erased flash only: such an image, or one that stored no byte at
     // all, would leave the drive blank. Every byte a file did not give is 0xFF already.
+    // Nor is the text of a HEX file that came with the wrong ending.
     if ((outcome == LoadOutcome::Complete || outcome == LoadOutcome::BufferFull) &&
-        ImageIsErased()) {
+        (ImageIsErased() || (!isHexFile && ImageIsHexText()))) {
         outcome = LoadOutcome::FormatFailure;
     }
     if (outcome == LoadOutcome::Complete && imageChunks[0] != nullptr) {
@@ -77,6 +83,52 @@ bool FlashEngine::ImageIsErased() const {
         if (bytes[i] != 0xFF) return false;
     }
     return true;
+}
+
+bool FlashEngine::ImageIsHexText() const {
+    const uint8_t* bytes = imageChunks[0];
+    bool marked = false;
+    for (uint32_t i = 0; i < imageEnd; ++i) {
+        const uint8_t c = bytes[i];
+        const bool blank = c == ' ' || c == '\t' || c == '\r' || c == '\n';
+        if (!blank && !marked && c != ':') return false;
+        if (c == ':') {
+            marked = true;
+        } else if (!blank && !IsHexDigit(c)) {
+            return false;
+        }
+    }
+    return marked;
+}
+
+bool FlashEngine::ImageHolds(const char* text, size_t count) const {
+    const uint8_t* bytes = imageChunks[0];
+    if (bytes == nullptr || count == 0 || count > imageEnd) return false;
+    const uint8_t first = static_cast<uint8_t>(text[0]);
+    const uint8_t* last = bytes + (imageEnd - count);
+    for (const uint8_t* at = bytes; at <= last; ++at) {
+        at = static_cast<const uint8_t*>(std::memchr(at, first, size_t(last - at) + 1));
+        if (at == nullptr) return false;
+        if (std::memcmp(at, text, count) == 0) return true;
+    }
+    return false;
+}
+
+ImageNaming FindNameInImage(const UpdateJob& job, const char* name) {
+    UpdateJob quiet = job;
+    // The engine answers null callbacks with nothing: no line, no stop.
+    quiet.SetRevisionText = nullptr;
+    quiet.SetDriveText = nullptr;
+    quiet.AppendLog = nullptr;
+    quiet.SetStatusText = nullptr;
+    quiet.SetProgress = nullptr;
+    quiet.IsStopRequested = nullptr;
+    FlashEngine engine(quiet);
+    const LoadOutcome outcome = engine.LoadImage();
+    if (outcome != LoadOutcome::Complete && outcome != LoadOutcome::BufferFull) {
+        return ImageNaming::NotLoaded;
+    }
+    return engine.ImageHolds(name, std::strlen(name)) ? ImageNaming::Named : ImageNaming::NotNamed;
 }
 
 // ---- HEX ----
@@ -244,6 +296,7 @@ LoadOutcome FlashEngine::LoadRaw() {
             break;
         }
     }
+    if (outcome == LoadOutcome::BufferFull) outcome = ReadPastBuffer();
     std::memset(imageChunks[0] + imageEnd, 0xFF, kImageBufferSize - imageEnd);
     // The file was measured non-empty; finding nothing in it now is no image to flash.
     if (imageEnd == 0) outcome = LoadOutcome::ReadFailure;
@@ -252,6 +305,20 @@ LoadOutcome FlashEngine::LoadRaw() {
         runningSum = static_cast<uint16_t>(sum + 0xFFu * (kImageBufferSize - imageEnd));
     }
     return outcome;
+}
+
+// Later drives' firmware is 2 MiB and more: its first megabyte alone would leave the
+// drive half programmed. Only erased-flash padding may follow the buffer's end.
+LoadOutcome FlashEngine::ReadPastBuffer() {
+    for (;;) {
+        const size_t got = std::fread(input, 1, kInputWindow, imageFile);
+        for (size_t i = 0; i < got; ++i) {
+            if (static_cast<uint8_t>(input[i]) != 0xFF) return LoadOutcome::TooLarge;
+        }
+        if (got < kInputWindow) {
+            return std::ferror(imageFile) ? LoadOutcome::ReadFailure : LoadOutcome::BufferFull;
+        }
+    }
 }
 
 }  // namespace telvio

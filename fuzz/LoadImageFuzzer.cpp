@@ -8,6 +8,7 @@
 #include <sanitizer/asan_interface.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -73,6 +74,21 @@ std::string FilePath() {
     const char* dir = std::getenv("TMPDIR");
     return std::string(dir != nullptr ? dir : "/tmp") + "/telvio-fuzz-" + std::to_string(getpid()) +
            ".img";
+}
+
+// What a raw file the loader accepted must be, judged from the file itself: firmware
+// within the first megabyte, only erased flash after it, and not the text of a HEX file.
+void CheckRawFile(const uint8_t* file, size_t size) {
+    const size_t inBuffer = size < telvio::kImageBufferSize ? size : telvio::kImageBufferSize;
+    if (std::count(file, file + inBuffer, uint8_t{0xFF}) == std::ptrdiff_t(inBuffer))
+        Fail("an erased image was accepted");
+    if (std::count(file + inBuffer, file + size, uint8_t{0xFF}) != std::ptrdiff_t(size - inBuffer))
+        Fail("firmware past the buffer was cut off");
+    const std::string text(reinterpret_cast<const char*>(file), inBuffer);
+    const size_t mark = text.find_first_not_of(" \t\r\n");
+    if (mark != std::string::npos && text[mark] == ':' &&
+        text.find_first_not_of(":0123456789ABCDEFabcdef \t\r\n") == std::string::npos)
+        Fail("HEX text was accepted as raw bytes");
 }
 
 }  // namespace
@@ -161,14 +177,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
         if (view.imageFileOpen) Fail("the file stays open");
         if (view.imageEnd > telvio::kImageBufferSize) Fail("imageEnd beyond the buffer");
         if (view.bankCount > telvio::kMaxBankCount) Fail("more banks than the buffer holds");
-        if (outcome == telvio::LoadOutcome::Complete ||
-            outcome == telvio::LoadOutcome::BufferFull) {
-            if (control & 1) engine.HexImageChecksum();
-            const uint8_t* bytes = view.imageChunks[0];
-            uint32_t firstData = 0;
-            while (firstData < view.imageEnd && bytes[firstData] == 0xFF) ++firstData;
-            if (firstData == view.imageEnd) Fail("an erased image was accepted");
-        }
+        const bool accepted =
+            outcome == telvio::LoadOutcome::Complete || outcome == telvio::LoadOutcome::BufferFull;
+        if (accepted && (control & 1)) engine.HexImageChecksum();
+        if (accepted && !(control & 1)) CheckRawFile(input + 1, size - 1);
     }
     return 0;
 }

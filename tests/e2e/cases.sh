@@ -7,7 +7,7 @@ case_name=$1
 e2e_begin "$case_name"
 
 VENDOR=TELVIOSM
-PRODUCT="SIM DVD-RW"
+PRODUCT=$E2E_PRODUCT
 NAME0="TELVIOSMSIM DVD-RW      (0)"
 
 NOW="Firmware revision now: 2.00"
@@ -129,13 +129,22 @@ save-not-ready-aspi | save-not-ready-xp)
     check "the waits ran to their end" grep -qF "[1011] position=100" "$E2E_WORK/user.out"
     check "one mode 7" test "$(record_count 3b07)" = 1
     ;;
-eof-only-hex-xp | erased-bin-aspi | erased-bin-xp | erased-hex-aspi | erased-hex-xp)
-    # No firmware at all, or erased flash only: flashed, the drive would be blank.
-    version=winxp image=blank.hex
+eof-only-hex-xp | erased-bin-aspi | erased-bin-xp | erased-hex-aspi | erased-hex-xp | \
+    past-buffer-bin-xp | hex-text-bin-aspi)
+    # No firmware at all, or erased flash only: flashed, the drive would be blank. Nor
+    # half of a 2 MiB firmware, or a HEX file's text.
+    version=winxp image=blank.hex error="ERR: input file format mismatched!"
     case "$case_name" in *-aspi) version=win98 ;; esac
     case "$case_name" in
     eof-only-*) printf ':00000001FF\r\n' >"$E2E_WORK/$image" ;;
     erased-bin-*) image=blank.bin; head -c 20000 /dev/zero | tr '\0' '\377' >"$E2E_WORK/$image" ;;
+    past-buffer-*)
+        image=big.bin error="ERR: flash size is smaller then the selected address!"
+        e2e_image "$E2E_WORK/$image" $((2 * 1024 * 1024)) ;;
+    hex-text-*)
+        image=text.bin
+        e2e_image "$E2E_WORK/text.hex" 4096
+        mv "$E2E_WORK/text.hex" "$E2E_WORK/$image" ;;
     erased-hex-*)
         for ((a = 0; a < 0x3000; a += 16)); do
             printf ':10%04X00%s%02X\r\n' $a FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF \
@@ -144,11 +153,37 @@ eof-only-hex-xp | erased-bin-aspi | erased-bin-xp | erased-hex-aspi | erased-hex
         printf ':00000001FF\r\n' >>"$E2E_WORK/$image" ;;
     esac
     upgrade $version $image -
-    check "format error, then the verdict" bash -c "grep 'log| ' '$E2E_WORK/user.out' | tr -d '\r' | diff - <(printf '%s\n' 'log| ERR: input file format mismatched!' 'log| Flashing is incorrect!!') >/dev/null"
+    check "the error, then the verdict" bash -c "grep 'log| ' '$E2E_WORK/user.out' | tr -d '\r' | diff - <(printf '%s\n' 'log| $error' 'log| Flashing is incorrect!!') >/dev/null"
     check "nothing sent" test "$(record_count 3b)" = 0
     check "progress stays 0" grep -qF "[1011] position=0" "$E2E_WORK/user.out"
     check "drive box kept" grep -qE "^\[1000\] enabled=. text=${NAME0//[()]/.}" "$E2E_WORK/user.out"
     check "revision kept" grep -qE '^\[1016\] enabled=. text=1\.00' "$E2E_WORK/user.out"
+    ;;
+question-no-aspi | question-yes-xp)
+    # Another model's firmware, as far as the file tells: the user is asked first.
+    version=win98 answer=no
+    [ "$case_name" = question-yes-xp ] && version=winxp answer=yes
+    one_drive ""
+    e2e_image "$E2E_WORK/other.bin" 8192 unnamed
+    printf 'This file does not name the drive "%s".\nFirmware for another model can leave the drive unusable.\n\nUpgrade with this file anyway?' \
+        "$PRODUCT" >"$E2E_WORK/question.txt"
+    steps=("attach 60000" "pick 1000 \"$NAME0\"" "type 1028 \"$(winpath "$E2E_WORK/other.bin")\""
+        "click 1015" "msgbox Warning!! \"@$(winpath "$E2E_WORK/question.txt")\" $answer")
+    if [ $answer = no ]; then
+        # Nothing sent, the window idle; the drive's own firmware then goes through.
+        e2e_image "$E2E_WORK/fw.bin" 8192
+        steps+=("wait-enabled 2 1 10000" "wait-enabled 1015 1 10000" "expect-text 1012 \"\""
+            "type 1028 \"$(winpath "$E2E_WORK/fw.bin")\"" "click 1015")
+    fi
+    e2e_start $version
+    e2e_user "${steps[@]}" "wait-run 120000" read-log dump "click 2" "wait-exit 20000" ||
+        fail "the scripted user stopped"
+    e2e_wait_telvio
+    check "asked, naming the drive" grep -qF "msgbox caption=Warning!! text=This file does not name the drive \"$PRODUCT\"." "$E2E_WORK/user.out"
+    check "Yes and No" grep -qF "buttons=Yes,No topmost=0 owner-main=1" "$E2E_WORK/user.out"
+    check "asked once" test "$(grep -c '^msgbox' "$E2E_WORK/user.out")" = 1
+    check "one image sent" test "$(record_count 3b0600000000000020)" = 1
+    expect_success
     ;;
 save-fails)
     upgrade winxp fw.bin 8192 "fault main opcode=0x3B mode=7 count=1 sense=05/26/00"

@@ -65,12 +65,20 @@ e2e_scenario() {
     export TELVIO_SIM_SCENARIO=$E2E_WORK/scenario.txt
 }
 
-# A raw image of $2 bytes at $1, and its Intel-HEX twin when $1 ends in .hex.
+# The simulated drive's product identification (the scenario's default).
+E2E_PRODUCT="SIM DVD-RW"
+
+# A raw image of $2 bytes at $1, and its Intel-HEX twin when $1 ends in .hex. Like a
+# drive's own firmware it names the drive (E2E_PRODUCT at offset 64), unless $3 is
+# "unnamed".
 e2e_image() {
     local path=$1 size=$2
     local bin=${path%.*}.bin
     E2E_IMAGE_BIN=$bin
     head -c "$size" /dev/urandom >"$bin"
+    if [ "${3:-}" != unnamed ]; then
+        printf '%s' "$E2E_PRODUCT" | dd of="$bin" bs=1 seek=64 conv=notrunc status=none
+    fi
     if [ "${path##*.}" = "hex" ]; then
         srec_cat "$bin" -binary -o "$path" -intel -Output_Block_Size=16 >/dev/null 2>&1
         # Images under 64 KiB need no extended-address record; the drive's format has none.

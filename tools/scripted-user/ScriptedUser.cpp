@@ -25,7 +25,8 @@
 //   wait-text ID SUBSTRING [MS]     waits until a control's text holds SUBSTRING
 //   wait-run [MS]                   until the log holds a verdict and Close is enabled
 //   read ID / read-list ID / read-log / dump
-//   msgbox CAPTION TEXT ok|cancel [MS]   expects a message box of the program and answers it
+//   msgbox CAPTION TEXT ok|cancel|yes|no [MS]   expects a message box of the program and
+//                                       answers it; TEXT "@FILE" is the text in FILE
 //   no-window CAPTION [MS]          expects that no such window appears within MS
 //   dialog CAPTION [MS]             waits for a dialog and makes it current
 //   dialog-read ID                  prints a control text of the current dialog

@@ -162,6 +162,8 @@ bool Answer(HWND dialog, const std::string& how, std::string& error) {
         PostMessageA(GetDlgItem(dialog, IDOK), BM_CLICK, 0, 0);
     } else if (how == "cancel") {
         PostMessageA(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+    } else if (how == "yes" || how == "no") {
+        PostMessageA(GetDlgItem(dialog, how == "yes" ? IDYES : IDNO), BM_CLICK, 0, 0);
     } else if (how == "esc") {
         PressKey(dialog, VK_ESCAPE);
     } else if (how == "enter") {
@@ -176,6 +178,16 @@ bool Answer(HWND dialog, const std::string& how, std::string& error) {
         error = "the dialog did not close after " + how;
         return false;
     }
+    return true;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& text) {
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    text.clear();
+    char buffer[512];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) != 0;) text.append(buffer, n);
+    std::fclose(f);
     return true;
 }
 
@@ -551,7 +563,14 @@ bool RunStep(Session& s, const std::string& line, std::string& error) {
         std::printf("msgbox caption=%s text=%s buttons=%s topmost=%d owner-main=%d\n",
                     w[1].c_str(), text.c_str(), ButtonsOf(box).c_str(), topmost ? 1 : 0,
                     ownedByMain ? 1 : 0);
-        if (text != w[2]) {
+        // "@FILE": the text is FILE's, for texts with line breaks or double quotes.
+        std::string expected = w[2];
+        if (!expected.empty() && expected[0] == '@' &&
+            !ReadWholeFile(expected.substr(1), expected)) {
+            error = "cannot read " + w[2].substr(1);
+            return false;
+        }
+        if (text != expected) {
             error = "the message box says \"" + text + "\"";
             return false;
         }

@@ -190,11 +190,11 @@ TEST_F(DownloadTest, RawMegabyte) {
     EXPECT_EQ(CountingMemory::releases, 1);
 }
 
-TEST_F(DownloadTest, RawLongerThanTheBufferSendsItsFirstMegabyte) {
-    const auto bytes = PatternBytes(0x100001, 3);
-    RunFile(std::string(bytes.begin(), bytes.end()), false);
+TEST_F(DownloadTest, RawPaddedWithErasedFlashPastTheBufferSendsItsFirstMegabyte) {
+    const auto bytes = PatternBytes(0x100000, 3);
+    RunFile(std::string(bytes.begin(), bytes.end()) + std::string(0x100000, '\xFF'), false);
     EXPECT_EQ(DataBlockOffsets(), Offsets(256));
-    EXPECT_EQ(drive.Firmware(), std::vector<uint8_t>(bytes.begin(), bytes.end() - 1));
+    EXPECT_EQ(drive.Firmware(), bytes);
     EXPECT_EQ(Seen().log.back(), kSuccess);
 }
 
@@ -229,13 +229,14 @@ TEST_F(DownloadTest, HexImageEndDecidesBlocksAndWaits) {
     for (int i = 0; i < 15; ++i) fifteen += BankRecord();
     const HexShape shapes[] = {
         {"first bank only", ZeroSumHex(), 16, 1},
-        {"last byte at 0xFFFE", DataRecord(0xFFFE, {1}) + EndRecord(), 16, 1},
-        {"last byte at 0xFFFF", DataRecord(0xFFFF, {1}) + EndRecord(), 32, 2},
-        {"one byte into bank 1", DataRecord(0xFFFF, {1, 2}) + EndRecord(), 32, 2},
-        {"bank 2 via advances", BankRecord() + BankRecord() + DataRecord(0, {7}) + EndRecord(), 48,
-         3},
+        {"last byte at 0xFFFE", NameRecord() + DataRecord(0xFFFE, {1}) + EndRecord(), 16, 1},
+        {"last byte at 0xFFFF", NameRecord() + DataRecord(0xFFFF, {1}) + EndRecord(), 32, 2},
+        {"one byte into bank 1", NameRecord() + DataRecord(0xFFFF, {1, 2}) + EndRecord(), 32, 2},
+        {"bank 2 via advances",
+         NameRecord() + BankRecord() + BankRecord() + DataRecord(0, {7}) + EndRecord(), 48, 3},
         // The buffer's last byte: whole banks stop at 1 MiB, nothing beyond it is read.
-        {"last byte at 0xFFFFF", fifteen + DataRecord(0xFFFF, {9}) + EndRecord(), 256, 16},
+        {"last byte at 0xFFFFF", NameRecord() + fifteen + DataRecord(0xFFFF, {9}) + EndRecord(),
+         256, 16},
     };
     for (const HexShape& s : shapes) {
         SCOPED_TRACE(s.name);
@@ -280,9 +281,23 @@ TEST_F(DownloadTest, LoadFailuresEndTheRunBeforeAnyCommand) {
         {"end record only", true, EndRecord(), false, false, 0, {6}},
         // Erased flash is no firmware, whichever file brings it.
         {"erased raw", false, std::string(5000, '\xFF'), false, false, 0, {6}},
-        {"erased hex", true, HexOfImage(std::vector<uint8_t>(0x10010, 0xFF), 16, false), false, false, 0,
+        {"erased hex",
+         true,
+         HexOfImage(std::vector<uint8_t>(0x10010, 0xFF), 16, false),
+         false,
+         false,
+         0,
          {6}},
         {"no end record", true, DataRecord(0, {1}), false, false, 0, {6, 6}},
+        // Firmware longer than the buffer would go out cut in half; HEX text is no firmware.
+        {"raw past the buffer",
+         false,
+         std::string(0x100000, '\x5A') + std::string(0x20000, '\xFF') + '\x01',
+         false,
+         false,
+         0,
+         {13}},
+        {"HEX text as raw", false, "\r\n" + NameRecord() + EndRecord(), false, false, 0, {6}},
         {"no memory", true, EndRecord(), false, true, 0, {11}},
         {"stop in the reader", true, DataRecord(0, {1, 2}) + EndRecord(), false, false, 5, {14}},
     };

@@ -160,6 +160,10 @@ std::string HexRecord(uint8_t type, uint16_t address, const std::vector<uint8_t>
 std::string DataRecord(uint16_t address, const std::vector<uint8_t>& data) {
     return HexRecord(0x00, address, data);
 }
+std::string NameRecord(uint16_t address) {
+    return DataRecord(address,
+                      std::vector<uint8_t>(kSimProduct, kSimProduct + sizeof kSimProduct - 1));
+}
 std::string EndRecord() {
     return HexRecord(0x01, 0);
 }
@@ -167,9 +171,17 @@ std::string BankRecord() {
     return HexRecord(0x55, 0);
 }
 std::string ZeroSumHex() {
-    // 257 zero bytes and one 0xFE take 0x10000 from the fill's sum.
-    return DataRecord(0, std::vector<uint8_t>(255, 0x00)) + DataRecord(0xFF, {0x00, 0x00, 0xFE}) +
-           EndRecord();
+    // The drive's name, then zeros and one last byte that together take exactly 0x10000
+    // from the fill's sum.
+    std::vector<uint8_t> bytes(kSimProduct, kSimProduct + sizeof kSimProduct - 1);
+    uint32_t below = 0;
+    for (uint8_t b : bytes) below += 0xFFu - b;
+    while (0x10000 - below >= 0xFF) {
+        bytes.push_back(0x00);
+        below += 0xFF;
+    }
+    bytes.push_back(static_cast<uint8_t>(0xFF - (0x10000 - below)));
+    return HexOfImage(bytes, 128);
 }
 
 std::string HexOfImage(const std::vector<uint8_t>& image, size_t perRecord, bool skipFill) {
@@ -196,6 +208,7 @@ std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed) {
         x ^= x << 5;
         b = static_cast<uint8_t>(x >> 24);
     }
+    if (size >= 64) std::memcpy(out.data() + 16, kSimProduct, sizeof kSimProduct - 1);
     return out;
 }
 

@@ -85,6 +85,10 @@ std::string MissingPath();
 std::string HexRecord(uint8_t type, uint16_t address, const std::vector<uint8_t>& data = {},
                       uint8_t count = 0xFF /* 0xFF: the data's size */);
 std::string DataRecord(uint16_t address, const std::vector<uint8_t>& data);
+// The simulated drive's product identification, which real firmware carries as text.
+constexpr char kSimProduct[] = "SIM DVD-RW";
+// A data record with kSimProduct at `address`.
+std::string NameRecord(uint16_t address = 0);
 std::string EndRecord();
 std::string BankRecord();
 // A one-bank image that is not erased yet sums to 0 like a bank of fill, so a drive takes
@@ -97,7 +101,8 @@ std::string ZeroSumHex();
 std::string HexOfImage(const std::vector<uint8_t>& image, size_t perRecord = 16,
                        bool skipFill = false);
 
-// Deterministic bytes, different for every seed.
+// Deterministic bytes, different for every seed; from 64 bytes on they carry kSimProduct
+// at offset 16, as a drive's firmware does.
 std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed);
 
 // The engine's whole buffer, copied out.

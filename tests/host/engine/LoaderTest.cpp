@@ -128,10 +128,37 @@ std::vector<FailureCase> FailureCases() {
         {"empty_hex", true, "", false, false, LoadOutcome::FormatFailure, {6}},
         // An image that stored no byte, or only 0xFF, is no firmware, however well formed.
         {"end_record_only", true, EndRecord(), false, false, LoadOutcome::FormatFailure, {}},
-        {"one_fill_byte", true, DataRecord(0, {0xFF}) + EndRecord(), false, false,
-         LoadOutcome::FormatFailure, {}},
-        {"raw_all_fill", false, std::string(0x100000, '\xFF'), false, false,
-         LoadOutcome::FormatFailure, {}},
+        {"one_fill_byte",
+         true,
+         DataRecord(0, {0xFF}) + EndRecord(),
+         false,
+         false,
+         LoadOutcome::FormatFailure,
+         {}},
+        {"raw_all_fill",
+         false,
+         std::string(0x100000, '\xFF'),
+         false,
+         false,
+         LoadOutcome::FormatFailure,
+         {}},
+        // HEX text that came with a raw file's ending is refused, not sent as characters.
+        {"raw_hex_text", false, " \t\r\n" + good, false, false, LoadOutcome::FormatFailure, {}},
+        {"raw_hex_text_lower_case",
+         false,
+         ":0100000012ed\n:00000001ff",
+         false,
+         false,
+         LoadOutcome::FormatFailure,
+         {}},
+        {"raw_colon_then_bytes", false, good + "\x01", false, false, LoadOutcome::Complete, {}},
+        {"raw_text_before_the_mark",
+         false,
+         "v1.2\n" + good,
+         false,
+         false,
+         LoadOutcome::Complete,
+         {}},
         {"banks_and_empty_data_only",
          true,
          BankRecord() + DataRecord(0x10, {}) + EndRecord(),
@@ -416,6 +443,7 @@ struct RawCase {
     size_t size;
     LoadOutcome outcome;
     uint32_t imageEnd;
+    size_t erasedPadding = 0;  // 0xFF bytes after the pattern
 };
 
 class RawLoadTest : public ::testing::TestWithParam<RawCase> {
@@ -426,7 +454,7 @@ class RawLoadTest : public ::testing::TestWithParam<RawCase> {
 TEST_P(RawLoadTest, SizeOutcomeAndSum) {
     const RawCase& c = GetParam();
     const std::vector<uint8_t> bytes = PatternBytes(c.size, static_cast<uint32_t>(c.size));
-    auto l = Load(Bytes(bytes), false);
+    auto l = Load(Bytes(bytes) + std::string(c.erasedPadding, '\xFF'), false);
     EXPECT_EQ(l.outcome, c.outcome);
     if (c.size == 0) {
         EXPECT_EQ(CountingMemory::allocations, 0);
@@ -452,9 +480,14 @@ INSTANTIATE_TEST_SUITE_P(Sizes, RawLoadTest,
                                            RawCase{0x8001, LoadOutcome::Complete, 0x8001},
                                            RawCase{0xFFFFF, LoadOutcome::Complete, 0xFFFFF},
                                            RawCase{0x100000, LoadOutcome::BufferFull, 0x100000},
-                                           RawCase{0x100001, LoadOutcome::BufferFull, 0x100000}),
+                                           // Firmware past the buffer is refused ...
+                                           RawCase{0x100001, LoadOutcome::TooLarge, 0x100000},
+                                           // ... erased flash there is not.
+                                           RawCase{0x100000, LoadOutcome::BufferFull, 0x100000,
+                                                   0x100001}),
                          [](const auto& info) {
-                             return "bytes_" + std::to_string(info.param.size);
+                             return "bytes_" + std::to_string(info.param.size) + "_padding_" +
+                                    std::to_string(info.param.erasedPadding);
                          });
 
 TEST_F(LoaderTest, RawIsReadAsBinary) {

@@ -38,6 +38,7 @@ void FakeDiscoverDrives(telvio::TransportState&, telvio::DriveTable& table) {
         r = telvio::DriveRecord{};
         std::strncpy(r.displayName, d.name.c_str(), 24);
         std::strncpy(r.revision, d.revision.c_str(), 4);
+        std::strncpy(r.product, d.product.c_str(), 16);
         r.adapter = uint8_t(table.driveCount);  // tells the records apart in the job
         r.target = 3;
         table.records[table.driveCount++] = &r;
@@ -55,7 +56,7 @@ uint8_t FakeReleaseTransport(telvio::TransportState&, telvio::DriveTable&) {
 
 int FakeShowMessage(HWND, const char* text, const char* caption, UINT style) {
     fakes.messages.push_back({text, caption, style});
-    return IDOK;
+    return fakes.messageAnswer;
 }
 
 DWORD FakeQueryCurrentDirectory(DWORD size, char* buffer) {

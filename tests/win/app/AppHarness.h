@@ -18,6 +18,7 @@ namespace apptest {
 struct FakeDrive {
     std::string name;  // INQUIRY vendor + product, up to 24 characters
     std::string revision;
+    std::string product;  // INQUIRY bytes 16..31 as read; empty: blank
 };
 
 struct ShownMessage {
@@ -35,6 +36,7 @@ struct Fakes {
     std::vector<FakeDrive> drives;
     bool currentDirectoryFails = false;
     INT_PTR confirmAnswer = IDOK;
+    int messageAnswer = IDOK;  // what every message box answers
     bool realWarning = false;  // show the real warning dialog instead of answering
     INT_PTR warningResult = 0;
     std::string chosenFile;

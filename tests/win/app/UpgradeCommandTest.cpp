@@ -1,6 +1,9 @@
 // The checks of the Upgrade button, each with its message, and the job it fills.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <string>
+
 #include "resources/resource.h"
 #include "tests/win/app/AppHarness.h"
 
@@ -157,6 +160,78 @@ TEST(UpgradeCommand, AfterAFoundDriveAShortTypedNameMustAgreeWithIt) {
     EXPECT_EQ(window.Text(IDC_LOG), "Drive model doesn't match!");
     EXPECT_EQ(TheFakes().confirmCalls, 1);
     EXPECT_TRUE(IsWindowEnabled(window.Item(IDCANCEL)));
+}
+
+// An image file in the temporary folder, removed when the object goes.
+struct ImageFile {
+    std::string path;
+    ImageFile(const char* name, const std::string& bytes) {
+        char dir[MAX_PATH];
+        GetTempPathA(sizeof dir, dir);
+        path = std::string(dir) + "telvio-app-" + std::to_string(GetCurrentProcessId()) + name;
+        FILE* f = std::fopen(path.c_str(), "wb");
+        std::fwrite(bytes.data(), 1, bytes.size(), f);
+        std::fclose(f);
+    }
+    ~ImageFile() { DeleteFileA(path.c_str()); }
+};
+
+const char kQuestion[] =
+    "This file does not name the drive \"SIM DVD-RW\".\nFirmware for another model can leave "
+    "the drive unusable.\n\nUpgrade with this file anyway?";
+
+TEST(UpgradeCommand, AsksBeforeSendingAnImageThatDoesNotNameTheDrive) {
+    const std::string firmware = std::string(300, '\x5A') + "SIM DVD-RW" + std::string(300, '\x00');
+    ImageFile named("-named.bin", firmware);
+    ImageFile other("-other.bin", std::string(600, '\x5A') + "OTHER DRIVE");
+    // "SIM DVD-RW" in the records' bytes only: the text holds its digits.
+    ImageFile empty("-empty.bin", "");
+    ImageFile hex("-named.hex", ":0A00000053494D204456442D525739\r\n:00000001FF\r\n");
+    struct Case {
+        const char* what;
+        std::string product;
+        const ImageFile& image;
+        int answer;
+        bool asked;
+        bool runs;
+    } cases[] = {
+        {"another model's file, No", "SIM DVD-RW      ", other, IDNO, true, false},
+        {"another model's file, Yes", "SIM DVD-RW      ", other, IDYES, true, true},
+        {"the name in the HEX records", "SIM DVD-RW      ", hex, IDNO, false, true},
+        {"the drive gives no name", "                ", other, IDNO, false, true},
+        {"a file the run will refuse", "SIM DVD-RW", empty, IDNO, false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        apptest::ResetFakes();
+        TheFakes().drives = {{"TELVIOSMSIM DVD-RW", "1.00", c.product}};
+        TheFakes().messageAnswer = c.answer;
+        RunningWindow window;
+        window.SetText(IDC_FILE_BOX, c.image.path);
+        window.Click(IDC_UPGRADE);
+        if (c.asked) {
+            ASSERT_EQ(TheFakes().messages.size(), 1u);
+            EXPECT_EQ(TheFakes().messages[0].text, kQuestion);
+            EXPECT_EQ(TheFakes().messages[0].caption, "Warning!!");
+            EXPECT_EQ(TheFakes().messages[0].style, 0x134u);
+        } else {
+            EXPECT_TRUE(TheFakes().messages.empty());
+        }
+        if (c.runs) {
+            ASSERT_TRUE(window.WaitFor([] { return TheFakes().engineRuns == 1; }));
+            continue;
+        }
+        // Declined: nothing started, nothing logged, and another file may be tried.
+        Sleep(50);
+        EXPECT_EQ(TheFakes().engineRuns, 0);
+        EXPECT_EQ(window.Text(IDC_LOG), "");
+        EXPECT_TRUE(IsWindowEnabled(window.Item(IDCANCEL)));
+        EXPECT_TRUE(IsWindowEnabled(window.Item(IDC_UPGRADE)));
+        window.SetText(IDC_FILE_BOX, named.path);
+        window.Click(IDC_UPGRADE);
+        ASSERT_TRUE(window.WaitFor([] { return TheFakes().engineRuns == 1; }));
+        EXPECT_EQ(TheFakes().messages.size(), 1u) << "asked again about a file that names it";
+    }
 }
 
 }  // namespace

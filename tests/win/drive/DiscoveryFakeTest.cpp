@@ -120,6 +120,7 @@ TEST(DiscoverNt4, WalksEveryBusAndChainAndKeepsEachLettersOwnCdDvdDevice) {
     const DriveRecord& a = *t.table.records[0];
     EXPECT_STREQ("VENDOR AFIRST DRIVE     ", a.displayName) << "names are not trimmed";
     EXPECT_STREQ("1.00", a.revision);
+    EXPECT_STREQ("FIRST DRIVE     ", a.product);
     EXPECT_EQ(0, a.adapter);
     EXPECT_EQ(1, a.target);
     EXPECT_EQ(fake.HandleFor('e'), a.handle);
@@ -222,7 +223,8 @@ TEST(DiscoverNt4, SharedAdapterListsEachDriveOnceWithItsOwnLettersHandle) {
     for (const DriveRecord* r : {&d, &e}) {
         fake.calls.clear();
         cdbs.clear();
-        const std::vector<std::string> log = WholeUpgrade(*r, std::string(3 * 4096, '\x5A'));
+        const std::vector<std::string> log =
+            WholeUpgrade(*r, r->product + std::string(3 * 4096, '\x5A'));
         ASSERT_FALSE(log.empty());
         EXPECT_EQ("Please Restart Your Computer.", log.back()) << r->displayName;
         const std::vector<HANDLE> sent = HandlesOf(fake, IOCTL_SCSI_PASS_THROUGH_DIRECT);
@@ -337,6 +339,7 @@ TEST(DiscoverNt4, NameCutByTheBufferEndIsKeptShort) {
     ASSERT_EQ(1, t.table.driveCount);
     EXPECT_STREQ("SHORTV", t.table.records[0]->displayName);
     EXPECT_STREQ("", t.table.records[0]->revision);
+    EXPECT_STREQ("", t.table.records[0]->product);
 }
 
 TEST(DiscoverNt4, MoreThanEightDevicesFillTheTableAndNoMore) {
