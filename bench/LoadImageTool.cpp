@@ -29,6 +29,8 @@ const char* Name(telvio::LoadOutcome o) {
             return "allocation-failure";
         case telvio::LoadOutcome::Stopped:
             return "stopped";
+        case telvio::LoadOutcome::TooLarge:
+            return "too-large";
     }
     return "?";
 }

@@ -18,7 +18,7 @@ namespace apptest {
 struct FakeDrive {
     std::string name;  // INQUIRY vendor + product, up to 24 characters
     std::string revision;
-    std::string product;  // INQUIRY bytes 16..31 as read; empty: blank
+    std::string product{};  // INQUIRY bytes 16..31 as read; empty: blank
 };
 
 struct ShownMessage {
