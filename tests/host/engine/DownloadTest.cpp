@@ -272,6 +272,7 @@ struct EarlyFailure {
 };
 
 TEST_F(DownloadTest, LoadFailuresEndTheRunBeforeAnyCommand) {
+    const std::string pastBuffer = std::string(0x120000, '\x5A');
     const EarlyFailure cases[] = {
         {"missing hex", true, "", true, false, 0, {2, 5}},
         {"missing raw", false, "", true, false, 0, {2, 5}},
@@ -281,22 +282,11 @@ TEST_F(DownloadTest, LoadFailuresEndTheRunBeforeAnyCommand) {
         {"end record only", true, EndRecord(), false, false, 0, {6}},
         // Erased flash is no firmware, whichever file brings it.
         {"erased raw", false, std::string(5000, '\xFF'), false, false, 0, {6}},
-        {"erased hex",
-         true,
-         HexOfImage(std::vector<uint8_t>(0x10010, 0xFF), 16, false),
-         false,
-         false,
-         0,
+        {"erased hex", true, HexOfImage(std::vector<uint8_t>(0x10010, 0xFF), 16, false), false, false, 0,
          {6}},
         {"no end record", true, DataRecord(0, {1}), false, false, 0, {6, 6}},
         // Firmware longer than the buffer would go out cut in half; HEX text is no firmware.
-        {"raw past the buffer",
-         false,
-         std::string(0x100000, '\x5A') + std::string(0x20000, '\xFF') + '\x01',
-         false,
-         false,
-         0,
-         {13}},
+        {"raw past the buffer", false, pastBuffer, false, false, 0, {13}},
         {"HEX text as raw", false, "\r\n" + NameRecord() + EndRecord(), false, false, 0, {6}},
         {"no memory", true, EndRecord(), false, true, 0, {11}},
         {"stop in the reader", true, DataRecord(0, {1, 2}) + EndRecord(), false, false, 5, {14}},

@@ -1,7 +1,7 @@
 // The checks of the Upgrade button, each with its message, and the job it fills.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <fstream>
 #include <string>
 
 #include "resources/resource.h"
@@ -168,10 +168,8 @@ struct ImageFile {
     ImageFile(const char* name, const std::string& bytes) {
         char dir[MAX_PATH];
         GetTempPathA(sizeof dir, dir);
-        path = std::string(dir) + "telvio-app-" + std::to_string(GetCurrentProcessId()) + name;
-        FILE* f = std::fopen(path.c_str(), "wb");
-        std::fwrite(bytes.data(), 1, bytes.size(), f);
-        std::fclose(f);
+        path = dir + ("telvio-app-" + std::to_string(GetCurrentProcessId())) + name;
+        std::ofstream(path, std::ios::binary) << bytes;
     }
     ~ImageFile() { DeleteFileA(path.c_str()); }
 };
@@ -184,8 +182,8 @@ TEST(UpgradeCommand, AsksBeforeSendingAnImageThatDoesNotNameTheDrive) {
     const std::string firmware = std::string(300, '\x5A') + "SIM DVD-RW" + std::string(300, '\x00');
     ImageFile named("-named.bin", firmware);
     ImageFile other("-other.bin", std::string(600, '\x5A') + "OTHER DRIVE");
-    // "SIM DVD-RW" in the records' bytes only: the text holds its digits.
     ImageFile empty("-empty.bin", "");
+    // "SIM DVD-RW" in the records' bytes only: the text holds its digits.
     ImageFile hex("-named.hex", ":0A00000053494D204456442D525739\r\n:00000001FF\r\n");
     struct Case {
         const char* what;
