@@ -224,7 +224,7 @@ TEST(DiscoverNt4, SharedAdapterListsEachDriveOnceWithItsOwnLettersHandle) {
         fake.calls.clear();
         cdbs.clear();
         const std::vector<std::string> log =
-            WholeUpgrade(*r, r->product + std::string(3 * 4096, '\x5A'));
+            WholeUpgrade(*r, r->product + std::string(3 * 4096 - 16, '\x5A'));
         ASSERT_FALSE(log.empty());
         EXPECT_EQ("Please Restart Your Computer.", log.back()) << r->displayName;
         const std::vector<HANDLE> sent = HandlesOf(fake, IOCTL_SCSI_PASS_THROUGH_DIRECT);
