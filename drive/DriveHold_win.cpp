@@ -5,6 +5,7 @@
 // by the end of its process. IOCTL_STORAGE_MEDIA_REMOVAL is never sent: its count
 // belongs to the whole device and outlives the process.
 #include <windows.h>
+#include <winioctl.h>
 
 #include "drive/DeviceCalls.h"
 #include "drive/Transport.h"
