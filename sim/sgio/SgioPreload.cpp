@@ -21,8 +21,8 @@
 // renamed here).
 #include <dlfcn.h>
 #include <errno.h>
-#include <scsi/scsi.h>
 #include <linux/cdrom.h>
+#include <scsi/scsi.h>
 #include <scsi/sg.h>
 #include <stdarg.h>
 #include <stdio.h>
