@@ -168,7 +168,9 @@ std::optional<LRESULT> MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lPa
         case kRunFinishedMessage:
             OnRunFinished();
             // Close is the one way on. Not while a box of ours is up: the focus is there.
-            if (IsWindowEnabled(GetHwnd())) FocusItem(GetHwnd(), IDCANCEL);
+            if (!(GetWindowLongA(GetHwnd(), GWL_STYLE) & WS_DISABLED)) {
+                FocusItem(GetHwnd(), IDCANCEL);
+            }
             AnnounceRunEnd();
             return TRUE;
         case kProgressMessage:
