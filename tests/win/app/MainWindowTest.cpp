@@ -202,7 +202,7 @@ TEST(MainWindow, KeyboardReachesEveryControlInReadingOrder) {
     TheFakes().chosenFile = "D:\\fw\\image.hex";
     RunningWindow window;
     EXPECT_EQ(window.FocusedId(), IDC_DRIVE_BOX);
-    const int order[] = {IDC_DRIVE_BOX, IDC_FILE_BOX, IDC_BROWSE, IDC_UPGRADE,
+    const int order[] = {IDC_DRIVE_BOX, IDC_FILE_BOX, IDC_BROWSE,   IDC_UPGRADE,
                          IDCANCEL,      IDC_LOG,      IDC_DRIVE_BOX};
     for (size_t i = 0; i + 1 < std::size(order); ++i) {
         window.Focus(order[i]);

@@ -134,12 +134,15 @@ constexpr DWORD kButtonType = 0x0F;
 // Tab order in reading order; each access key's label just before its box.
 const Expected kMain[] = {
     {kStatic, "#130", "Target &Drive At", 7, 10, 48, 8, kStaticType, SS_LEFT, 0, 0, 0},
-    {IDC_DRIVE_BOX, "#133", "", 55, 7, 125, 65, 0x3, CBS_DROPDOWN, CBS_SORT | WS_VSCROLL | WS_TABSTOP, 0, 0},
+    {IDC_DRIVE_BOX, "#133", "", 55, 7, 125, 65, 0x3, CBS_DROPDOWN,
+     CBS_SORT | WS_VSCROLL | WS_TABSTOP, 0, 0},
     {kStatic, "#130", "Target&File:", 7, 36, 36, 8, kStaticType, SS_LEFT, 0, 0, 0},
     {IDC_FILE_BOX, "#129", "", 44, 33, 88, 14, 0, 0, ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP,
      ES_MULTILINE, 0},
-    {IDC_BROWSE, "#128", "&Browser...", 138, 33, 50, 14, kButtonType, BS_PUSHBUTTON, WS_TABSTOP, 0, 0},
-    {IDC_UPGRADE, "#128", "&Upgrade", 202, 122, 60, 20, kButtonType, BS_PUSHBUTTON, WS_TABSTOP, 0, 0},
+    {IDC_BROWSE, "#128", "&Browser...", 138, 33, 50, 14, kButtonType, BS_PUSHBUTTON, WS_TABSTOP, 0,
+     0},
+    {IDC_UPGRADE, "#128", "&Upgrade", 202, 122, 60, 20, kButtonType, BS_PUSHBUTTON, WS_TABSTOP, 0,
+     0},
     {IDCANCEL, "#128", "Close", 202, 149, 60, 20, kButtonType, BS_PUSHBUTTON, WS_TABSTOP, 0, 0},
     {IDC_LOG, "#129", "", 7, 114, 180, 64, 0, 0,
      ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | WS_VSCROLL | WS_BORDER | WS_TABSTOP, 0, 0},
@@ -150,7 +153,8 @@ const Expected kMain[] = {
     {kStatic, "#128", "", 194, 7, 65, 88, kButtonType, BS_GROUPBOX, 0, 0, WS_EX_TRANSPARENT},
     {kStatic, "#130", "Version  2.6.6  ", 205, 62, 49, 18, kStaticType, SS_LEFT, 0, 0, 0},
     {kStatic, "#130", "Device Revision:", 7, 56, 63, 8, kStaticType, SS_LEFT, 0, 0, 0},
-    {IDC_REVISION, "#130", "Static", 71, 56, 57, 8, kStaticType, SS_LEFT, SS_CENTERIMAGE | SS_NOPREFIX, 0, 0},
+    {IDC_REVISION, "#130", "Static", 71, 56, 57, 8, kStaticType, SS_LEFT,
+     SS_CENTERIMAGE | SS_NOPREFIX, 0, 0},
     {kStatic, "#130", "#130", 201, 14, 49, 34, kStaticType, SS_BITMAP, 0, 0, 0},
 };
 
