@@ -23,6 +23,11 @@ namespace {
 using BlockReasonCreate = BOOL(WINAPI*)(HWND, LPCWSTR);
 using BlockReasonDestroy = BOOL(WINAPI*)(HWND);
 
+// Through the dialog manager, so that the default-button look follows the focus.
+void FocusItem(HWND dialog, int id) {
+    SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, id)), TRUE);
+}
+
 }  // namespace
 
 MainDialog::MainDialog(const AppServices& services)
@@ -162,6 +167,10 @@ std::optional<LRESULT> MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lPa
             return TRUE;
         case kRunFinishedMessage:
             OnRunFinished();
+            // Close is the one way on. Not while a box of ours is up: the focus is there.
+            if (!(GetWindowLongA(GetHwnd(), GWL_STYLE) & WS_DISABLED)) {
+                FocusItem(GetHwnd(), IDCANCEL);
+            }
             AnnounceRunEnd();
             return TRUE;
         case kProgressMessage:
@@ -314,6 +323,8 @@ void MainDialog::OnRunFinished() {
 
 bool MainDialog::StartWorker() {
     runInProgress_ = true;
+    // A disabled button keeps the focus but takes no key: the keyboard goes on in the log.
+    if (GetFocus() == GetItem(IDC_UPGRADE)) FocusItem(GetHwnd(), IDC_LOG);
     // Upgrade goes off before the worker exists, so a second click cannot start another.
     EnableWindow(GetItem(IDC_UPGRADE), FALSE);
     HMENU menu = GetSystemMenu(GetHwnd(), FALSE);

@@ -237,6 +237,36 @@ void RunningWindow::Command(WPARAM command) {
     SendMessageA(hwnd_, WM_COMMAND, command, reinterpret_cast<LPARAM>(Item(LOWORD(command))));
 }
 
+namespace {
+
+HWND FocusOfThread(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    return info.hwndFocus;
+}
+
+}  // namespace
+
+void RunningWindow::Press(WPARAM key, bool alt) {
+    HWND target = FocusOfThread(hwnd_);
+    if (target == nullptr) target = hwnd_;
+    PostMessageA(target, alt ? WM_SYSCHAR : WM_KEYDOWN, key, alt ? 1u << 29 : 1);
+}
+
+void RunningWindow::Focus(int id) {
+    Send(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE);
+}
+
+int RunningWindow::FocusedId() const {
+    // The drive box has the focus in its edit field.
+    HWND control = FocusOfThread(hwnd_);
+    while (control != nullptr && GetAncestor(control, GA_PARENT) != hwnd_) {
+        control = GetAncestor(control, GA_PARENT);
+    }
+    return control != nullptr ? GetDlgCtrlID(control) : 0;
+}
+
 LRESULT RunningWindow::Send(UINT msg, WPARAM wParam, LPARAM lParam) {
     return SendMessageA(hwnd_, msg, wParam, lParam);
 }

@@ -80,6 +80,12 @@ class RunningWindow {
     void SetText(int id, const std::string& text);
     void Click(int id);
     void Command(WPARAM command);
+    // A key as the window's own loop gets it, posted to the control with the focus: a
+    // key (VK_TAB, VK_RETURN ...), or with `alt` the character of an access key.
+    void Press(WPARAM key, bool alt = false);
+    void Focus(int id);
+    // The control of the window that holds its thread's focus, 0 for none.
+    int FocusedId() const;
     // Sends a message and returns its result, on the window's thread.
     LRESULT Send(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
     // Waits until the dialog has ended; its result, or -2 when it did not end in time.

@@ -42,7 +42,7 @@ void StartHeldRun(RunningWindow& window) {
         job.SetStatusText("");
     };
     window.SetText(IDC_FILE_BOX, "a.bin");
-    window.Click(IDC_UPGRADE);
+    window.Press('u', true);  // the access key clicks Upgrade, which takes the focus
     ASSERT_TRUE(window.WaitFor([] { return held->entered.load(); }));
 }
 
@@ -55,6 +55,7 @@ TEST(Run, NoRouteEndsTheWindowWhileARunIsInProgress) {
 
     EXPECT_FALSE(IsWindowEnabled(window.Item(IDCANCEL)));
     EXPECT_FALSE(IsWindowEnabled(window.Item(IDC_UPGRADE)));
+    EXPECT_EQ(window.FocusedId(), IDC_LOG);
     EXPECT_EQ(window.Text(IDC_STATUS), "Updating.....");
     EXPECT_EQ(SendMessageA(window.Item(IDC_PROGRESS), PBM_GETPOS, 0, 0), 40);
     HMENU menu = GetSystemMenu(window.Hwnd(), FALSE);
@@ -84,6 +85,7 @@ TEST(Run, NoRouteEndsTheWindowWhileARunIsInProgress) {
     EXPECT_TRUE(IsWindowEnabled(window.Item(IDCANCEL)));
     EXPECT_EQ(window.Text(IDCANCEL), "Close");
     EXPECT_FALSE(IsWindowEnabled(window.Item(IDC_UPGRADE)));
+    EXPECT_TRUE(window.WaitFor([&] { return window.FocusedId() == IDCANCEL; }));
     EXPECT_FALSE(GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND) & MF_GRAYED);
     EXPECT_EQ(window.Text(IDC_DRIVE_BOX), "");
     EXPECT_EQ(window.Text(IDC_REVISION), "");
