@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <cstring>
+#include <utility>
 
 #include "app/AboutDialog.h"
 #include "app/SystemEntry.h"
@@ -210,8 +211,9 @@ bool MainDialog::OnPaintMinimised() {
 
 void MainDialog::OnDestroy() {
     if (transport.UsePassThrough == 1) services.ReleaseTransport(transport, driveTable);
-    services.CloseTaskbarList(taskbar_);
-    taskbar_ = nullptr;
+    // Let go of the list before releasing it: COM's waits in the release dispatch messages
+    // that would use it.
+    services.CloseTaskbarList(std::exchange(taskbar_, nullptr));
 }
 
 void MainDialog::OnBrowse() {
@@ -261,7 +263,9 @@ void MainDialog::ShowProgressNow(int percent) {
 
 void MainDialog::OnTaskbarButtonCreated() {
     // Sent again when the taskbar itself starts again: the old object is of no use then.
-    services.CloseTaskbarList(taskbar_);
+    // The worker's progress and log lines reach the window during COM's waits in its
+    // release and in the new creation, so no list is held meanwhile.
+    services.CloseTaskbarList(std::exchange(taskbar_, nullptr));
     taskbar_ = services.OpenTaskbarList();
     ShowRunOnTaskbar();
 }
@@ -319,6 +323,8 @@ void MainDialog::OnRunFinished() {
             SystemEntry<BlockReasonDestroy>("user32.dll", "ShutdownBlockReasonDestroy")) {
         destroy(GetHwnd());
     }
+    // A handler that threw during the run left the window open for the worker's sake.
+    EndIfExceptionPending();
 }
 
 bool MainDialog::StartWorker() {

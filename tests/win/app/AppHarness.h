@@ -46,6 +46,11 @@ struct Fakes {
     // The taskbar: whether the system gives out a taskbar list, which window is in front.
     bool taskbarAvailable = true;
     HWND foreground = nullptr;
+    // Showing this progress on the taskbar throws std::bad_alloc (once).
+    int throwAtProgress = -1;
+    // Releasing a taskbar list delivers a progress message to the window, as COM's waits
+    // deliver the worker's.
+    int progressOnRelease = -1;
 
     int discoverCalls = 0;
     int classifyCalls = 0;
@@ -56,8 +61,10 @@ struct Fakes {
     std::vector<ShownMessage> messages;
     std::vector<DWORD> executionStates;  // every SetExecutionState, in order
     UINT taskbarMessage = 0;             // what TaskbarButtonMessage answered
+    HWND taskbarWindow = nullptr;        // and for which window
     int taskbarOpens = 0;
     int taskbarCloses = 0;  // of a list that was given out
+    int taskbarCallsAfterRelease = 0;
     std::vector<std::pair<telvio::TaskbarState, int>> taskbarShown;
     int flashes = 0;
 };
@@ -67,14 +74,15 @@ const telvio::AppServices& FakeServices();
 
 class RunningWindow {
   public:
-    // Starts the window with the fakes as they stand; waits until it shows.
-    RunningWindow();
+    // Starts the window with the fakes as they stand; waits until it shows. As the program,
+    // the window is RunUpgradeApp's, and WaitEnded gives the program's exit code.
+    explicit RunningWindow(bool asProgram = false);
     // Ends the window (the cancel command) if it still runs, and joins its thread.
     ~RunningWindow();
 
     HWND Hwnd() const { return hwnd_; }
     HWND Item(int id) const { return GetDlgItem(hwnd_, id); }
-    telvio::MainDialog& Dialog() { return dialog_; }
+    telvio::MainDialog& Dialog() { return *shown_; }
     std::string Text(int id) const;
     // Types into the file box or the drive box's field (the window's own thread does it).
     void SetText(int id, const std::string& text);
@@ -94,6 +102,7 @@ class RunningWindow {
 
   private:
     telvio::MainDialog dialog_;
+    telvio::MainDialog* shown_ = &dialog_;
     telvio::test::TestThread thread_;
     HWND hwnd_ = nullptr;
     volatile bool ended_ = false;
