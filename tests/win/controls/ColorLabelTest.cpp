@@ -1,15 +1,19 @@
 // The colour label bound to dialog statics: binding, text messages, setters and painting.
 #include <windows.h>
+#include <oleacc.h>
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "controls/ColorLabel.h"
 #include "controls/LabelTextRenderer.h"
 #include "controls/Seams.h"
 #include "tests/win/controls/LabelHarness.h"
+#include "tests/win/controls/SchemeHarness.h"
 
 using namespace telvio;
 using namespace telvio::testing;
@@ -563,6 +567,78 @@ TEST(ColorLabel, BorderAndSunkenStyles) {
         label.SetSunken(0);
         EXPECT_FALSE(GetWindowLongA(hwnd, GWL_EXSTYLE) & WS_EX_STATICEDGE);
         EXPECT_EQ(40, ClientSize(label).cx);
+    });
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<std::pair<HWND, LONG>> nameChanges;
+void CALLBACK RecordNameChange(HWINEVENTHOOK, DWORD, HWND hwnd, LONG object, LONG, DWORD, DWORD) {
+    nameChanges.emplace_back(hwnd, object);
+}
+
+// What a screen reader asks, through oleacc as a reader does.
+TEST(ColorLabel, ReaderFindsReadOnlyTextWithoutShortcutAndHearsEachChange) {
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    WithLabel({SS_LEFT, "R&D", 120, 24}, [](HWND, ColorLabel& label) {
+        IAccessible* object = nullptr;
+        ASSERT_EQ(S_OK, AccessibleObjectFromWindow(label.GetHwnd(), OBJID_CLIENT, __uuidof(IAccessible),
+                                                   reinterpret_cast<void**>(&object)));
+        VARIANT self{};
+        self.vt = VT_I4;
+        self.lVal = CHILDID_SELF;
+        VARIANT state{};
+        EXPECT_EQ(S_OK, object->get_accState(self, &state));
+        EXPECT_EQ(STATE_SYSTEM_READONLY, state.lVal & (STATE_SYSTEM_READONLY | STATE_SYSTEM_FOCUSABLE));
+        // The ampersand is text: no access key.
+        BSTR shortcut = nullptr;
+        EXPECT_EQ(S_FALSE, object->get_accKeyboardShortcut(self, &shortcut));
+        EXPECT_EQ(nullptr, shortcut);
+
+        nameChanges.clear();
+        HWINEVENTHOOK hook =
+            SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr,
+                            &RecordNameChange, GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+        label.SetText("2.00");
+        SetWindowTextA(label.GetHwnd(), "3.00");  // as the worker's revision line does
+        label.SetText("3.00");                    // no change, no news
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        UnhookWinEvent(hook);
+        const std::vector<std::pair<HWND, LONG>> client(2, {label.GetHwnd(), OBJID_CLIENT});
+        std::vector<std::pair<HWND, LONG>> heard;
+        for (const auto& change : nameChanges) {
+            if (change.second == OBJID_CLIENT) heard.push_back(change);
+        }
+        EXPECT_EQ(client, heard);
+        BSTR name = nullptr;
+        EXPECT_EQ(S_OK, object->get_accName(self, &name));
+        EXPECT_STREQ(L"3.00", name);
+        SysFreeString(name);
+        object->Release();
+    });
+    CoUninitialize();
+}
+
+// Every effect that adds a colour, and what high contrast leaves of them: the system's
+// text colour on the system's background.
+TEST(ColorLabel, HighContrastLeavesOnlyTheSystemPair) {
+    WithLabel({SS_LEFT | SS_CENTER, "Contrast", 120, 40}, [](HWND, ColorLabel& label) {
+        label.SetBitmap(kBitmapId).SetBitmapStretch(1).SetEtchedLines(1).SetEmbossed(1);
+        label.SetTextColor(RGB(255, 0, 0)).SetBkColor(RGB(0, 0, 255)).SetFontHeight(20);
+        const COLORREF text = GetSysColor(COLOR_WINDOWTEXT), face = GetSysColor(COLOR_BTNFACE);
+        PixelCanvas canvas(120, 40);
+        Print(label, canvas);
+        EXPECT_GT(CountOutside(canvas, text, face), 0);  // the effects, until told
+
+        HighContrastOn on;
+        SendMessageA(label.GetHwnd(), WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+        Print(label, canvas);
+        EXPECT_EQ(0, CountOutside(canvas, text, face));
+        EXPECT_GT(canvas.Count(text), 0);
+        EXPECT_GT(canvas.Count(face), 0);
     });
 }
 
