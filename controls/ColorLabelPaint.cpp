@@ -152,8 +152,8 @@ HBRUSH ColorLabel::OnReflectedCtlColor(HDC dc, UINT kind) {
     if (!standardDrawing_) return nullptr;
     if (kind == CTLCOLOR_STATIC) {
         SelectObject(dc, font_);
-        ::SetTextColor(dc, textIsSystem_ || highContrast_ ? GetSysColor(COLOR_WINDOWTEXT)
-                                                          : textColor_);
+        ::SetTextColor(dc,
+                       textIsSystem_ || highContrast_ ? GetSysColor(COLOR_WINDOWTEXT) : textColor_);
         SetBkMode(dc, TRANSPARENT);
     }
     return backBrush_;

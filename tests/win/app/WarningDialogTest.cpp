@@ -172,7 +172,9 @@ TEST(HighContrast, ReadersGetEachTextAndEveryLabelTakesTheSchemeAtOnce) {
         telvio::testing::PixelCanvas canvas(r.right, r.bottom, RGB(255, 0, 0));
         SendMessageA(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc()), PRF_CLIENT);
         EXPECT_EQ(telvio::testing::CountOutside(canvas, white, black), 0) << GetDlgCtrlID(hwnd);
-        if (!text.empty()) EXPECT_GT(canvas.Count(white), 0) << GetDlgCtrlID(hwnd);
+        if (!text.empty()) {
+            EXPECT_GT(canvas.Count(white), 0) << GetDlgCtrlID(hwnd);
+        }
     }
     PostMessageA(GetDlgItem(warning, IDCANCEL), BM_CLICK, 0, 0);
     EXPECT_TRUE(window.WaitFor([&] { return !IsWindow(warning); }));

@@ -584,14 +584,16 @@ TEST(ColorLabel, ReaderFindsReadOnlyTextWithoutShortcutAndHearsEachChange) {
     ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
     WithLabel({SS_LEFT, "R&D", 120, 24}, [](HWND, ColorLabel& label) {
         IAccessible* object = nullptr;
-        ASSERT_EQ(S_OK, AccessibleObjectFromWindow(label.GetHwnd(), OBJID_CLIENT, __uuidof(IAccessible),
-                                                   reinterpret_cast<void**>(&object)));
+        ASSERT_EQ(S_OK,
+                  AccessibleObjectFromWindow(label.GetHwnd(), OBJID_CLIENT, __uuidof(IAccessible),
+                                             reinterpret_cast<void**>(&object)));
         VARIANT self{};
         self.vt = VT_I4;
         self.lVal = CHILDID_SELF;
         VARIANT state{};
         EXPECT_EQ(S_OK, object->get_accState(self, &state));
-        EXPECT_EQ(STATE_SYSTEM_READONLY, state.lVal & (STATE_SYSTEM_READONLY | STATE_SYSTEM_FOCUSABLE));
+        EXPECT_EQ(STATE_SYSTEM_READONLY,
+                  state.lVal & (STATE_SYSTEM_READONLY | STATE_SYSTEM_FOCUSABLE));
         // The ampersand is text: no access key.
         BSTR shortcut = nullptr;
         EXPECT_EQ(S_FALSE, object->get_accKeyboardShortcut(self, &shortcut));
