@@ -85,11 +85,14 @@ class LabelObject final : public IAccessible {
         *out = nullptr;
         return E_NOINTERFACE;
     }
-    ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&references_); }
+    // Counted atomically: an in-process reader may release from any thread.
+    ULONG STDMETHODCALLTYPE AddRef() override {
+        return __atomic_add_fetch(&references_, 1, __ATOMIC_ACQ_REL);
+    }
     ULONG STDMETHODCALLTYPE Release() override {
-        const LONG left = InterlockedDecrement(&references_);
+        const ULONG left = __atomic_sub_fetch(&references_, 1, __ATOMIC_ACQ_REL);
         if (left == 0) delete this;
-        return static_cast<ULONG>(left);
+        return left;
     }
 
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
@@ -120,12 +123,15 @@ class LabelObject final : public IAccessible {
         const int got = static_cast<int>(
             SendMessageA(label_, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0])));
         if (got <= 0) return S_FALSE;
+        // Converted straight into the string handed out: no wide string class, whose
+        // library copy is not built for the Pentium.
         const int wide = MultiByteToWideChar(CP_ACP, 0, text.data(), got, nullptr, 0);
         if (wide <= 0) return E_FAIL;
-        std::wstring converted(static_cast<size_t>(wide), L'\0');
-        MultiByteToWideChar(CP_ACP, 0, text.data(), got, &converted[0], wide);
-        *name = allocString_(converted.data(), static_cast<UINT>(wide));
-        return *name != nullptr ? S_OK : E_OUTOFMEMORY;
+        BSTR converted = allocString_(nullptr, static_cast<UINT>(wide));
+        if (converted == nullptr) return E_OUTOFMEMORY;
+        MultiByteToWideChar(CP_ACP, 0, text.data(), got, converted, wide);
+        *name = converted;
+        return S_OK;
     }
     HRESULT STDMETHODCALLTYPE get_accRole(VARIANT child, VARIANT* role) override {
         if (!IsSelf(child)) return standard_->get_accRole(child, role);
@@ -213,7 +219,7 @@ class LabelObject final : public IAccessible {
   private:
     ~LabelObject() { standard_->Release(); }
 
-    LONG references_ = 1;
+    ULONG references_ = 1;
     HWND label_;  // the text is asked of the window: the object may outlive the label
     IAccessible* standard_;
     AllocStringCall allocString_;
