@@ -1,6 +1,6 @@
-// High contrast for tests: Wine cannot switch it on, so the query answers "on" through
-// the seam, and the scheme's colours are set for the whole Wine server (a test that does
-// so must run alone: ctest RUN_SERIAL).
+// High contrast for tests. Wine cannot switch it on: the query answers "on" through the
+// seam. The scheme's colours hold for the whole Wine server, so a test that sets them runs
+// alone (ctest RUN_SERIAL).
 #pragma once
 
 #include <windows.h>
@@ -20,56 +20,48 @@ inline BOOL WINAPI AnswerHighContrastOn(UINT action, UINT, void* info, UINT) {
     return TRUE;
 }
 
-class HighContrastOn {
-  public:
-    HighContrastOn() : seams_(SystemLook::Seams{&AnswerHighContrastOn}) {}
-
-  private:
-    SeamScope<SystemLook> seams_;
+struct HighContrastOn : SeamScope<SystemLook> {
+    HighContrastOn() : SeamScope<SystemLook>(SystemLook::Seams{&AnswerHighContrastOn}) {}
 };
 
-// Sets system colours and puts the old ones back when it ends.
+// Sets system colours; puts the old ones back when it ends.
 class ColorScheme {
   public:
-    ColorScheme(std::vector<int> elements, std::vector<COLORREF> colors)
-        : elements_(std::move(elements)) {
+    ColorScheme(std::vector<int> elements, std::vector<COLORREF> colors) : elements_(elements) {
         for (int e : elements_) saved_.push_back(GetSysColor(e));
-        SetSysColors(static_cast<int>(elements_.size()), elements_.data(), colors.data());
+        SetSysColors(int(elements_.size()), elements_.data(), colors.data());
     }
-    ~ColorScheme() {
-        SetSysColors(static_cast<int>(elements_.size()), elements_.data(), saved_.data());
-    }
+    ~ColorScheme() { SetSysColors(int(elements_.size()), elements_.data(), saved_.data()); }
 
   private:
     std::vector<int> elements_;
     std::vector<COLORREF> saved_;
 };
 
-// Whether `p` lies on the way from `a` to `b`, every channel the same part of the way
-// (smoothed text mixes the two), give or take rounding.
-inline bool IsBlend(COLORREF p, COLORREF a, COLORREF b) {
-    double part = -1;
-    for (int shift : {0, 8, 16}) {
-        const int pc = (p >> shift) & 0xFF, ac = (a >> shift) & 0xFF, bc = (b >> shift) & 0xFF;
-        if (ac == bc) {
-            if (std::abs(pc - ac) > 2) return false;
-            continue;
-        }
-        const double f = double(pc - ac) / (bc - ac);
-        if (f < -0.02 || f > 1.02) return false;
-        if (part < 0) part = f;
-        if (std::abs(f - part) > 0.05) return false;
-    }
-    return true;
-}
-
-// How many pixels of `canvas` are neither `a`, nor `b`, nor a blend of the two.
+// Pixels that are neither `a`, nor `b`, nor a blend of the two (smoothed text mixes them:
+// every channel the same part of the way, give or take rounding).
 inline int CountOutside(const PixelCanvas& canvas, COLORREF a, COLORREF b) {
-    int n = 0;
+    int outside = 0;
     for (int y = 0; y < canvas.height(); ++y) {
-        for (int x = 0; x < canvas.width(); ++x) n += !IsBlend(canvas.At(x, y), a, b);
+        for (int x = 0; x < canvas.width(); ++x) {
+            const COLORREF p = canvas.At(x, y);
+            double part = -1;
+            bool blend = true;
+            for (int shift : {0, 8, 16}) {
+                const int pc = (p >> shift) & 0xFF, ac = (a >> shift) & 0xFF;
+                const int bc = (b >> shift) & 0xFF;
+                if (ac == bc) {
+                    blend = blend && std::abs(pc - ac) <= 2;
+                    continue;
+                }
+                const double f = double(pc - ac) / (bc - ac);
+                if (part < 0) part = f;
+                blend = blend && f > -0.02 && f < 1.02 && std::abs(f - part) <= 0.05;
+            }
+            outside += !blend;
+        }
     }
-    return n;
+    return outside;
 }
 
 }  // namespace telvio::testing
