@@ -8,6 +8,7 @@
 #include "app/AboutDialog.h"
 #include "app/SystemEntry.h"
 #include "app/UpgradeRules.h"
+#include "controls/SystemLook.h"
 #include "drive/Discovery.h"
 #include "resources/resource.h"
 
@@ -160,6 +161,11 @@ std::optional<LRESULT> MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lPa
             return std::nullopt;
         case WM_QUERYDRAGICON:
             return reinterpret_cast<LRESULT>(appIcon);
+        case WM_SYSCOLORCHANGE:
+        case WM_SETTINGCHANGE:
+            // Only the top-level window hears of a new colour scheme or high contrast.
+            SystemLook::PassToChildren(GetHwnd(), msg, wParam, lParam);
+            return std::nullopt;
         case kAppendLogMessage:
             AppendLogNow(reinterpret_cast<const char*>(lParam));
             return TRUE;

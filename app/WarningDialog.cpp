@@ -1,6 +1,7 @@
 #include "app/WarningDialog.h"
 
 #include "app/MainDialog.h"
+#include "controls/SystemLook.h"
 #include "resources/resource.h"
 
 namespace telvio {
@@ -63,6 +64,14 @@ BOOL WarningDialog::OnInitDialog() {
         14);
     question.SetText(kQuestion).SetFontHeight(16).SetFontName(kFace);
     return TRUE;
+}
+
+std::optional<LRESULT> WarningDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    // Only the dialog hears of a new colour scheme or high contrast; its labels follow.
+    if (msg == WM_SYSCOLORCHANGE || msg == WM_SETTINGCHANGE) {
+        SystemLook::PassToChildren(GetHwnd(), msg, wParam, lParam);
+    }
+    return Dialog::OnMessage(msg, wParam, lParam);
 }
 
 }  // namespace telvio

@@ -19,6 +19,7 @@ class WarningDialog : public Dialog {
   protected:
     void DoDataExchange() override;
     BOOL OnInitDialog() override;
+    std::optional<LRESULT> OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) override;
 
   private:
     ColorLabel question;       // 1026

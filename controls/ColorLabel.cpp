@@ -4,6 +4,8 @@
 
 #include "controls/Dpi.h"
 #include "controls/GdiTally.h"
+#include "controls/LabelAccessible.h"
+#include "controls/SystemLook.h"
 #include "controls/TextLines.h"
 
 namespace telvio {
@@ -19,7 +21,8 @@ ColorLabel::ColorLabel()
       textBackColor_(GetSysColor(COLOR_BTNFACE)),
       textColor_(GetSysColor(COLOR_WINDOWTEXT)),
       highlightColor_(GetSysColor(COLOR_HIGHLIGHT)),
-      savedTextColor_(GetSysColor(COLOR_WINDOWTEXT)) {
+      savedTextColor_(GetSysColor(COLOR_WINDOWTEXT)),
+      highContrast_(SystemLook::HighContrastOn() ? 1 : 0) {
     backBrush_ = gdi::NewSolidBrush(backColor_);
     GetObjectA(GetStockObject(DEFAULT_GUI_FONT), sizeof(logFont_), &logFont_);
     font_ = gdi::NewFont(logFont_);
@@ -49,7 +52,18 @@ void ColorLabel::RebuildFont() {
 
 void ColorLabel::RebuildBrush() {
     gdi::DeleteObject(backBrush_);
-    backBrush_ = gdi::NewSolidBrush(backColor_);
+    // The brush is what the standard drawing paints behind the text: in high contrast,
+    // the system's own background.
+    backBrush_ = gdi::NewSolidBrush(highContrast_ ? GetSysColor(COLOR_BTNFACE) : backColor_);
+}
+
+void ColorLabel::OnSystemLookChange() {
+    highContrast_ = SystemLook::HighContrastOn() ? 1 : 0;
+    if (textIsSystem_) textColor_ = GetSysColor(COLOR_WINDOWTEXT);
+    if (backIsSystem_) backColor_ = GetSysColor(COLOR_BTNFACE);
+    if (textBackIsDefault_) textBackColor_ = GetSysColor(COLOR_BTNFACE);
+    RebuildBrush();
+    if (GetHwnd() != nullptr) InvalidateRect(GetHwnd(), nullptr, TRUE);
 }
 
 void ColorLabel::SetWindowTextInternally(const std::string& text) {
@@ -67,9 +81,11 @@ void ColorLabel::ChangeStyle(int index, LONG bits, bool add) {
 }
 
 ColorLabel& ColorLabel::SetText(const std::string& text) {
+    const bool changed = text != text_;
     text_ = text;
     SetWindowTextInternally(verticalText_ ? StackLetters(text_) : text_);
     Redraw();
+    if (changed) AnnounceNameChange(GetHwnd());
     return *this;
 }
 

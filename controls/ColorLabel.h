@@ -118,6 +118,8 @@ class ColorLabel : public StaticControl {
     void OnMouseLeave();
     void OnMouseMove();
     LRESULT OnGetText(WPARAM size, LPARAM buffer);
+    // The system's colours or high contrast changed: take them up again and repaint.
+    void OnSystemLookChange();
 
     COLORREF backColor_;
     COLORREF textBackColor_;
@@ -144,6 +146,8 @@ class ColorLabel : public StaticControl {
     int lowerCase_ = 0;
     int upperCase_ = 0;
     int stretchBitmap_ = 0;
+    // High contrast as last heard: text and background are then the system's pair alone.
+    int highContrast_ = 0;
     LOGFONTA logFont_{};
     int fontHeightAt96_ = 0;  // lfHeight came from SetFontHeight: scaled when the font is made
     HFONT font_ = nullptr;

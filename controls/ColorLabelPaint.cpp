@@ -8,6 +8,7 @@
 
 #include "controls/Dpi.h"
 #include "controls/GdiTally.h"
+#include "controls/LabelAccessible.h"
 #include "controls/LabelTextRenderer.h"
 #include "controls/TextLines.h"
 
@@ -114,10 +115,17 @@ void ColorLabel::Paint(HDC dc, const RECT& client) {
         brushColor = flash;
         blockBack = flash;
     }
+    // High contrast: the user's text colour on the user's background and nothing else,
+    // no picture, no lines, no relief; the words say what the colours said.
+    const bool contrast = highContrast_ != 0;
+    if (contrast) {
+        brushColor = face;
+        blockBack = face;
+    }
     LabelTextRenderer renderer(dc, text, h, v);
-    renderer.SetTextColor(textColor_)
-        .SetEmbossed(disabled ? 1 : 0)
-        .SetEtchedLines(etchedLines_)
+    renderer.SetTextColor(contrast ? GetSysColor(COLOR_WINDOWTEXT) : textColor_)
+        .SetEmbossed(disabled && !contrast ? 1 : 0)
+        .SetEtchedLines(contrast ? 0 : etchedLines_)
         .SetBackColor(blockBack);
 
     HBRUSH brush = gdi::NewSolidBrush(brushColor);
@@ -125,10 +133,11 @@ void ColorLabel::Paint(HDC dc, const RECT& client) {
         FillRect(dc, &client, brush);
         gdi::DeleteObject(brush);
     }
-    if (bitmap_ != nullptr) PaintBitmap(dc, client);
+    const bool picture = bitmap_ != nullptr && !contrast;
+    if (picture) PaintBitmap(dc, client);
 
     const bool multiLine = text.find('\n') != std::string::npos;
-    if (bitmap_ == nullptr || angle_ != 0 || (multiLine && GetVerticalAlignmentBit() != kTop)) {
+    if (!picture || angle_ != 0 || (multiLine && GetVerticalAlignmentBit() != kTop)) {
         if (renderer.Build(angle_)) renderer.Draw(client);
     } else {
         PaintTextDirect(dc, client, text);
@@ -143,7 +152,8 @@ HBRUSH ColorLabel::OnReflectedCtlColor(HDC dc, UINT kind) {
     if (!standardDrawing_) return nullptr;
     if (kind == CTLCOLOR_STATIC) {
         SelectObject(dc, font_);
-        ::SetTextColor(dc, textIsSystem_ ? GetSysColor(COLOR_WINDOWTEXT) : textColor_);
+        ::SetTextColor(dc,
+                       textIsSystem_ || highContrast_ ? GetSysColor(COLOR_WINDOWTEXT) : textColor_);
         SetBkMode(dc, TRANSPARENT);
     }
     return backBrush_;
@@ -253,11 +263,23 @@ LRESULT ColorLabel::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
         case WM_MOUSELEAVE:
             OnMouseLeave();
             return DefaultProc(msg, wParam, lParam);
-        case WM_SETTEXT:
-            if (!internalTextChange_) {
-                const char* text = reinterpret_cast<const char*>(lParam);
-                text_ = text != nullptr ? text : "";
-            }
+        case WM_SETTEXT: {
+            if (internalTextChange_) return DefaultProc(msg, wParam, lParam);
+            const char* text = reinterpret_cast<const char*>(lParam);
+            const std::string previous = text_;
+            text_ = text != nullptr ? text : "";
+            const LRESULT result = DefaultProc(msg, wParam, lParam);
+            if (text_ != previous) AnnounceNameChange(hwnd);
+            return result;
+        }
+        case WM_GETOBJECT: {
+            LRESULT answer = 0;
+            if (AnswerLabelObject(hwnd, wParam, lParam, &answer)) return answer;
+            return DefaultProc(msg, wParam, lParam);
+        }
+        case WM_SYSCOLORCHANGE:
+        case WM_SETTINGCHANGE:
+            OnSystemLookChange();
             return DefaultProc(msg, wParam, lParam);
         case WM_GETTEXT:
             if (!internalTextChange_) return OnGetText(wParam, lParam);

@@ -5,6 +5,7 @@
 
 #include "controls/Dpi.h"
 #include "controls/GdiTally.h"
+#include "controls/SystemLook.h"
 #include "controls/TextLines.h"
 #include "framework/ResourceException.h"
 
@@ -46,7 +47,9 @@ void ControlToolTip::RegisterWindowClass() {
 }
 
 ControlToolTip::ControlToolTip()
-    : textColor_(GetSysColor(COLOR_INFOTEXT)), backColor_(GetSysColor(COLOR_INFOBK)) {
+    : textColor_(GetSysColor(COLOR_INFOTEXT)),
+      backColor_(GetSysColor(COLOR_INFOBK)),
+      highContrast_(SystemLook::HighContrastOn() ? 1 : 0) {
     RegisterWindowClass();
 }
 
@@ -197,13 +200,14 @@ void ControlToolTip::Paint(HDC dc) {
     HGDIOBJ oldFont = SelectObject(dc, GetStockObject(DEFAULT_GUI_FONT));
     int oldMode = SetBkMode(dc, TRANSPARENT);
     COLORREF oldColor = GetTextColor(dc);
-    if (customColors_) {
-        HBRUSH brush = gdi::NewSolidBrush(backColor_);
+    // In high contrast the user's tip colours win over any chosen here.
+    if (customColors_ || highContrast_) {
+        HBRUSH brush = gdi::NewSolidBrush(highContrast_ ? GetSysColor(COLOR_INFOBK) : backColor_);
         if (brush != nullptr) {
             FillRect(dc, &tipRect_, brush);
             gdi::DeleteObject(brush);
         }
-        ::SetTextColor(dc, textColor_);
+        ::SetTextColor(dc, highContrast_ ? GetSysColor(COLOR_INFOTEXT) : textColor_);
     }
     RECT r = tipRect_;
     DrawTextA(dc, text_.c_str(), static_cast<int>(text_.size()), &r, 0);
@@ -228,6 +232,12 @@ LRESULT ControlToolTip::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) {
             // Lets tests render the tip into a memory context.
             Paint(reinterpret_cast<HDC>(wParam));
             return 0;
+        case WM_SYSCOLORCHANGE:
+        case WM_SETTINGCHANGE:
+            // A top-level window: the system tells the tip itself.
+            highContrast_ = SystemLook::HighContrastOn() ? 1 : 0;
+            InvalidateRect(GetHwnd(), nullptr, TRUE);
+            return DefaultProc(msg, wParam, lParam);
         default:
             return DefaultProc(msg, wParam, lParam);
     }

@@ -71,6 +71,8 @@ class ControlToolTip : public Window {
     int customColors_ = 0;
     int needsButton_ = 1;
     int leftButton_ = 1;
+    // High contrast as last heard: the tip is then in the system's tip colours alone.
+    int highContrast_ = 0;
 };
 
 }  // namespace telvio

@@ -1,14 +1,20 @@
 // The warning dialog as the upgrade command shows it: its texts and looks, and each way
 // of answering it; and every dialog's texts and pictures at the screen's DPI.
+#include <windows.h>
+#include <oleacc.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "controls/ColorLabel.h"
 #include "controls/Dpi.h"
 #include "resources/resource.h"
 #include "tests/win/app/AppHarness.h"
+#include "tests/win/controls/SchemeHarness.h"
 
 using apptest::RunningWindow;
 using apptest::TheFakes;
@@ -112,6 +118,78 @@ TEST(WarningDialog, NamesTheDriveAndRevisionWithTheLooksOfEachLabel) {
     EXPECT_TRUE(window.WaitFor([&] { return !IsWindow(warning); }));
 }
 
+// What a screen reader learns of a label, asking through oleacc as readers do.
+struct ReaderView {
+    std::string name;
+    LONG role = 0, state = 0;
+    HRESULT shortcut = E_FAIL;
+};
+ReaderView AskReader(HWND label) {
+    ReaderView view;
+    IAccessible* object = nullptr;
+    if (AccessibleObjectFromWindow(label, OBJID_CLIENT, __uuidof(IAccessible),
+                                   reinterpret_cast<void**>(&object)) != S_OK) {
+        return view;
+    }
+    VARIANT self{}, role{}, state{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    if (object->get_accRole(self, &role) == S_OK) view.role = role.lVal;
+    if (object->get_accState(self, &state) == S_OK) view.state = state.lVal;
+    BSTR name = nullptr, shortcut = nullptr;
+    if (object->get_accName(self, &name) == S_OK) {
+        for (const wchar_t* c = name; *c; ++c) view.name.push_back(static_cast<char>(*c));
+    }
+    view.shortcut = object->get_accKeyboardShortcut(self, &shortcut);
+    SysFreeString(name);
+    SysFreeString(shortcut);
+    object->Release();
+    return view;
+}
+
+// A screen reader, asking from outside the window's thread as a reader does, finds every
+// text the user must check as read-only static text; and high contrast reaches every label
+// at once. The case sets the colours of the whole Wine server: it runs alone (ctest:
+// telvio_app_high_contrast_test, RUN_SERIAL).
+TEST(HighContrast, ReadersGetEachTextAndEveryLabelTakesTheSchemeAtOnce) {
+    apptest::ResetFakes();
+    TheFakes().drives = {{"VENDOR MODEL", "1.00"}};
+    RunningWindow window;
+    HWND warning = OpenWarning(window);
+    ASSERT_NE(warning, nullptr);
+    std::vector<std::pair<HWND, std::string>> labels{{window.Item(IDC_REVISION), "1.00"}};
+    for (const LookCase& c : kLooks) labels.emplace_back(GetDlgItem(warning, c.id), c.text);
+
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    for (const auto& [hwnd, text] : labels) {
+        const ReaderView view = AskReader(hwnd);
+        EXPECT_EQ(view.name, text) << GetDlgCtrlID(hwnd);
+        EXPECT_EQ(view.role, ROLE_SYSTEM_STATICTEXT) << GetDlgCtrlID(hwnd);
+        EXPECT_EQ(view.state & (STATE_SYSTEM_READONLY | STATE_SYSTEM_FOCUSABLE),
+                  STATE_SYSTEM_READONLY)
+            << GetDlgCtrlID(hwnd);
+        EXPECT_EQ(view.shortcut, S_FALSE) << GetDlgCtrlID(hwnd);
+    }
+    CoUninitialize();
+
+    const COLORREF white = RGB(255, 255, 255), black = RGB(0, 0, 0);
+    telvio::testing::HighContrastOn on;
+    telvio::testing::ColorScheme scheme({COLOR_WINDOWTEXT, COLOR_BTNFACE}, {white, black});
+    // As the system tells every top-level window when the user switches.
+    SendMessageA(warning, WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+    window.Send(WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+    for (const auto& [hwnd, text] : labels) {
+        RECT r;
+        GetClientRect(hwnd, &r);
+        telvio::testing::PixelCanvas canvas(r.right, r.bottom, RGB(255, 0, 0));
+        SendMessageA(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc()), PRF_CLIENT);
+        EXPECT_EQ(telvio::testing::CountOutside(canvas, white, black), 0) << GetDlgCtrlID(hwnd);
+        EXPECT_GT(canvas.Count(white), 0) << GetDlgCtrlID(hwnd);
+    }
+    PostMessageA(GetDlgItem(warning, IDCANCEL), BM_CLICK, 0, 0);
+    EXPECT_TRUE(window.WaitFor([&] { return !IsWindow(warning); }));
+}
+
 struct AnswerCase {
     const char* route;
     INT_PTR result;
@@ -146,8 +224,8 @@ INSTANTIATE_TEST_SUITE_P(Routes, WarningAnswerTest,
                                            AnswerCase{"esc", IDCANCEL},
                                            AnswerCase{"close box", IDCANCEL}));
 
-// At the screen's DPI: the tests below run at 96 with the others, and again in a Wine
-// prefix at 144 (ctest: telvio_app_window_dpi144_test).
+// At the screen's DPI: the tests below run at 96 with the others, and again in Wine
+// prefixes at 120 and 144 (ctest: telvio_app_window_dpi120_test, _dpi144_test).
 
 // Where `paint` leaves other pixels than the button face in a canvas of w x h that it fills
 // first: the labels paint their background in that colour.
@@ -265,7 +343,7 @@ struct PictureCase {
     int dpi;
     LONG width, height;
 };
-const PictureCase kPictures[] = {{96, 97, 67}, {120, 121, 84}, {144, 146, 101}, {192, 194, 134}};
+const PictureCase kPictures[] = {{96, 97, 67}, {120, 121, 84}, {144, 146, 101}};
 
 TEST(ScreenDpi, TemplateTextsShowWholeAndTheChipPictureScales) {
     apptest::ResetFakes();

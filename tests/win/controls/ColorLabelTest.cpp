@@ -5,11 +5,13 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "controls/ColorLabel.h"
 #include "controls/LabelTextRenderer.h"
 #include "controls/Seams.h"
 #include "tests/win/controls/LabelHarness.h"
+#include "tests/win/controls/SchemeHarness.h"
 
 using namespace telvio;
 using namespace telvio::testing;
@@ -563,6 +565,53 @@ TEST(ColorLabel, BorderAndSunkenStyles) {
         label.SetSunken(0);
         EXPECT_FALSE(GetWindowLongA(hwnd, GWL_EXSTYLE) & WS_EX_STATICEDGE);
         EXPECT_EQ(40, ClientSize(label).cx);
+    });
+}
+
+}  // namespace
+
+namespace {
+
+std::vector<HWND> renamed;
+void CALLBACK Renamed(HWINEVENTHOOK, DWORD, HWND hwnd, LONG object, LONG, DWORD, DWORD) {
+    if (object == OBJID_CLIENT) renamed.push_back(hwnd);
+}
+
+// A screen reader hears of each new text: the dialog's and the worker's (the window-text
+// message), and of nothing else.
+TEST(ColorLabel, EachNewTextIsAnnounced) {
+    WithLabel({SS_LEFT, "1.00", 120, 24}, [](HWND, ColorLabel& label) {
+        renamed.clear();
+        HWINEVENTHOOK hook =
+            SetWinEventHook(EVENT_OBJECT_NAMECHANGE, EVENT_OBJECT_NAMECHANGE, nullptr, &Renamed,
+                            GetCurrentProcessId(), 0, WINEVENT_OUTOFCONTEXT);
+        label.SetText("2.00");
+        SetWindowTextA(label.GetHwnd(), "3.00");
+        label.SetText("3.00");
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        UnhookWinEvent(hook);
+        EXPECT_EQ(std::vector<HWND>(2, label.GetHwnd()), renamed);
+    });
+}
+
+// Every effect that adds a colour, and what high contrast leaves of them: the system's
+// text colour on the system's background.
+TEST(ColorLabel, HighContrastLeavesOnlyTheSystemPair) {
+    WithLabel({SS_LEFT | SS_CENTER, "Contrast", 120, 40}, [](HWND, ColorLabel& label) {
+        label.SetBitmap(kBitmapId).SetBitmapStretch(1).SetEtchedLines(1).SetEmbossed(1);
+        label.SetTextColor(RGB(255, 0, 0)).SetBkColor(RGB(0, 0, 255)).SetFontHeight(20);
+        const COLORREF text = GetSysColor(COLOR_WINDOWTEXT), face = GetSysColor(COLOR_BTNFACE);
+        PixelCanvas canvas(120, 40);
+        Print(label, canvas);
+        EXPECT_GT(CountOutside(canvas, text, face), 0);  // the effects, until told
+
+        HighContrastOn on;
+        SendMessageA(label.GetHwnd(), WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+        Print(label, canvas);
+        EXPECT_EQ(0, CountOutside(canvas, text, face));
+        EXPECT_GT(canvas.Count(text), 0);
+        EXPECT_GT(canvas.Count(face), 0);
     });
 }
 

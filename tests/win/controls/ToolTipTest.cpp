@@ -10,6 +10,7 @@
 #include "controls/Seams.h"
 #include "framework/ResourceException.h"
 #include "tests/win/controls/LabelHarness.h"
+#include "tests/win/controls/SchemeHarness.h"
 
 using namespace telvio;
 using namespace telvio::testing;
@@ -366,6 +367,33 @@ TEST(ControlToolTip, FailedRegistrationRaisesTheResourceException) {
     }
     // Registration works again once the system lets it.
     EXPECT_NO_THROW(ControlToolTip tip);
+}
+
+}  // namespace
+
+namespace {
+
+// Sets the scheme's colours for the whole Wine server: this program runs alone (RUN_SERIAL).
+TEST(ControlToolTip, HighContrastPaintsInTheSystemTipColours) {
+    FakeMouse mouse;
+    const COLORREF yellow = RGB(255, 255, 0), black = RGB(0, 0, 0);
+    ColorScheme scheme({COLOR_INFOTEXT, COLOR_INFOBK}, {yellow, black});
+    WithLabel({SS_LEFT, "owner", 80, 20}, [&](HWND, ColorLabel& owner) {
+        ControlToolTip tip;
+        tip.SetText("Contrast");
+        ASSERT_TRUE(tip.Create(owner.GetHwnd()));
+        tip.SetColors(1, RGB(0, 0, 255));
+        tip.SetTextColor(RGB(255, 0, 0));
+        const RECT r = tip.GetTipRect();
+        PixelCanvas canvas(r.right, r.bottom, RGB(255, 255, 255));
+        SetTextColor(canvas.dc(), RGB(255, 255, 255));
+        HighContrastOn on;
+        SendMessageA(tip.GetHwnd(), WM_SYSCOLORCHANGE, 0, 0);
+        SendMessageA(tip.GetHwnd(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.dc()),
+                     PRF_CLIENT);
+        EXPECT_EQ(0, CountOutside(canvas, yellow, black));
+        EXPECT_GT(canvas.Count(yellow), 0);
+    });
 }
 
 }  // namespace
