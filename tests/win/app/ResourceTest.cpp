@@ -145,7 +145,7 @@ const Expected kMain[] = {
      0},
     {IDCANCEL, "#128", "Close", 202, 149, 60, 20, kButtonType, BS_PUSHBUTTON, WS_TABSTOP, 0, 0},
     {IDC_LOG, "#129", "", 7, 114, 180, 64, 0, 0,
-     ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL | WS_BORDER | WS_TABSTOP, ES_READONLY, 0},
+     ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY | WS_VSCROLL | WS_BORDER | WS_TABSTOP, 0, 0},
     {kStatic, "#130", "Status:", 7, 73, 26, 8, kStaticType, SS_LEFT, 0, 0, 0},
     {IDC_PROGRESS, "msctls_progress32", "Progress1", 7, 91, 180, 14, 0, 0, WS_BORDER, 0, 0},
     {IDC_STATUS, "#130", "Static", 37, 73, 144, 8, kStaticType, SS_LEFT, SS_NOPREFIX, 0, 0},
