@@ -92,13 +92,14 @@ upgrade-aspi-bin)
 upgrade-xp-bin)
     upgrade winxp fw.bin 65536
     expect_success "$NOW"
-    check "the read-back's short time-out" grep -q "timeout=3 cdb=120000002400 " "$E2E_WORK/record.txt"
+    check "the read-back waits past a busy drive" grep -q "timeout=35 cdb=120000002400 " "$E2E_WORK/record.txt"
     ;;
 upgrade-xp-hex)
-    # No answer after the flash, three times: the run still ends well, without the line.
+    # No answer after the flash: the drive may still be programming, so it is not asked
+    # again; the run still ends well, without the line.
     upgrade winxp fw.hex 40000 "fault main opcode=0x12 after-save count=3 transport"
     expect_success ""
-    check "three read-backs" test "$(after_save | wc -l)" = 3
+    check "one read-back" test "$(after_save | wc -l)" = 1
     ;;
 
 retries)
