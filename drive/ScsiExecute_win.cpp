@@ -126,8 +126,8 @@ int ExecuteAspi(const DriveRecord& drive, uint8_t flags, uint32_t length, void* 
 
 // A request with a bounded wait may be given up while the library still holds it, and
 // the library may write the block, fill the data area and signal the event after that.
-// So all three live on the heap, apart from the caller's buffer and
-// stack, and go back only once the event says the library is done with them.
+// So all three live on the heap, apart from the caller's buffer and stack, and go back
+// only once the event says the library is done with them.
 struct BoundedRequest {
     SRB_ExecSCSICmd srb;
     HANDLE event;
