@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <cstring>
+#include <utility>
 
 #include "app/AboutDialog.h"
 #include "app/SystemEntry.h"
@@ -22,6 +23,11 @@ namespace {
 // Shutdown-block reasons exist from Vista on; older systems just get the refusal.
 using BlockReasonCreate = BOOL(WINAPI*)(HWND, LPCWSTR);
 using BlockReasonDestroy = BOOL(WINAPI*)(HWND);
+
+// Through the dialog manager, so that the default-button look follows the focus.
+void FocusItem(HWND dialog, int id) {
+    SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, id)), TRUE);
+}
 
 }  // namespace
 
@@ -162,6 +168,10 @@ std::optional<LRESULT> MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lPa
             return TRUE;
         case kRunFinishedMessage:
             OnRunFinished();
+            // Close is the one way on. Not while a box of ours is up: the focus is there.
+            if (!(GetWindowLongA(GetHwnd(), GWL_STYLE) & WS_DISABLED)) {
+                FocusItem(GetHwnd(), IDCANCEL);
+            }
             AnnounceRunEnd();
             return TRUE;
         case kProgressMessage:
@@ -201,8 +211,9 @@ bool MainDialog::OnPaintMinimised() {
 
 void MainDialog::OnDestroy() {
     if (transport.UsePassThrough == 1) services.ReleaseTransport(transport, driveTable);
-    services.CloseTaskbarList(taskbar_);
-    taskbar_ = nullptr;
+    // Let go of the list before releasing it: COM's waits in the release dispatch messages
+    // that would use it.
+    services.CloseTaskbarList(std::exchange(taskbar_, nullptr));
 }
 
 void MainDialog::OnBrowse() {
@@ -252,7 +263,9 @@ void MainDialog::ShowProgressNow(int percent) {
 
 void MainDialog::OnTaskbarButtonCreated() {
     // Sent again when the taskbar itself starts again: the old object is of no use then.
-    services.CloseTaskbarList(taskbar_);
+    // The worker's progress and log lines reach the window during COM's waits in its
+    // release and in the new creation, so no list is held meanwhile.
+    services.CloseTaskbarList(std::exchange(taskbar_, nullptr));
     taskbar_ = services.OpenTaskbarList();
     ShowRunOnTaskbar();
 }
@@ -310,10 +323,14 @@ void MainDialog::OnRunFinished() {
             SystemEntry<BlockReasonDestroy>("user32.dll", "ShutdownBlockReasonDestroy")) {
         destroy(GetHwnd());
     }
+    // A handler that threw during the run left the window open for the worker's sake.
+    EndIfExceptionPending();
 }
 
 bool MainDialog::StartWorker() {
     runInProgress_ = true;
+    // A disabled button keeps the focus but takes no key: the keyboard goes on in the log.
+    if (GetFocus() == GetItem(IDC_UPGRADE)) FocusItem(GetHwnd(), IDC_LOG);
     // Upgrade goes off before the worker exists, so a second click cannot start another.
     EnableWindow(GetItem(IDC_UPGRADE), FALSE);
     HMENU menu = GetSystemMenu(GetHwnd(), FALSE);

@@ -44,6 +44,9 @@ class MainDialog : public Dialog {
     void SetRevisionText(const char* text);
 
     bool IsRunInProgress() const { return runInProgress_; }
+    // Not while a run is in progress, not even for a handler's exception: the worker still
+    // writes through the window's transport and calls the window. The end of the run ends it.
+    bool MayEnd() const override { return !runInProgress_; }
     const UpdateJob& Job() const { return job; }
     const DriveTable& Drives() const { return driveTable; }
     int BrowseUsed() const { return browseUsed; }

@@ -129,6 +129,7 @@ void MainDialog::FillUpdateJob() {
     job.SetProgress = &telvio::SetProgress;
     job.IsStopRequested = &telvio::IsStopRequested;
     job.UsePassThrough = transport.UsePassThrough;
+    job.hold = DriveHoldFor(transport);
 }
 
 DWORD WINAPI UpdateWorker(void*) {

@@ -174,6 +174,7 @@ void DiscoverNt4(TransportState& state, DriveTable& table) {
                 record->adapter = entry.pathId;
                 record->target = entry.targetId;
                 record->handle = state.currentHandle;
+                record->letter = letter;
                 CopyNames(*record, entry.inquiry, entry.available);
             }
             break;
@@ -215,6 +216,7 @@ void DiscoverNt5(TransportState& state, DriveTable& table) {
             continue;
         }
         record->handle = state.currentHandle;
+        record->letter = letter;
         CopyNames(*record, reply, sizeof reply);
         record->alignMask = 0x7FF;
         Keep(table, record);

@@ -18,6 +18,7 @@ struct DriveRecord {
     char displayName[32];     // vendor + product (24 chars, untrimmed) + "(n)" suffix
     char revision[5];         // product revision level, 4 chars + NUL
     uint32_t driveClass;      // 2 or 0, from the capabilities page (kept, not consulted)
+    char letter;              // pass-through: the letter its handle was opened on; ASPI: 0
 };
 
 constexpr int kDriveTableSlots = 8;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "drive/DriveHold.h"
 #include "drive/DriveRecord.h"
 
 namespace telvio {
@@ -29,5 +30,9 @@ uint8_t BindAspi(TransportState& state, HWND owner);
 // Closes the device handles discovery left open (each exactly once) and frees the ASPI
 // library if it was loaded. Always 1.
 uint8_t ReleaseTransport(TransportState& state, DriveTable& table);
+
+// How a run on this transport holds its drive: on Windows 2000 and later the system stops
+// polling the drive and its eject button is locked until the run ends; elsewhere nothing.
+DriveHold DriveHoldFor(const TransportState& state);
 
 }  // namespace telvio

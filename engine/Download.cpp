@@ -171,6 +171,8 @@ bool FlashEngine::Download() {
         if (imageEnd > kImageBufferSize) imageEnd = kImageBufferSize;
     }
 
+    // From here until the run has ended the drive may be programming its flash.
+    const DriveHoldScope held(hold, drive);
     SenseData sense{};
     while (blockAddress < imageEnd) {
         if (IsStopRequested()) {

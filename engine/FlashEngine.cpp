@@ -27,7 +27,8 @@ FlashEngine::FlashEngine(const UpdateJob& job)
       AppendLog(job.AppendLog ? job.AppendLog : IgnoreText),
       SetStatusText(job.SetStatusText ? job.SetStatusText : IgnoreText),
       SetProgress(job.SetProgress ? job.SetProgress : IgnoreProgress),
-      IsStopRequested(job.IsStopRequested ? job.IsStopRequested : NeverStop) {
+      IsStopRequested(job.IsStopRequested ? job.IsStopRequested : NeverStop),
+      hold(job.hold) {
     // The window's path may fill the whole array; the copy is always terminated.
     std::memcpy(imagePath, job.imagePath, sizeof(imagePath));
     imagePath[sizeof(imagePath) - 1] = '\0';

@@ -110,6 +110,7 @@ class FlashEngine {
     SetStatusTextCallback SetStatusText;
     SetProgressCallback SetProgress;
     IsStopRequestedCallback IsStopRequested;
+    DriveHold hold;
 
     // Bank-advance records read from a HEX file; the download's checksum reads it too.
     uint32_t bankCount = 0;

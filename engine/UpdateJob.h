@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "drive/DriveHold.h"
 #include "drive/DriveRecord.h"
 
 namespace telvio {
@@ -39,6 +40,7 @@ struct UpdateJob {
     SetProgressCallback SetProgress;
     IsStopRequestedCallback IsStopRequested;
     uint8_t UsePassThrough;  // 1: NT pass-through, 0: ASPI
+    DriveHold hold;          // members null: the drive is not held
 };
 
 }  // namespace telvio

@@ -12,6 +12,31 @@ INT_PTR AfterModalLoop(INT_PTR result) {
 
 }  // namespace
 
+void EndDialogOf(HWND hwnd) {
+    // A control's parents lead to its dialog; a popup (the tip window) has no parent, and
+    // belongs to the window that owns it.
+    Dialog* dialog = nullptr;
+    while (hwnd != nullptr && (dialog = Dialog::FromDialogHandle(hwnd)) == nullptr) {
+        hwnd = (GetWindowLongPtrA(hwnd, GWL_STYLE) & WS_CHILD) != 0 ? GetParent(hwnd)
+                                                                    : GetWindow(hwnd, GW_OWNER);
+    }
+    if (dialog != nullptr && dialog->MayEnd()) dialog->EndDialog(-1);
+}
+
+Dialog* Dialog::FromDialogHandle(HWND hwnd) {
+    // Of the layer's windows, only a dialog runs our dialog procedure.
+    Window* object = FromHandle(hwnd);
+    if (object == nullptr ||
+        GetWindowLongPtrA(hwnd, DWLP_DLGPROC) != reinterpret_cast<LONG_PTR>(&DialogProc)) {
+        return nullptr;
+    }
+    return static_cast<Dialog*>(object);
+}
+
+void Dialog::EndIfExceptionPending() {
+    if (WindowExceptionPending() && MayEnd()) EndDialog(-1);
+}
+
 INT_PTR Dialog::DoModal(HWND parent) {
     if (GetHwnd() != nullptr) return -1;
     return AfterModalLoop(DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId_),

@@ -26,6 +26,13 @@ class Dialog : public Window {
     int GetTemplateId() const { return templateId_; }
     HWND GetItem(int id) const { return GetDlgItem(GetHwnd(), id); }
 
+    // Whether the dialog may end now, asked before a handler's exception ends it. A dialog
+    // whose work goes on elsewhere (on another thread) says no until that work is done,
+    // and then calls EndIfExceptionPending.
+    virtual bool MayEnd() const { return true; }
+    // The object of a dialog this layer runs, or null for any other window.
+    static Dialog* FromDialogHandle(HWND hwnd);
+
   protected:
     // Binds the dialog's controls (BindControl) while it initialises; runs before
     // OnInitDialog, so the controls are ours by then.
@@ -44,6 +51,8 @@ class Dialog : public Window {
 
     // Takes over control `id` with `control` (its pre-subclass hook runs).
     bool BindControl(Window& control, int id);
+    // Ends the dialog with -1 when a handler's exception is still waiting for it to end.
+    void EndIfExceptionPending();
 
   private:
     static INT_PTR CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);

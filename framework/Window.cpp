@@ -25,12 +25,8 @@ std::exception_ptr TakeWindowException() {
     return taken;
 }
 
-void EndDialogOf(HWND hwnd) {
-    // A control's parent chain ends at its dialog; a top-level window is its own.
-    while (hwnd != nullptr && (GetWindowLongPtrA(hwnd, GWL_STYLE) & WS_CHILD) != 0) {
-        hwnd = GetParent(hwnd);
-    }
-    if (hwnd != nullptr) ::EndDialog(hwnd, -1);
+bool WindowExceptionPending() {
+    return pendingWindowException != nullptr;
 }
 
 Window::~Window() {

@@ -15,7 +15,11 @@ namespace telvio {
 // throws it again once the modal loop has returned.
 void KeepWindowException(std::exception_ptr exception);
 std::exception_ptr TakeWindowException();
-// Ends the modal loop of the dialog that `hwnd` is, or belongs to, with -1.
+bool WindowExceptionPending();
+// Ends the modal loop of the dialog that `hwnd` is, or belongs to, with -1: up through a
+// control's parents, and from a popup to its owner. A dialog that may not end yet
+// (Dialog::MayEnd) is left running with the exception pending, and ends itself once it
+// may. Defined with Dialog, which knows the layer's own dialogs.
 void EndDialogOf(HWND hwnd);
 
 class Window {

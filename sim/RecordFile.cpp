@@ -64,6 +64,12 @@ std::string FormatRecordLine(const RecordEntry& e) {
     return line;
 }
 
+std::string FormatDoorLockLine(const std::string& door, const std::string& drive, uint32_t pid,
+                               bool prevent) {
+    return "lock door=" + door + " drive=" + drive + " pid=" + std::to_string(pid) +
+           " prevent=" + (prevent ? "1" : "0");
+}
+
 bool ParseRecordLine(const std::string& line, RecordEntry& entry) {
     if (line.compare(0, 4, "cmd ") != 0) return false;
     std::map<std::string, std::string> f;

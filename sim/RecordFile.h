@@ -18,6 +18,10 @@ struct RecordEntry {
 };
 
 std::string FormatRecordLine(const RecordEntry& entry);
+// A drive's door locked (or unlocked) by the system, which is no command: a line of its
+// own, "lock door=... drive=... pid=... prevent=1|0", that the command readers pass over.
+std::string FormatDoorLockLine(const std::string& door, const std::string& drive, uint32_t pid,
+                               bool prevent);
 // False for a line that is not a well-formed command line.
 bool ParseRecordLine(const std::string& line, RecordEntry& entry);
 // Every well-formed line of the file in order; false when the file cannot be read.

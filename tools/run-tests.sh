@@ -60,6 +60,9 @@ for floor in "win32 4.0" "win64 5.2"; do
     fi
 done
 
+echo "== format strings (only conversions the msvcrt of Windows 98 knows)"
+if python3 tools/format-check/check.py; then passed=$((passed + 1)); else failed=$((failed + 1)); fail=1; fi
+
 echo "== release zips (built twice and compared; their exes tested as shipped)"
 if bash tools/release/check.sh "$build" "$jobs"; then passed=$((passed + 1)); else failed=$((failed + 1)); fail=1; fi
 

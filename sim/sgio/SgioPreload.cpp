@@ -9,6 +9,9 @@
 //                         Wine reads it for the inquiry data's entry and for the
 //                         letter's own address (IOCTL_SCSI_GET_ADDRESS) alike
 //   SG_IO                 the command itself
+//   CDROM_LOCKDOOR        what Wine makes of IOCTL_STORAGE_EJECTION_CONTROL: noted in the
+//                         record file, since a real door lock never reaches the drive
+//                         as a command the simulator would see
 // Every other call, and every call on any other file, goes straight on. It is loaded
 // into every Wine process, so it does nothing until a device file is seen.
 //
@@ -18,6 +21,7 @@
 // renamed here).
 #include <dlfcn.h>
 #include <errno.h>
+#include <linux/cdrom.h>
 #include <scsi/scsi.h>
 #include <scsi/sg.h>
 #include <stdarg.h>
@@ -30,6 +34,8 @@
 #include <atomic>
 #include <mutex>
 
+#include "sim/RecordFile.h"
+#include "sim/SimFile.h"
 #include "sim/SimRuntime.h"
 #include "sim/TransportRules.h"
 
@@ -192,10 +198,22 @@ int ServeSgIo(const sim::LetterSpec& letter, sg_io_hdr_t* h) {
     return 0;
 }
 
+// The lock's argument is an int passed by value, not an address: nonzero locks.
+void NoteDoorLock(const sim::LetterSpec& letter, void* arg) {
+    const bool prevent = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(arg)) != 0;
+    sim::SimRuntime& runtime = sim::ProcessRuntime();
+    const std::string& record = runtime.GetScenario().recordPath;
+    if (record.empty()) return;
+    sim::AppendLine(record,
+                    sim::FormatDoorLockLine("sgio", runtime.GetScenario().drives[letter.drive].name,
+                                            sim::ProcessId(), prevent));
+}
+
 // Answers `request` for a simulated drive; false hands it to the real ioctl.
 bool Serve(int fd, unsigned long request, void* arg, int& result) {
     if (request != SG_IO && request != SG_GET_VERSION_NUM && request != SCSI_IOCTL_GET_IDLUN &&
-        request != SCSI_IOCTL_GET_BUS_NUMBER && request != SG_GET_SCSI_ID)
+        request != SCSI_IOCTL_GET_BUS_NUMBER && request != SG_GET_SCSI_ID &&
+        request != CDROM_LOCKDOOR)
         return false;
     struct stat st;
     if (RealFstat()(fd, &st) != 0) return false;
@@ -203,6 +221,11 @@ bool Serve(int fd, unsigned long request, void* arg, int& result) {
     if (index < 0) return false;
     const sim::LetterSpec* letter = DriveLetter(index);
     if (letter == nullptr) return false;
+    if (request == CDROM_LOCKDOOR) {
+        NoteDoorLock(*letter, arg);
+        result = 0;
+        return true;
+    }
     if (arg == nullptr) {
         result = -1;
         errno = EFAULT;

@@ -37,6 +37,9 @@ upgrade() {
     e2e_wait_telvio
 }
 
+# The door locks the SG_IO library noted (Wine's form of the ejection control).
+door_locks() { grep -c '^lock ' "$E2E_WORK/record.txt" 2>/dev/null || true; }
+
 log_has() { grep -qF -- "log| $1" "$E2E_WORK/user.out"; }
 
 # The log's lines as the user saw them.
@@ -82,6 +85,7 @@ upgrade-aspi-hex | upgrade-nt4-hex)
     upgrade $version fw.hex 32768
     expect_success "$UNCHANGED"
     check "one read-back" test "$(after_save | wc -l)" = 1
+    check "door left alone" test "$(door_locks)" = 0
     ;;
 upgrade-aspi-bin)
     # The drive reset itself after the flash: its first answer is a unit attention.
@@ -93,6 +97,9 @@ upgrade-xp-bin)
     upgrade winxp fw.bin 65536
     expect_success "$NOW"
     check "the read-back waits past a busy drive" grep -q "timeout=35 cdb=120000002400 " "$E2E_WORK/record.txt"
+    # Wine's answer to the ejection control: the door lock, before the first WRITE BUFFER.
+    check "door locked before the first WRITE BUFFER" bash -c "grep -E '^lock |cdb=3b' '$E2E_WORK/record.txt' | head -1 | grep -qx 'lock door=sgio drive=main pid=[0-9]* prevent=1'"
+    check "locked once" test "$(door_locks)" = 1
     ;;
 upgrade-xp-hex)
     # No answer after the flash: the drive may still be programming, so it is not asked
@@ -147,6 +154,7 @@ eof-only-hex-xp | erased-bin-aspi | erased-bin-xp | erased-hex-aspi | erased-hex
     upgrade $version $image -
     check "format error, then the verdict" bash -c "grep 'log| ' '$E2E_WORK/user.out' | tr -d '\r' | diff - <(printf '%s\n' 'log| ERR: input file format mismatched!' 'log| Flashing is incorrect!!') >/dev/null"
     check "nothing sent" test "$(record_count 3b)" = 0
+    check "door left alone" test "$(door_locks)" = 0
     check "progress stays 0" grep -qF "[1011] position=0" "$E2E_WORK/user.out"
     check "drive box kept" grep -qE "^\[1000\] enabled=. text=${NAME0//[()]/.}" "$E2E_WORK/user.out"
     check "revision kept" grep -qE '^\[1016\] enabled=. text=1\.00' "$E2E_WORK/user.out"

@@ -5,7 +5,9 @@
 # import-floor and instruction-floor checks, both carry the version resource, and neither
 # holds a folder of the build machine. (The demo browses for its image; in the 32-bit
 # Wine that runs under qemu here the file dialog opens in most runs but now and then
-# never does, the program waiting for ever, so the i686 exe is not run through it.)
+# never does, the program waiting for ever, so the i686 exe is not run through it.) Last,
+# a program linked in the i686 exe's own tree as that exe is (tests/win/runtime) tries its
+# runtime, exceptions, memory running out and snprintf, under 32-bit Wine.
 #   check.sh BUILD [JOBS]    (BUILD holds the host and win64 trees)
 set -u
 build=$(cd "$1" && pwd); jobs=${2:-2}
@@ -64,6 +66,21 @@ if [ -f "$work/shipped/win64/telvio.exe" ]; then
          bash "$root/tests/e2e/demo.sh") || fail "the demo's upgrade with the zip's exe"
 fi
 WINEPREFIX=$build/win64/wineprefix wineserver -k 2>/dev/null || true
+
+# Its window needs a display; the prefix's desktop then follows this one's, so the
+# server goes again after it.
+check=$build/dist-win32/bin/telvio-runtime-check.exe
+if cmake --build "$build/dist-win32" -j "$jobs" --target telvio-runtime-check >"$work/runtime-check.log" 2>&1; then
+    python3 "$root/tools/instruction-floor/check.py" "$check" --floor i586 ||
+        fail "the runtime check holds instructions beyond the i586 floor"
+    (unset TELVIO_SHARED_DISPLAY
+     TELVIO_BUILD_DIR=$build/win64 TELVIO_DISPLAY=1 bash "$root/tools/wine-run.sh" "$check") ||
+        fail "the i686 runtime as shipped (tests/win/runtime) under 32-bit Wine"
+    WINEPREFIX=$build/win64/wineprefix wineserver -k 2>/dev/null || true
+else
+    cat "$work/runtime-check.log"
+    fail "the runtime check does not build in the shipped tree"
+fi
 
 [ "$fails" -eq 0 ] && echo "release: the zips are reproducible and their exes pass as shipped"
 [ "$fails" -eq 0 ]

@@ -3,6 +3,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/cdrom.h>
 #include <scsi/scsi.h>
 #include <scsi/sg.h>
 #include <sys/ioctl.h>
@@ -162,6 +163,19 @@ TEST_F(SgioPreload, AnswersVersionAndAddress) {
     int pending = -1;
     EXPECT_EQ(ioctl_(d, FIONREAD, &pending), 0);
     EXPECT_EQ(pending, 0);
+    // Wine's ejection control, the door lock, is no command: it gets a line of its own,
+    // which the command readers pass over; on a letter without a drive it is refused.
+    const size_t commands = Records().size();
+    EXPECT_EQ(ioctl_(d, CDROM_LOCKDOOR, 1), 0);
+    EXPECT_EQ(ioctl_(d, CDROM_LOCKDOOR, 0), 0);
+    errno = 0;
+    EXPECT_EQ(ioctl_(g, CDROM_LOCKDOOR, 1), -1);
+    EXPECT_EQ(errno, ENOTTY);
+    std::string text;
+    ASSERT_TRUE(sim::ReadWholeFile(record_, text));
+    const std::string lock = "lock door=sgio drive=main pid=" + std::to_string(getpid());
+    EXPECT_NE(text.find(lock + " prevent=1\n" + lock + " prevent=0\n"), std::string::npos) << text;
+    EXPECT_EQ(Records().size(), commands);
     close(d);
     close(x);
     close(g);

@@ -6,6 +6,7 @@
 #include <deque>
 #include <new>
 
+#include "app/StartUp.h"
 #include "drive/Discovery.h"
 
 namespace apptest {
@@ -99,26 +100,45 @@ BOOL FakeGetPowerStatus(SYSTEM_POWER_STATUS* status) {
 }
 
 // A name of the tests' own: Wine's taskbar never sends it.
-UINT FakeTaskbarButtonMessage(HWND) {
+UINT FakeTaskbarButtonMessage(HWND window) {
+    fakes.taskbarWindow = window;
     fakes.taskbarMessage = RegisterWindowMessageA("TelvioTestTaskbarButtonCreated");
     return fakes.taskbarMessage;
 }
 
-int taskbarToken = 0;
+struct FakeTaskbarList {
+    bool released = false;
+};
+std::deque<FakeTaskbarList> taskbarLists;
 
 telvio::TaskbarList* FakeOpenTaskbarList() {
     ++fakes.taskbarOpens;
-    return fakes.taskbarAvailable ? reinterpret_cast<telvio::TaskbarList*>(&taskbarToken) : nullptr;
+    if (!fakes.taskbarAvailable) return nullptr;
+    taskbarLists.emplace_back();
+    return reinterpret_cast<telvio::TaskbarList*>(&taskbarLists.back());
 }
 
 void FakeShowTaskbarProgress(telvio::TaskbarList* list, HWND, telvio::TaskbarState state,
                              int percent) {
-    if (list != reinterpret_cast<telvio::TaskbarList*>(&taskbarToken)) std::abort();
+    if (reinterpret_cast<FakeTaskbarList*>(list)->released) {
+        ++fakes.taskbarCallsAfterRelease;
+        return;
+    }
+    if (percent == fakes.throwAtProgress) {
+        fakes.throwAtProgress = -1;
+        throw std::bad_alloc();
+    }
     fakes.taskbarShown.emplace_back(state, percent);
 }
 
 void FakeCloseTaskbarList(telvio::TaskbarList* list) {
-    if (list != nullptr) ++fakes.taskbarCloses;
+    if (list == nullptr) return;
+    ++fakes.taskbarCloses;
+    reinterpret_cast<FakeTaskbarList*>(list)->released = true;
+    if (fakes.progressOnRelease >= 0) {
+        SendMessageA(fakes.taskbarWindow, telvio::MainDialog::kProgressMessage,
+                     WPARAM(fakes.progressOnRelease), 0);
+    }
 }
 
 void FakeFlashTaskbarButton(HWND) {
@@ -197,22 +217,27 @@ HWND FindOwnDialog(const char* caption, HWND except) {
 
 void ResetFakes() {
     fakes = Fakes{};
+    taskbarLists.clear();
     fakes.drives = {{"VENDOR  MODEL", "1.00"}};
 }
 
-RunningWindow::RunningWindow() : dialog_(kFakeServices) {
-    thread_ = telvio::test::TestThread([this] {
-        result_ = dialog_.DoModal(nullptr);
+RunningWindow::RunningWindow(bool asProgram) : dialog_(kFakeServices) {
+    if (asProgram) shown_ = nullptr;
+    thread_ = telvio::test::TestThread([this, asProgram] {
+        result_ = asProgram ? telvio::RunUpgradeApp(kFakeServices) : dialog_.DoModal(nullptr);
         ended_ = true;
     });
-    WaitFor([this] { return dialog_.GetHwnd() && IsWindowVisible(dialog_.GetHwnd()); });
-    hwnd_ = dialog_.GetHwnd();
+    WaitFor([this] {
+        if (shown_ == nullptr) shown_ = telvio::ActiveMainDialog;
+        return shown_ && shown_->GetHwnd() && IsWindowVisible(shown_->GetHwnd());
+    });
+    if (shown_ != nullptr) hwnd_ = shown_->GetHwnd();
 }
 
 RunningWindow::~RunningWindow() {
     if (!ended_) {
         // A run the test left blocked must not keep the window alive forever.
-        WaitFor([this] { return !dialog_.IsRunInProgress(); }, 120000);
+        WaitFor([this] { return ended_ || !shown_->IsRunInProgress(); }, 120000);
         PostMessageA(hwnd_, WM_COMMAND, IDCANCEL, 0);
     }
     thread_.join();
@@ -235,6 +260,36 @@ void RunningWindow::Click(int id) {
 
 void RunningWindow::Command(WPARAM command) {
     SendMessageA(hwnd_, WM_COMMAND, command, reinterpret_cast<LPARAM>(Item(LOWORD(command))));
+}
+
+namespace {
+
+HWND FocusOfThread(HWND window) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    GetGUIThreadInfo(GetWindowThreadProcessId(window, nullptr), &info);
+    return info.hwndFocus;
+}
+
+}  // namespace
+
+void RunningWindow::Press(WPARAM key, bool alt) {
+    HWND target = FocusOfThread(hwnd_);
+    if (target == nullptr) target = hwnd_;
+    PostMessageA(target, alt ? WM_SYSCHAR : WM_KEYDOWN, key, alt ? 1u << 29 : 1);
+}
+
+void RunningWindow::Focus(int id) {
+    Send(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(id)), TRUE);
+}
+
+int RunningWindow::FocusedId() const {
+    // The drive box has the focus in its edit field.
+    HWND control = FocusOfThread(hwnd_);
+    while (control != nullptr && GetAncestor(control, GA_PARENT) != hwnd_) {
+        control = GetAncestor(control, GA_PARENT);
+    }
+    return control != nullptr ? GetDlgCtrlID(control) : 0;
 }
 
 LRESULT RunningWindow::Send(UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -46,6 +46,11 @@ struct Fakes {
     // The taskbar: whether the system gives out a taskbar list, which window is in front.
     bool taskbarAvailable = true;
     HWND foreground = nullptr;
+    // Showing this progress on the taskbar throws std::bad_alloc (once).
+    int throwAtProgress = -1;
+    // Releasing a taskbar list delivers a progress message to the window, as COM's waits
+    // deliver the worker's.
+    int progressOnRelease = -1;
 
     int discoverCalls = 0;
     int classifyCalls = 0;
@@ -56,8 +61,10 @@ struct Fakes {
     std::vector<ShownMessage> messages;
     std::vector<DWORD> executionStates;  // every SetExecutionState, in order
     UINT taskbarMessage = 0;             // what TaskbarButtonMessage answered
+    HWND taskbarWindow = nullptr;        // and for which window
     int taskbarOpens = 0;
     int taskbarCloses = 0;  // of a list that was given out
+    int taskbarCallsAfterRelease = 0;
     std::vector<std::pair<telvio::TaskbarState, int>> taskbarShown;
     int flashes = 0;
 };
@@ -67,19 +74,26 @@ const telvio::AppServices& FakeServices();
 
 class RunningWindow {
   public:
-    // Starts the window with the fakes as they stand; waits until it shows.
-    RunningWindow();
+    // Starts the window with the fakes as they stand; waits until it shows. As the program,
+    // the window is RunUpgradeApp's, and WaitEnded gives the program's exit code.
+    explicit RunningWindow(bool asProgram = false);
     // Ends the window (the cancel command) if it still runs, and joins its thread.
     ~RunningWindow();
 
     HWND Hwnd() const { return hwnd_; }
     HWND Item(int id) const { return GetDlgItem(hwnd_, id); }
-    telvio::MainDialog& Dialog() { return dialog_; }
+    telvio::MainDialog& Dialog() { return *shown_; }
     std::string Text(int id) const;
     // Types into the file box or the drive box's field (the window's own thread does it).
     void SetText(int id, const std::string& text);
     void Click(int id);
     void Command(WPARAM command);
+    // A key as the window's own loop gets it, posted to the control with the focus: a
+    // key (VK_TAB, VK_RETURN ...), or with `alt` the character of an access key.
+    void Press(WPARAM key, bool alt = false);
+    void Focus(int id);
+    // The control of the window that holds its thread's focus, 0 for none.
+    int FocusedId() const;
     // Sends a message and returns its result, on the window's thread.
     LRESULT Send(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
     // Waits until the dialog has ended; its result, or -2 when it did not end in time.
@@ -88,6 +102,7 @@ class RunningWindow {
 
   private:
     telvio::MainDialog dialog_;
+    telvio::MainDialog* shown_ = &dialog_;
     telvio::test::TestThread thread_;
     HWND hwnd_ = nullptr;
     volatile bool ended_ = false;

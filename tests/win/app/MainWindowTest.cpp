@@ -195,4 +195,33 @@ TEST(MainWindow, EnterEndsNothingAndCloseEndsTheWindowAndReleasesThePassThrough)
     }
 }
 
+// The keyboard alone, through the window's own loop: Tab in reading order, each access
+// key, Enter in either box ends nothing, Esc is Close.
+TEST(MainWindow, KeyboardReachesEveryControlInReadingOrder) {
+    apptest::ResetFakes();
+    TheFakes().chosenFile = "D:\\fw\\image.hex";
+    RunningWindow window;
+    EXPECT_EQ(window.FocusedId(), IDC_DRIVE_BOX);
+    const int order[] = {IDC_DRIVE_BOX, IDC_FILE_BOX, IDC_BROWSE,   IDC_UPGRADE,
+                         IDCANCEL,      IDC_LOG,      IDC_DRIVE_BOX};
+    for (size_t i = 0; i + 1 < std::size(order); ++i) {
+        window.Focus(order[i]);
+        window.Press(VK_TAB);
+        EXPECT_TRUE(window.WaitFor([&] { return window.FocusedId() == order[i + 1]; }))
+            << "after " << order[i] << " came " << window.FocusedId();
+    }
+    for (auto [key, box] : {std::pair{'F', IDC_FILE_BOX}, std::pair{'d', IDC_DRIVE_BOX}}) {
+        window.Focus(IDC_LOG);
+        window.Press(key, true);
+        EXPECT_TRUE(window.WaitFor([&] { return window.FocusedId() == box; })) << key;
+        window.Press(VK_RETURN);
+    }
+    window.Press('b', true);
+    EXPECT_TRUE(window.WaitFor([&] { return window.Dialog().BrowseUsed() == 1; }));
+    EXPECT_EQ(window.Text(IDC_FILE_BOX), "D:\\fw\\image.hex");
+    EXPECT_EQ(window.WaitEnded(100), -2) << "Enter ended the window";
+    window.Press(VK_ESCAPE);
+    EXPECT_EQ(window.WaitEnded(), IDCANCEL);
+}
+
 }  // namespace

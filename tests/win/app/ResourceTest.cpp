@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -129,26 +131,31 @@ constexpr int kStatic = -1;
 constexpr DWORD kStaticType = SS_TYPEMASK;
 constexpr DWORD kButtonType = 0x0F;
 
+// Tab order in reading order; each access key's label just before its box.
 const Expected kMain[] = {
-    {kStatic, "#130", "Target Drive At", 7, 10, 48, 8, kStaticType, SS_LEFT, 0, 0, 0},
-    {IDC_DRIVE_BOX, "#133", "", 55, 7, 125, 65, 0x3, CBS_DROPDOWN, CBS_SORT | WS_VSCROLL | WS_TABSTOP, 0, 0},
-    {kStatic, "#130", "Status:", 7, 73, 26, 8, kStaticType, SS_LEFT, 0, 0, 0},
-    {IDC_PROGRESS, "msctls_progress32", "Progress1", 7, 91, 180, 14, 0, 0, WS_BORDER, 0, 0},
+    {kStatic, "#130", "Target &Drive At", 7, 10, 48, 8, kStaticType, SS_LEFT, 0, 0, 0},
+    {IDC_DRIVE_BOX, "#133", "", 55, 7, 125, 65, 0x3, CBS_DROPDOWN,
+     CBS_SORT | WS_VSCROLL | WS_TABSTOP, 0, 0},
+    {kStatic, "#130", "Target&File:", 7, 36, 36, 8, kStaticType, SS_LEFT, 0, 0, 0},
+    {IDC_FILE_BOX, "#129", "", 44, 33, 88, 14, 0, 0, ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP,
+     ES_MULTILINE, 0},
+    {IDC_BROWSE, "#128", "&Browser...", 138, 33, 50, 14, kButtonType, BS_PUSHBUTTON, WS_TABSTOP, 0,
+     0},
+    {IDC_UPGRADE, "#128", "&Upgrade", 202, 122, 60, 20, kButtonType, BS_PUSHBUTTON, WS_TABSTOP, 0,
+     0},
+    {IDCANCEL, "#128", "Close", 202, 149, 60, 20, kButtonType, BS_PUSHBUTTON, WS_TABSTOP, 0, 0},
     {IDC_LOG, "#129", "", 7, 114, 180, 64, 0, 0,
      ES_MULTILINE | ES_AUTOVSCROLL | WS_VSCROLL | WS_BORDER | WS_TABSTOP, ES_READONLY, 0},
-    {IDC_STATUS, "#130", "Static", 37, 73, 144, 8, kStaticType, SS_LEFT, 0, 0, 0},
-    {IDC_UPGRADE, "#128", "Upgrade", 202, 122, 60, 20, kButtonType, BS_PUSHBUTTON, WS_TABSTOP, 0, 0},
+    {kStatic, "#130", "Status:", 7, 73, 26, 8, kStaticType, SS_LEFT, 0, 0, 0},
+    {IDC_PROGRESS, "msctls_progress32", "Progress1", 7, 91, 180, 14, 0, 0, WS_BORDER, 0, 0},
+    {IDC_STATUS, "#130", "Static", 37, 73, 144, 8, kStaticType, SS_LEFT, SS_NOPREFIX, 0, 0},
     {kStatic, "#130", "Telvio", 209, 51, 37, 8, kStaticType, SS_LEFT, 0, 0, 0},
     {kStatic, "#128", "", 194, 7, 65, 88, kButtonType, BS_GROUPBOX, 0, 0, WS_EX_TRANSPARENT},
     {kStatic, "#130", "Version  2.6.6  ", 205, 62, 49, 18, kStaticType, SS_LEFT, 0, 0, 0},
     {kStatic, "#130", "Device Revision:", 7, 56, 63, 8, kStaticType, SS_LEFT, 0, 0, 0},
-    {IDC_REVISION, "#130", "Static", 71, 56, 57, 8, kStaticType, SS_LEFT, SS_CENTERIMAGE, 0, 0},
+    {IDC_REVISION, "#130", "Static", 71, 56, 57, 8, kStaticType, SS_LEFT,
+     SS_CENTERIMAGE | SS_NOPREFIX, 0, 0},
     {kStatic, "#130", "#130", 201, 14, 49, 34, kStaticType, SS_BITMAP, 0, 0, 0},
-    {IDCANCEL, "#128", "Close", 202, 149, 60, 20, kButtonType, BS_PUSHBUTTON, WS_TABSTOP, 0, 0},
-    {kStatic, "#130", "TargetFile:", 7, 36, 36, 8, kStaticType, SS_LEFT, 0, 0, 0},
-    {IDC_FILE_BOX, "#129", "", 44, 33, 88, 14, 0, 0, ES_AUTOHSCROLL | WS_BORDER | WS_TABSTOP,
-     ES_MULTILINE, 0},
-    {IDC_BROWSE, "#128", "Browser...", 138, 33, 50, 14, kButtonType, BS_PUSHBUTTON, WS_TABSTOP, 0, 0},
 };
 
 const Expected kWarning[] = {
@@ -200,6 +207,14 @@ TEST_P(TemplateTest, MatchesItemByItemInTabOrder) {
     EXPECT_EQ(t.style & (WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0u);
     EXPECT_EQ(t.exStyle & WS_EX_APPWINDOW, c.exStyle);
     ASSERT_EQ(t.items.size(), c.count);
+    std::string accessKeys;  // no two controls of a dialog answer one key
+    for (const Item& item : t.items) {
+        size_t amp = item.text.find('&');
+        if (amp != std::string::npos) accessKeys += char(toupper(item.text.at(amp + 1)));
+    }
+    std::string sorted = accessKeys;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_TRUE(std::adjacent_find(sorted.begin(), sorted.end()) == sorted.end()) << accessKeys;
     for (size_t i = 0; i < c.count; ++i) {
         const Expected& e = c.items[i];
         const Item& got = t.items[i];

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "resources/resource.h"
 #include "tests/win/app/AppHarness.h"
@@ -25,6 +26,8 @@ struct HeldEngine {
     HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::atomic<bool> entered{false};
     std::vector<DWORD> statesAtVerdict;
+    HWND log = nullptr;
+    std::string logAtVerdict;  // as the window showed it once the verdict was logged
     ~HeldEngine() { CloseHandle(release); }
 };
 HeldEngine* held = nullptr;
@@ -37,24 +40,32 @@ void StartHeldRun(RunningWindow& window) {
         WaitForSingleObject(held->release, 20000);
         job.AppendLog("Please Restart Your Computer.");
         held->statesAtVerdict = TheFakes().executionStates;
+        char text[64] = {};
+        GetWindowTextA(held->log, text, sizeof text);
+        held->logAtVerdict = text;
         job.SetDriveText("");
         job.SetRevisionText("");
         job.SetStatusText("");
     };
+    held->log = window.Item(IDC_LOG);
     window.SetText(IDC_FILE_BOX, "a.bin");
-    window.Click(IDC_UPGRADE);
+    window.Press('u', true);  // the access key clicks Upgrade, which takes the focus
     ASSERT_TRUE(window.WaitFor([] { return held->entered.load(); }));
 }
 
 TEST(Run, NoRouteEndsTheWindowWhileARunIsInProgress) {
     apptest::ResetFakes();
+    // COM's waits in the release of a taskbar list deliver the worker's progress.
+    TheFakes().progressOnRelease = 40;
     HeldEngine engine;
     held = &engine;
     RunningWindow window;
+    window.Send(TheFakes().taskbarMessage);
     StartHeldRun(window);
 
     EXPECT_FALSE(IsWindowEnabled(window.Item(IDCANCEL)));
     EXPECT_FALSE(IsWindowEnabled(window.Item(IDC_UPGRADE)));
+    EXPECT_EQ(window.FocusedId(), IDC_LOG);
     EXPECT_EQ(window.Text(IDC_STATUS), "Updating.....");
     EXPECT_EQ(SendMessageA(window.Item(IDC_PROGRESS), PBM_GETPOS, 0, 0), 40);
     HMENU menu = GetSystemMenu(window.Hwnd(), FALSE);
@@ -78,12 +89,17 @@ TEST(Run, NoRouteEndsTheWindowWhileARunIsInProgress) {
     // A second click during the run starts nothing.
     window.Click(IDC_UPGRADE);
     EXPECT_EQ(TheFakes().engineRuns, 1);
+    // Explorer starting again makes the button again: the old list is not used once let go.
+    window.Send(TheFakes().taskbarMessage);
+    EXPECT_EQ(TheFakes().taskbarOpens, 2);
+    EXPECT_EQ(TheFakes().taskbarCloses, 1);
 
     SetEvent(engine.release);
     ASSERT_TRUE(window.WaitFor([&] { return !window.Dialog().IsRunInProgress(); }));
     EXPECT_TRUE(IsWindowEnabled(window.Item(IDCANCEL)));
     EXPECT_EQ(window.Text(IDCANCEL), "Close");
     EXPECT_FALSE(IsWindowEnabled(window.Item(IDC_UPGRADE)));
+    EXPECT_TRUE(window.WaitFor([&] { return window.FocusedId() == IDCANCEL; }));
     EXPECT_FALSE(GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND) & MF_GRAYED);
     EXPECT_EQ(window.Text(IDC_DRIVE_BOX), "");
     EXPECT_EQ(window.Text(IDC_REVISION), "");
@@ -105,6 +121,35 @@ TEST(Run, NoRouteEndsTheWindowWhileARunIsInProgress) {
     EXPECT_TRUE(TheFakes().messages.empty());
     window.Command(IDCANCEL);
     EXPECT_EQ(window.WaitEnded(), IDCANCEL);
+    EXPECT_EQ(TheFakes().taskbarCloses, 2);
+    EXPECT_EQ(TheFakes().taskbarCallsAfterRelease, 0);
+    held = nullptr;
+}
+
+// A handler that throws mid-run (here out of memory in the taskbar's progress) cannot end
+// the window under the worker: the run goes on to its verdict, and only then does the
+// program end with its start-up box.
+TEST(Run, ExceptionInAHandlerWaitsForTheEndOfTheRun) {
+    apptest::ResetFakes();
+    TheFakes().throwAtProgress = 40;
+    HeldEngine engine;
+    held = &engine;
+    RunningWindow program(true);
+    program.Send(TheFakes().taskbarMessage);
+    StartHeldRun(program);
+    EXPECT_EQ(TheFakes().throwAtProgress, -1) << "thrown";
+    Sleep(100);
+    EXPECT_TRUE(IsWindow(program.Hwnd()));
+    EXPECT_EQ(TheFakes().releaseCalls, 0) << "the worker's transport is kept";
+    EXPECT_TRUE(TheFakes().messages.empty());
+
+    SetEvent(engine.release);
+    EXPECT_EQ(program.WaitEnded(), 1);
+    EXPECT_EQ(engine.logAtVerdict, "Please Restart Your Computer.");
+    EXPECT_EQ(TheFakes().executionStates, kAwakeThenCleared);
+    EXPECT_EQ(TheFakes().releaseCalls, 1);
+    ASSERT_EQ(TheFakes().messages.size(), 1u);
+    EXPECT_EQ(TheFakes().messages[0].text, "Telvio cannot start: std::bad_alloc (error 0).");
     held = nullptr;
 }
 
@@ -118,7 +163,6 @@ TEST(Run, RealLookupsReachTheSystem) {
     std::memset(&power, 0xEE, sizeof power);
     ASSERT_TRUE(real.GetPowerStatus(&power));
     EXPECT_NE(power.ACLineStatus, 0xEE);
-    EXPECT_EQ(real.TaskbarButtonMessage(nullptr), RegisterWindowMessageA("TaskbarButtonCreated"));
     EXPECT_NE(real.TaskbarButtonMessage(nullptr), 0u);
     // Wine 8 has the taskbar list (its progress calls do nothing): through COM, ole32
     // loaded when asked, and the interface declared here.

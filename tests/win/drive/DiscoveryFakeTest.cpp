@@ -2,6 +2,7 @@
 // build itself (several buses, chains, malformed offsets, an adapter shared by several
 // letters), through the in-process table.
 #include <windows.h>
+#include <winioctl.h>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "drive/AspiEntries.h"
 #include "drive/Discovery.h"
 #include "drive/PassThroughBlock.h"
 #include "tests/win/drive/FakeDevice.h"
@@ -18,7 +20,8 @@
 namespace telvio::test {
 
 // In WholeUpgrade.cpp: one whole upgrade of `drive` through the engine; gives back the log.
-std::vector<std::string> WholeUpgrade(const DriveRecord& drive, const std::string& image);
+std::vector<std::string> WholeUpgrade(const DriveRecord& drive, const std::string& image,
+                                      const DriveHold& hold = {}, uint8_t usePassThrough = 1);
 
 namespace {
 
@@ -411,6 +414,8 @@ TEST(DiscoverNt5, InquiresEveryLetterThroughZ) {
     }
     EXPECT_EQ(fake.HandleFor('d'), t.table.records[0]->handle);
     EXPECT_EQ(fake.HandleFor('z'), t.table.records[1]->handle);
+    EXPECT_EQ('d', t.table.records[0]->letter);
+    EXPECT_EQ('z', t.table.records[1]->letter);
     EXPECT_EQ(fake.HandleFor('z'), t.state.currentHandle);
     ASSERT_EQ(24u, fake.opened.size());
 
@@ -502,6 +507,99 @@ TEST(ClassifyDrives, RecordsWithoutAWorkingHandleStayAsTheyAre) {
     EXPECT_EQ(0u, aspi.driveClass);
     EXPECT_EQ(2u, failing.driveClass);
     EXPECT_EQ(2u, fake.calls.size());
+}
+
+// --- The drive held during a run ------------------------------------------------------
+
+uint32_t AspiDone(void* srb) {
+    static_cast<SRB_ExecSCSICmd*>(srb)->SRB_Status = SS_COMP;
+    return SS_COMP;
+}
+
+// A run held on Windows 2000 and later opens the drive's letter a second time, quiets it
+// on that handle before the first WRITE BUFFER and closes it after the run's last
+// command, whatever the verdict; a control the driver refuses changes nothing else. A
+// run refused before the download, and every run on NT 4 or ASPI, holds nothing.
+TEST(DriveHold, QuietsTheDriveFromTheFirstWriteBufferToTheEndOfTheRun) {
+    struct Case {
+        const char* what;
+        uint8_t usePassThrough, nt4;
+        char fill;          // the image's bytes: 0xFF is an erased image, refused
+        DWORD refused;      // a hold request the driver does not know (~0: both), or 0
+        bool saveFails;     // the mode 7 control call fails
+        const char* steps;  // what the device table saw, commands folded into "cmd+"
+    };
+    const Case cases[] = {
+        {"NT 5", 1, 0, 0x5A, 0, false, "open mcn eject cmd+ close"},
+        {"NT 5, mode 7 fails", 1, 0, 0x5A, 0, true, "open mcn eject cmd+ close"},
+        {"NT 5, no media-change control", 1, 0, 0x5A, IOCTL_STORAGE_MCN_CONTROL, false,
+         "open mcn eject cmd+ close"},
+        {"NT 5, neither control", 1, 0, 0x5A, ~0u, false, "open mcn eject close cmd+"},
+        {"NT 5, erased image", 1, 0, char(0xFF), 0, false, ""},
+        {"NT 4", 1, 1, 0x5A, 0, false, "cmd+"},
+        {"ASPI", 0, 0, 0x5A, 0, false, ""},
+    };
+    std::vector<std::string> goodLog;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeDevice fake;
+        fake.AddLetter('d');
+        DriveRecord drive{};
+        drive.letter = 'd';
+        drive.alignMask = 0x7FF;
+        if (c.usePassThrough)
+            drive.handle = Device().createFile("\\\\.\\d:", 0, 0, nullptr, 0, 0, nullptr);
+        fake.SetHandler(
+            IOCTL_SCSI_PASS_THROUGH_DIRECT, [&c](const IoCall&, void* out, DWORD) -> BOOL {
+                return !(c.saveFails && static_cast<PassThroughBlock*>(out)->sptd.Cdb[1] == 7);
+            });
+        for (DWORD code :
+             {DWORD(IOCTL_STORAGE_MCN_CONTROL), DWORD(IOCTL_STORAGE_EJECTION_CONTROL)}) {
+            fake.SetHandler(code, [&c, code](const IoCall& call, void*, DWORD) -> BOOL {
+                EXPECT_EQ(std::vector<uint8_t>{1}, call.inBytes) << "PreventMediaRemoval TRUE";
+                return c.refused != code && c.refused != ~0u;
+            });
+        }
+        ASPI_CALL_SendCommand* const savedAspi = aspiSendCommand;
+        aspiSendCommand = &AspiDone;
+        fake.steps.clear();
+        TransportState state;
+        state.UsePassThrough = c.usePassThrough;
+        state.isNT4OrOlder = c.nt4;
+        const std::vector<std::string> log = WholeUpgrade(drive, std::string(2 * 4096, c.fill),
+                                                          DriveHoldFor(state), c.usePassThrough);
+        aspiSendCommand = savedAspi;
+
+        std::string seen, last;
+        for (const FakeDevice::Step& step : fake.steps) {
+            const std::string name = step.kind == 'o'                              ? "open"
+                                     : step.kind == 'c'                            ? "close"
+                                     : step.what == IOCTL_STORAGE_MCN_CONTROL      ? "mcn"
+                                     : step.what == IOCTL_STORAGE_EJECTION_CONTROL ? "eject"
+                                                                                   : "cmd";
+            // Commands go through the drive's own handle, the hold through the other one.
+            EXPECT_EQ(name == "cmd", step.handle == drive.handle) << name;
+            EXPECT_TRUE(name == "cmd" || step.handle == fake.steps[0].handle) << name;
+            EXPECT_TRUE(name != "open" || step.what == FILE_READ_ATTRIBUTES) << step.what;
+            if (name != "cmd" || last != "cmd") seen += (seen.empty() ? "" : " ") + name;
+            if (name == "cmd" && last != "cmd") seen += "+";
+            last = name;
+        }
+        EXPECT_EQ(c.steps, seen);
+        if (!seen.empty() && seen[0] == 'o') {
+            EXPECT_EQ(DWORD(FILE_SHARE_READ | FILE_SHARE_WRITE), fake.lastShare);
+            EXPECT_EQ("\\\\.\\d:", fake.opened.back());
+        }
+        ASSERT_FALSE(log.empty());
+        if (c.fill == 0x5A && !c.saveFails) {
+            // Held or not, the run is the same run.
+            if (goodLog.empty()) goodLog = log;
+            EXPECT_EQ(goodLog, log);
+            EXPECT_EQ("Please Restart Your Computer.", log.back());
+        } else {
+            EXPECT_EQ("Flashing is incorrect!!", log.back());
+        }
+    }
 }
 
 }  // namespace

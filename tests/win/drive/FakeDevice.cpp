@@ -48,6 +48,7 @@ HANDLE WINAPI FakeDevice::Create(LPCSTR path, DWORD access, DWORD share, LPSECUR
         d.nextHandle_ += 4;
         d.handleLetter_[h] = p[4];
         d.handles.push_back(h);
+        d.steps.push_back({'o', h, access});
         return h;
     }
     SetLastError(ERROR_FILE_NOT_FOUND);
@@ -63,6 +64,7 @@ BOOL WINAPI FakeDevice::Control(HANDLE h, DWORD code, LPVOID in, DWORD inSize, L
         call.inBytes.assign(b, b + inSize);
     }
     d.calls.push_back(call);
+    d.steps.push_back({'i', h, code});
     if (returned) *returned = 0;
     if (d.LetterOf(h) == 0) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -80,6 +82,7 @@ BOOL WINAPI FakeDevice::Control(HANDLE h, DWORD code, LPVOID in, DWORD inSize, L
 
 BOOL WINAPI FakeDevice::Close(HANDLE h) {
     current->closes[h]++;
+    current->steps.push_back({'c', h, 0});
     return TRUE;
 }
 

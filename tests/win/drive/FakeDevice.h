@@ -46,6 +46,14 @@ public:
     std::vector<IoCall> calls;
     std::map<HANDLE, int> closes;         // close count per handle
     std::vector<HANDLE> handles;          // every handle handed out
+    // Every open that gave a handle ('o', its access), control call ('i', its code) and
+    // close ('c'), in order.
+    struct Step {
+        char kind;
+        HANDLE handle;
+        DWORD what;
+    };
+    std::vector<Step> steps;
     DWORD lastAccess = 0, lastShare = 0, lastDisposition = 0, lastFlags = 0;
 
 private:

@@ -199,42 +199,56 @@ TEST(Dialog, CancelEndsWithItsId) {
     EXPECT_EQ(IDCANCEL, dialog.DoModalIndirect(TwoControlTemplate().Get()));
 }
 
-// An exception cannot cross the system's window code: thrown in a dialog's handler or in a
-// bound control's procedure, it ends the dialog (which is destroyed as usual) and comes out
-// of DoModal.
+// An exception cannot cross the system's window code: thrown in a dialog's handler, in a
+// bound control's procedure or in a popup the dialog owns (as the tip window is), it ends
+// the dialog (which is destroyed as usual) and comes out of DoModal.
 TEST(Dialog, ExceptionInAHandlerEndsTheDialogAndLeavesDoModal) {
+    constexpr UINT kThrow = WM_APP + 9;
     class ThrowingLabel : public StaticControl {
       protected:
         LRESULT WindowProc(UINT msg, WPARAM wParam, LPARAM lParam) override {
-            if (msg == WM_APP + 9) throw std::runtime_error("label");
+            if (msg == kThrow) throw std::runtime_error("label");
             return DefaultProc(msg, wParam, lParam);
         }
     };
+    enum Source { kInit, kLabel, kPopup };
     class Throwing : public Dialog {
       public:
-        bool fromLabel = false;
+        Source source = kInit;
         bool destroyed = false;
-        ThrowingLabel label;
+        bool timedOut = false;
+        ThrowingLabel label, popup;
 
       protected:
         void DoDataExchange() override { BindControl(label, kStaticId); }
         BOOL OnInitDialog() override {
-            if (!fromLabel) throw std::bad_alloc();
-            PostMessageA(label.GetHwnd(), WM_APP + 9, 0, 0);
+            if (source == kInit) throw std::bad_alloc();
+            if (source == kPopup) {
+                popup.CreateEx(0, "STATIC", "tip", WS_POPUP, 0, 0, 20, 20, GetHwnd(), nullptr);
+            }
+            PostMessageA((source == kLabel ? label : popup).GetHwnd(), kThrow, 0, 0);
+            SetTimer(GetHwnd(), 1, 3000, nullptr);  // so that a dialog left running fails
             return TRUE;
+        }
+        std::optional<LRESULT> OnMessage(UINT msg, WPARAM, LPARAM) override {
+            if (msg != WM_TIMER) return std::nullopt;
+            timedOut = true;
+            EndDialog(IDOK);
+            return 0;
         }
         void OnDestroy() override { destroyed = true; }
     };
-    for (bool fromLabel : {false, true}) {
+    for (Source source : {kInit, kLabel, kPopup}) {
         Throwing dialog;
-        dialog.fromLabel = fromLabel;
-        if (fromLabel) {
-            EXPECT_THROW(dialog.DoModalIndirect(TwoControlTemplate().Get()), std::runtime_error);
-        } else {
+        dialog.source = source;
+        if (source == kInit) {
             EXPECT_THROW(dialog.DoModalIndirect(TwoControlTemplate().Get()), std::bad_alloc);
+        } else {
+            EXPECT_THROW(dialog.DoModalIndirect(TwoControlTemplate().Get()), std::runtime_error);
         }
-        EXPECT_TRUE(dialog.destroyed) << fromLabel;
-        EXPECT_EQ(nullptr, dialog.GetHwnd()) << fromLabel;
+        EXPECT_FALSE(dialog.timedOut) << source;
+        EXPECT_TRUE(dialog.destroyed) << source;
+        EXPECT_EQ(nullptr, dialog.GetHwnd()) << source;
         EXPECT_FALSE(TakeWindowException()) << "handed on once";
     }
 }

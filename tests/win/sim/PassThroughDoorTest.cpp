@@ -250,40 +250,6 @@ TEST_F(PassThroughDoor, InquiryDataSucceedsEvenWhenTheInquiryFails) {
     EXPECT_TRUE(Records().back().command.transportFailed);
 }
 
-// Wine answers a letter's address from the same calls that give the inquiry data's
-// entry (a block device's fstat, then SCSI_IOCTL_GET_IDLUN), so the two always agree;
-// PortNumber is the channel + 2. The drive is not asked.
-TEST_F(PassThroughDoor, AddressAgreesWithTheInquiryData) {
-    struct Case {
-        char letter;
-        UCHAR path, target;
-    } cases[] = {{'d', 2, 1}, {'f', 1, 0}, {'m', 3, 0}};
-    for (const Case& c : cases) {
-        HANDLE h = Open(c.letter);
-        SCSI_ADDRESS a;
-        std::memset(&a, 0xCC, sizeof a);
-        DWORD returned = 0;
-        const size_t before = Records().size();
-        ASSERT_TRUE(DeviceIoControl(h, IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &a, sizeof a, &returned,
-                                    nullptr))
-            << c.letter << " " << GetLastError();
-        EXPECT_EQ(returned, sizeof a) << c.letter;
-        EXPECT_EQ(a.Length, sizeof a) << c.letter;
-        EXPECT_EQ(a.PortNumber, 2) << c.letter;
-        EXPECT_EQ(a.PathId, c.path) << c.letter;
-        EXPECT_EQ(a.TargetId, c.target) << c.letter;
-        EXPECT_EQ(a.Lun, 0) << c.letter;
-        EXPECT_EQ(Records().size(), before) << c.letter;
-    }
-    // A letter without a drive is a plain file: it has no address.
-    SCSI_ADDRESS a;
-    DWORD returned = 0;
-    SetLastError(0xDEADBEEF);
-    EXPECT_FALSE(DeviceIoControl(Open('g'), IOCTL_SCSI_GET_ADDRESS, nullptr, 0, &a, sizeof a,
-                                 &returned, nullptr));
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_SUPPORTED));
-}
-
 TEST_F(PassThroughDoor, CapabilitiesAreWinesFixedValues) {
     for (char letter : {'d', 'g'}) {
         HANDLE h = Open(letter);

@@ -1,27 +1,28 @@
 # The i686 program must run on the Pentium, Pentium MMX and K6-2 of Windows 98 and NT 4:
 # no CMOV, FCOMI, MMX or SSE. Its own code is built with -march=i586 (CMakeLists.txt), but
-# the toolchain's runtime archives come built for the Pentium Pro. The parts the program
-# links from them are taken instead from:
-#   - app/PentiumRuntime.cpp, app/CowString.cpp: std::string, operator new/delete
-#     and snprintf on msvcrt (the library's copies drag in much more of the same);
-#   - app/PentiumStartup.c: the start-up object, linked in place of MinGW's crt2.o;
+# the toolchain's runtime archives come built for the Pentium Pro. Besides the objects of
+# this folder (README.md), two parts of the runtime are made here for the target
+# telvio_runtime (CMakeLists.txt) hands on to every program that links it:
+#   - the start-up object, PentiumStartup.c, linked in place of MinGW's crt2.o;
 #   - the exception machinery (the unwinder, the personality routine, the catch path, the
-#     exception allocator, std::exception_ptr, emulated TLS) compiled here from the compiler's own sources,
-#     which Debian ships in gcc-12-source; unpacked into the build tree once.
+#     exception allocator, std::exception_ptr, emulated TLS) compiled here from the
+#     compiler's own sources, which Debian ships in gcc-12-source; unpacked into the build
+#     tree once.
 # tools/instruction-floor/check.py checks the linked exe for anything left.
 function(telvio_pentium_runtime target)
+    # target: the INTERFACE library that carries both to the programs linking it.
     set(dir ${CMAKE_BINARY_DIR}/pentium-runtime)
 
     # The start-up object: the driver looks for crt2.o in a -B folder first.
-    add_library(${target}_crt2 OBJECT ${PROJECT_SOURCE_DIR}/app/PentiumStartup.c)
+    add_library(${target}_crt2 OBJECT ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/PentiumStartup.c)
     add_custom_command(OUTPUT ${dir}/crt2.o
         COMMAND ${CMAKE_COMMAND} -E copy $<TARGET_OBJECTS:${target}_crt2> ${dir}/crt2.o
         DEPENDS $<TARGET_OBJECTS:${target}_crt2> VERBATIM)
     add_custom_target(${target}_crt2_copy DEPENDS ${dir}/crt2.o)
     add_dependencies(${target}_crt2_copy ${target}_crt2)
     add_dependencies(${target} ${target}_crt2_copy)
-    target_link_options(${target} PRIVATE -B${dir}/)
-    set_property(TARGET ${target} APPEND PROPERTY LINK_DEPENDS ${dir}/crt2.o)
+    target_link_options(${target} INTERFACE -B${dir}/)
+    set_property(TARGET ${target} APPEND PROPERTY INTERFACE_LINK_DEPENDS ${dir}/crt2.o)
 
     # The compiler's own sources: Debian builds its MinGW compilers from the gcc-N source
     # of the same release (Built-Using), which gcc-N-source ships.
@@ -70,5 +71,5 @@ function(telvio_pentium_runtime target)
     target_compile_definitions(${target}_eh PRIVATE $<$<COMPILE_LANGUAGE:C>:IN_GCC IN_LIBGCC2>)
     set_target_properties(${target}_eh PROPERTIES CXX_STANDARD 17 CXX_EXTENSIONS ON)
     # Ahead of the archives on the link line, so their copies are never pulled in.
-    target_sources(${target} PRIVATE $<TARGET_OBJECTS:${target}_eh>)
+    target_sources(${target} INTERFACE $<TARGET_OBJECTS:${target}_eh>)
 endfunction()

@@ -1,5 +1,5 @@
 /* The i686 program's start-up object, linked in place of MinGW's crt2.o (see
- * app/CMakeLists.txt). MinGW's copy comes built for the Pentium Pro: the loop that skips
+ * PentiumRuntime.cmake). MinGW's copy comes built for the Pentium Pro: the loop that skips
  * the program's name in the command line uses CMOV, so on the Pentium, Pentium MMX or
  * K6-2 of a Windows 98 machine the program died before WinMain. This one does what the
  * toolchain's (MinGW-w64 10) does for a program with WinMain, in the same order, and is
