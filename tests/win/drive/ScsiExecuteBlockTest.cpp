@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "drive/AspiEntries.h"
+#include "drive/DriveHold.h"
 #include "drive/PassThroughBlock.h"
 #include "drive/Scsi.h"
 #include "tests/win/drive/FakeDevice.h"
@@ -20,7 +21,8 @@
 namespace telvio::test {
 
 // In WholeUpgrade.cpp: one whole upgrade of `drive` through the engine; gives back the log.
-std::vector<std::string> WholeUpgrade(const DriveRecord& drive, const std::string& image);
+std::vector<std::string> WholeUpgrade(const DriveRecord& drive, const std::string& image,
+                                      const DriveHold& hold = {}, uint8_t usePassThrough = 1);
 
 namespace {
 
