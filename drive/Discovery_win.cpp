@@ -211,7 +211,8 @@ void DiscoverNt5(TransportState& state, DriveTable& table) {
         PrepareProbe(block, cdb, sizeof cdb, reply, sizeof reply);
         DWORD returned = 0;
         const BOOL ok = Device().deviceIoControl(state.currentHandle, kPassThroughDirect, &block,
-                                                 kBlockSize, &block, kBlockSize, &returned, nullptr);
+                                                 kPassThroughBlockSize, &block,
+                                                 kPassThroughBlockSize, &returned, nullptr);
         DriveRecord* record = nullptr;
         if (ok && reply[0] == kCdDvdDevice) record = NewRecord(table);
         if (record == nullptr) {
@@ -251,8 +252,9 @@ void ClassifyDrives(DriveTable& table) {
         DriveRecord* record = table.records[i];
         if (record == nullptr) continue;
         DWORD returned = 0;
-        if (!Device().deviceIoControl(record->handle, kPassThroughDirect, &block, kBlockSize, &block,
-                                      kBlockSize, &returned, nullptr)) {
+        if (!Device().deviceIoControl(record->handle, kPassThroughDirect, &block,
+                                      kPassThroughBlockSize, &block, kPassThroughBlockSize,
+                                      &returned, nullptr)) {
             continue;
         }
         // The capabilities page follows the 8-byte mode parameter header.

@@ -20,11 +20,11 @@ struct PassThroughBlock {
 
 constexpr ULONG kSenseOffset = offsetof(PassThroughBlock, sense);
 constexpr DWORD kSptdSize = sizeof(SCSI_PASS_THROUGH_DIRECT);
-constexpr DWORD kBlockSize = sizeof(PassThroughBlock);
+constexpr DWORD kPassThroughBlockSize = sizeof(PassThroughBlock);
 constexpr UCHAR kSenseInfoLength = 24;
 
 #if !defined(_WIN64)
-static_assert(kSptdSize == 44 && kSenseOffset == 48 && kBlockSize == 80,
+static_assert(kSptdSize == 44 && kSenseOffset == 48 && kPassThroughBlockSize == 80,
               "32-bit pass-through block layout");
 #endif
 

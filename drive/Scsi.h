@@ -28,8 +28,9 @@ constexpr uint32_t kAmpleTimeoutSeconds = 0xFFFF;
 // `cdbLength` above 16, or a transfer buffer that cannot be had, returns 0 with nothing
 // sent.
 // A shorter `timeoutSeconds` bounds the command on both doors: the pass-through request
-// carries it, and an ASPI request still pending after it is aborted and counts as
-// failed (a drive that is rebooting must not hold the caller).
+// carries it, and an ASPI request still pending after it counts as failed and is left to
+// the library, never aborted. Either way `sense` stays cleared, so a caller tells a
+// drive that answered with a check condition from one that did not answer at all.
 int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
                 uint8_t cdbLength, const uint8_t* cdb, uint8_t usePassThrough, SenseData& sense,
                 uint32_t timeoutSeconds = kAmpleTimeoutSeconds);

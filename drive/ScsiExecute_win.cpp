@@ -56,7 +56,7 @@ int ExecutePassThrough(const DriveRecord& drive, uint8_t flags, uint32_t length,
 
     DWORD returned = 0;
     const BOOL ok = Device().deviceIoControl(drive.handle, kPassThroughDirect, &block, kSptdSize,
-                                             &block, kBlockSize, &returned, nullptr);
+                                             &block, kPassThroughBlockSize, &returned, nullptr);
     int result = 0;
     if (!ok) {
         result = 0;
@@ -125,9 +125,9 @@ int ExecuteAspi(const DriveRecord& drive, uint8_t flags, uint32_t length, void* 
 }
 
 // A request with a bounded wait may be given up while the library still holds it, and
-// the library may write the block, fill the data area and signal the event after that,
-// even after an abort. So all three live on the heap, apart from the caller's buffer and
-// stack, and go back only once the event says the library is done with them.
+// the library may write the block, fill the data area and signal the event after that.
+// So all three live on the heap, apart from the caller's buffer and stack, and go back
+// only once the event says the library is done with them.
 struct BoundedRequest {
     SRB_ExecSCSICmd srb;
     HANDLE event;
@@ -162,16 +162,9 @@ int ExecuteAspiBounded(const DriveRecord& drive, uint8_t flags, uint32_t length,
     const DWORD bound = timeoutSeconds * 1000;
     if (aspiSendCommand(&srb) == SS_PENDING &&
         WaitForSingleObject(request->event, bound) != WAIT_OBJECT_0) {
-        SRB_Abort abort;
-        std::memset(&abort, 0, sizeof abort);
-        abort.SRB_Cmd = SC_ABORT_SRB;
-        abort.SRB_HaId = drive.adapter;
-        abort.SRB_ToAbort = &srb;
-        aspiSendCommand(&abort);
-        // However the request ends now, the caller has given up on it.
-        if (WaitForSingleObject(request->event, bound) == WAIT_OBJECT_0) ReleaseRequest(request);
-        // Otherwise the library has answered neither the request nor the abort: the
-        // request stays its own (a few bytes and an event) rather than be freed under it.
+        // No abort: an abort sent to a drive still busy programming its flash may make
+        // the layers below reset it. The request stays the library's (a few bytes and an
+        // event) rather than be freed under it; the caller sends nothing more.
         return 0;
     }
     const int result = EndedRequest(srb, sense);

@@ -27,6 +27,13 @@ bool FailureAccepted(const SenseData& sense) {
            SenseQualifierByte(sense) == 0x07;
 }
 
+// Sense data is there only when the drive itself answered with a check condition; both
+// transports leave the area zero after a time-out or a failed call.
+bool HoldsSenseData(const SenseData& sense) {
+    const uint8_t responseCode = sense.bytes[0] & 0x7F;
+    return responseCode >= 0x70 && responseCode <= 0x73;
+}
+
 void PutBigEndian24(uint8_t* out, uint32_t value) {
     out[0] = static_cast<uint8_t>(value >> 16);
     out[1] = static_cast<uint8_t>(value >> 8);
@@ -52,11 +59,11 @@ bool FlashEngine::SendWriteBuffer(uint8_t flags, uint32_t length, void* data, co
 bool FlashEngine::WriteDataBlock(uint32_t bufferOffset, SenseData& sense) {
     uint8_t cdb[kCdbLength] = {kWriteBuffer, kModeDownload, 0x00};
     PutBigEndian24(cdb + 3, bufferOffset);
-    PutBigEndian24(cdb + 6, kBlockSize);
+    PutBigEndian24(cdb + 6, kDataBlockSize);
     // The transport gets a copy, so a library that writes into its buffer cannot touch
     // the image.
-    std::memcpy(blockArea, imageChunks[chunkIndex] + chunkOffset, kBlockSize);
-    return SendWriteBuffer(SRB_DIR_OUT, kBlockSize, blockArea, cdb, sense);
+    std::memcpy(blockArea, imageChunks[chunkIndex] + chunkOffset, kDataBlockSize);
+    return SendWriteBuffer(SRB_DIR_OUT, kDataBlockSize, blockArea, cdb, sense);
 }
 
 bool FlashEngine::WriteChecksumBlock(SenseData& sense) {
@@ -72,7 +79,7 @@ bool FlashEngine::SaveMicrocode(SenseData& sense) {
     // The command's own length is 0, yet the transport is told to expect 4096 bytes in;
     // drives answer this form, and nothing comes back to read.
     const uint8_t cdb[kCdbLength] = {kWriteBuffer, kModeSave};
-    return SendWriteBuffer(SRB_DIR_IN, kBlockSize, blockArea, cdb, sense);
+    return SendWriteBuffer(SRB_DIR_IN, kDataBlockSize, blockArea, cdb, sense);
 }
 
 bool FlashEngine::ReadBackRevision(char (&revision)[kRevisionChars + 1]) {
@@ -82,16 +89,20 @@ bool FlashEngine::ReadBackRevision(char (&revision)[kRevisionChars + 1]) {
     for (int attempt = 0; attempt < kReadBackTries; ++attempt) {
         if (attempt > 0) platform::SleepFor(kReadBackPauseMs);
         std::memset(reply, 0, sizeof reply);
-        // A check condition (the unit attention of a drive that reset itself, or not
-        // ready) is a try like no answer at all.
         if (ScsiExecute(drive, SRB_DIR_IN, sizeof reply, reply, sizeof cdb, cdb, UsePassThrough,
-                        sense, kReadBackTimeoutSeconds) != 1) {
-            continue;
+                        sense, kReadBackTimeoutSeconds) == 1) {
+            // The revision is four printable bytes; a reply that stops short of them
+            // leaves zeros here and would read as a changed revision. The drive is up, so
+            // asking again would only bring the same reply.
+            const uint8_t* field = reply + kRevisionOffset;
+            if (std::memchr(field, 0, kRevisionChars) != nullptr) return false;
+            CopyInquiryText(revision, field, kRevisionChars, kRevisionChars);
+            return true;
         }
-        CopyInquiryText(revision, reply + kRevisionOffset, sizeof reply - kRevisionOffset,
-                        kRevisionChars);
-        // A reply that stops before the revision field tells nothing.
-        if (revision[0] != '\0') return true;
+        // No answer within the time-out: the drive may still be busy programming, and
+        // each further request that times out resets it again. Only a drive that
+        // answered (a reset's unit attention, not ready) is asked again.
+        if (!HoldsSenseData(sense)) return false;
     }
     return false;
 }
@@ -173,7 +184,7 @@ bool FlashEngine::Download() {
         }
         const uint8_t* block = imageChunks[chunkIndex] + chunkOffset;
         uint32_t sum = runningSum;
-        for (uint32_t i = 0; i < kBlockSize; ++i) sum += block[i];
+        for (uint32_t i = 0; i < kDataBlockSize; ++i) sum += block[i];
         runningSum = static_cast<uint16_t>(sum);
 
         bool sent = false;
@@ -190,8 +201,8 @@ bool FlashEngine::Download() {
         }
 
         SetProgress(5);
-        blockAddress += kBlockSize;
-        chunkOffset = static_cast<uint16_t>(chunkOffset + kBlockSize);
+        blockAddress += kDataBlockSize;
+        chunkOffset = static_cast<uint16_t>(chunkOffset + kDataBlockSize);
         if (chunkOffset == kImageChunkSize) {
             chunkOffset = 0;
             ++chunkIndex;

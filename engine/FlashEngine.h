@@ -24,16 +24,19 @@ constexpr int kImageChunkCount = 32;
 constexpr uint32_t kBankSize = 0x10000;
 // Sixteen banks fill the buffer; a 16th bank advance would address beyond it.
 constexpr uint32_t kMaxBankCount = 15;
-constexpr uint32_t kBlockSize = 4096;
+constexpr uint32_t kDataBlockSize = 4096;
 constexpr int kBlockAttempts = 6;
 constexpr uint32_t kChecksumBlockSize = 32;
 constexpr uint32_t kBankWaitMs = 4000;
 constexpr uint32_t kFinalWaitMs = 1000;
-// Reading the revision back after the waits: a drive that resets itself after taking its
-// firmware may not answer at once, and one that is still rebooting must not hold the run.
+// Reading the revision back after the waits. The waits are an estimate: a drive may still
+// be programming, holding BSY, and a request that times out makes the port driver reset
+// the device (and its IDE channel). So one INQUIRY waits past ATA's 31 s busy allowance,
+// and is asked again only after a drive that answered with a check condition (the unit
+// attention of a reset, not ready).
 constexpr int kReadBackTries = 3;
 constexpr uint32_t kReadBackPauseMs = 1000;
-constexpr uint32_t kReadBackTimeoutSeconds = 3;
+constexpr uint32_t kReadBackTimeoutSeconds = 35;
 constexpr uint8_t kInquiryLength = 36;
 constexpr uint32_t kRevisionOffset = 32;
 constexpr uint32_t kRevisionChars = 4;
@@ -168,8 +171,8 @@ class FlashEngine {
     }
     uint32_t CursorAddress() const { return chunkIndex * kImageChunkSize + chunkOffset; }
     void LogCommandError(const SenseData& sense);
-    // The revision the drive reports now (up to 4 characters, terminated); false when it
-    // gave none in all its tries.
+    // The revision the drive reports now (4 characters, terminated); false when no try
+    // brought all four.
     bool ReadBackRevision(char (&revision)[kRevisionChars + 1]);
     void LogRevisionNow(const char* revision);
     bool SendWriteBuffer(uint8_t flags, uint32_t length, void* data, const uint8_t* cdb,
@@ -190,7 +193,7 @@ class FlashEngine {
 
     // One 4096-byte area: the copy of each data block as it is sent, and the save
     // command's scratch area, whose contents are never used.
-    uint8_t blockArea[kBlockSize];
+    uint8_t blockArea[kDataBlockSize];
 };
 
 // The sense bytes the download reads: key byte, additional sense code, qualifier.

@@ -194,12 +194,13 @@ SimDrive::Outcome SimDrive::Inquiry(const uint8_t* cdb, Dir dir, uint8_t* data, 
     reply[1] = 0x80;  // removable medium
     reply[2] = 0x00;
     reply[3] = 0x32;  // response data format 2
-    reply[4] = kInquiryLength - 5;
+    const uint32_t size = std::min(config_.inquiryLength, kInquiryLength);
+    reply[4] = static_cast<uint8_t>(size - 5);
     PutPadded(reply + 8, 8, config_.vendor);
     PutPadded(reply + 16, 16, config_.product);
     PutPadded(reply + 32, 4, revision_);
     const uint32_t allocation = Be16(cdb + 3);
-    return Good(Reply(reply, sizeof reply, allocation, dir, data, length));
+    return Good(Reply(reply, size, allocation, dir, data, length));
 }
 
 SimDrive::Outcome SimDrive::ModeSense(const uint8_t* cdb, Dir dir, uint8_t* data, uint32_t length) {

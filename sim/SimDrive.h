@@ -31,6 +31,9 @@ struct DriveConfig {
     uint8_t readCaps = 0x3F;             // MODE SENSE page 0x2A byte 2
     uint8_t writeCaps = 0x37;            // MODE SENSE page 0x2A byte 3
     uint32_t bufferSize = 0x120000;      // download buffer; offsets beyond it are refused
+    // Standard INQUIRY bytes the drive has (5 to 36); byte 4 says so. Some drives stop
+    // short of the revision field.
+    uint32_t inquiryLength = 36;
 };
 
 // A fault: the next `count` commands that match fail. `opcode` -1 matches any; for

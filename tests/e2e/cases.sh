@@ -96,16 +96,17 @@ upgrade-aspi-bin)
 upgrade-xp-bin)
     upgrade winxp fw.bin 65536
     expect_success "$NOW"
-    check "the read-back's short time-out" grep -q "timeout=3 cdb=120000002400 " "$E2E_WORK/record.txt"
+    check "the read-back waits past a busy drive" grep -q "timeout=35 cdb=120000002400 " "$E2E_WORK/record.txt"
     # Wine's answer to the ejection control: the door lock, before the first WRITE BUFFER.
     check "door locked before the first WRITE BUFFER" bash -c "grep -E '^lock |cdb=3b' '$E2E_WORK/record.txt' | head -1 | grep -qx 'lock door=sgio drive=main pid=[0-9]* prevent=1'"
     check "locked once" test "$(door_locks)" = 1
     ;;
 upgrade-xp-hex)
-    # No answer after the flash, three times: the run still ends well, without the line.
+    # No answer after the flash: the drive may still be programming, so it is not asked
+    # again; the run still ends well, without the line.
     upgrade winxp fw.hex 40000 "fault main opcode=0x12 after-save count=3 transport"
     expect_success ""
-    check "three read-backs" test "$(after_save | wc -l)" = 3
+    check "one read-back" test "$(after_save | wc -l)" = 1
     ;;
 
 retries)

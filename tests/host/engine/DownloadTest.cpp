@@ -76,7 +76,7 @@ class DownloadTest : public ::testing::Test {
     std::vector<uint32_t> DataBlockOffsets() const {
         std::vector<uint32_t> offsets;
         for (const auto& c : drive.Record()) {
-            if (c.opcode == kWriteBuffer && c.cdb[1] == 6 && c.length == telvio::kBlockSize) {
+            if (c.opcode == kWriteBuffer && c.cdb[1] == 6 && c.length == telvio::kDataBlockSize) {
                 offsets.push_back(Be24(&c.cdb[3]));
             }
         }
@@ -90,7 +90,7 @@ class DownloadTest : public ::testing::Test {
         }
         return n;
     }
-    int SaveCommands() const { return Count(7, telvio::kBlockSize); }
+    int SaveCommands() const { return Count(7, telvio::kDataBlockSize); }
     int ChecksumBlocks() const { return Count(6, 32); }
 
     std::vector<uint8_t> ChecksumBlock() const {
@@ -157,13 +157,13 @@ TEST_F(DownloadTest, HexRunAsTheWindowAndTheDriveSeeIt) {
     EXPECT_EQ(record[17].cdbLength, 12);
     EXPECT_EQ(record[17].dir, sim::Dir::In);
     EXPECT_EQ(record[17].length, 4096u);
-    // After the waits, the revision is read back with a short time-out.
+    // After the waits, the revision is read back, waiting past a busy drive's 31 s.
     const std::array<uint8_t, 16> inquiryCdb = {0x12, 0, 0, 0, 36, 0};
     EXPECT_EQ(record[18].cdb, inquiryCdb);
     EXPECT_EQ(record[18].cdbLength, 6);
     EXPECT_EQ(record[18].dir, sim::Dir::In);
     EXPECT_EQ(record[18].length, 36u);
-    EXPECT_EQ(record[18].timeoutSeconds, telvio::kReadBackTimeoutSeconds);
+    EXPECT_EQ(record[18].timeoutSeconds, 35u);
     EXPECT_EQ(record[17].timeoutSeconds, telvio::kAmpleTimeoutSeconds);
 
     std::vector<uint8_t> checksumBlock(32, 0);
@@ -488,9 +488,11 @@ INSTANTIATE_TEST_SUITE_P(
 struct ReadBackCase {
     const char* name;
     uint8_t usePassThrough;
-    bool atRestart;     // the drive shows its new revision only after a restart
-    uint32_t failures;  // read-backs that fail before one is answered
-    bool transportFail;
+    bool atRestart;          // the drive shows its new revision only after a restart
+    uint32_t checks;         // read-backs that end in a unit attention first
+    uint32_t timeouts;       // then read-backs that get no answer
+    uint32_t inquiryLength;  // the INQUIRY bytes the drive has
+    uint32_t tries;          // INQUIRYs sent
     const char* line;  // null: none
 };
 
@@ -500,46 +502,51 @@ TEST_P(ReadBackTest, TriesAndTheLine) {
     const ReadBackCase& c = GetParam();
     sim::DriveConfig config;
     config.newRevisionAtRestart = c.atRestart;
+    config.inquiryLength = c.inquiryLength;
     drive = sim::SimDrive(config);
-    if (c.failures > 0) {
-        sim::Fault fault;
-        fault.opcode = 0x12;
-        fault.afterSave = true;
-        fault.count = c.failures;
-        fault.kind =
-            c.transportFail ? sim::Fault::Kind::TransportFail : sim::Fault::Kind::CheckCondition;
-        fault.sense = {0x06, 0x29, 0x00};  // the drive reset itself
-        drive.AddFault(fault);
-    }
+    sim::Fault fault;
+    fault.opcode = 0x12;
+    fault.afterSave = true;
+    fault.count = c.checks;
+    fault.sense = {0x06, 0x29, 0x00};  // the drive reset itself
+    drive.AddFault(fault);
+    fault.count = c.timeouts;
+    fault.kind = sim::Fault::Kind::TransportFail;
+    drive.AddFault(fault);
     RunFile(ZeroSumHex(), true, c.usePassThrough);
 
-    const uint32_t tries = std::min<uint32_t>(c.failures + 1, telvio::kReadBackTries);
     std::vector<std::string> log = {"Check Sum : 0", "Please wait a minute....."};
     if (c.line != nullptr) log.push_back(c.line);
     log.push_back(kSuccess);
     EXPECT_EQ(Seen().log, log);
     std::vector<uint32_t> waits = WaitsOf(1);
-    waits.insert(waits.end(), tries - 1, telvio::kReadBackPauseMs);
+    waits.insert(waits.end(), c.tries - 1, telvio::kReadBackPauseMs);
     EXPECT_EQ(RecordingSleeper::waits, waits) << "one second between tries, after the last wait";
     EXPECT_EQ(Seen().progress, ProgressOf(16, 1));
 
     const auto& record = drive.Record();
-    ASSERT_GE(record.size(), tries);
-    for (size_t i = record.size() - tries; i < record.size(); ++i) {
+    ASSERT_GE(record.size(), c.tries + 1);
+    for (size_t i = record.size() - c.tries; i < record.size(); ++i) {
         EXPECT_EQ(record[i].opcode, 0x12) << i;
         EXPECT_EQ(record[i].timeoutSeconds,
                   c.usePassThrough ? telvio::kReadBackTimeoutSeconds : 0u);
     }
-    EXPECT_EQ(record[record.size() - tries - 1].cdb[1], 7) << "read back before the save";
+    EXPECT_EQ(record[record.size() - c.tries - 1].cdb[1], 7) << "read back before the save";
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ReadBackTest,
-    ::testing::Values(ReadBackCase{"now", 1, false, 0, false, kNowLine},
-                      ReadBackCase{"unchanged_aspi", 0, true, 0, false, kUnchangedLine},
-                      ReadBackCase{"unit_attention_twice", 1, false, 2, false, kNowLine},
-                      ReadBackCase{"unit_attention_thrice_aspi", 0, false, 3, false, nullptr},
-                      ReadBackCase{"no_answer", 1, true, 3, true, nullptr}),
+    ::testing::Values(
+        ReadBackCase{"now", 1, false, 0, 0, 36, 1, kNowLine},
+        ReadBackCase{"unchanged_aspi", 0, true, 0, 0, 36, 1, kUnchangedLine},
+        ReadBackCase{"unit_attention_twice", 1, false, 2, 0, 36, 3, kNowLine},
+        ReadBackCase{"unit_attention_thrice_aspi", 0, false, 3, 0, 36, 3, nullptr},
+        // A drive that does not answer may still be programming: it is not asked again.
+        ReadBackCase{"no_answer", 1, true, 0, 3, 36, 1, nullptr},
+        ReadBackCase{"unit_attention_then_no_answer_aspi", 0, false, 1, 2, 36, 2, nullptr},
+        // A reply without all four revision bytes tells nothing, and would again.
+        ReadBackCase{"short_reply_33", 1, true, 0, 0, 33, 1, nullptr},
+        ReadBackCase{"short_reply_35_aspi", 0, true, 0, 0, 35, 1, nullptr}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- stop requests ----

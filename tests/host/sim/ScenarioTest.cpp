@@ -19,7 +19,8 @@ TEST(Scenario, ReadsEveryKindOfLine) {
         "drive main adapter=1 target=2 lun=0 peripheral=0x05 vendor=\"ABCDEFGH\" "
         "product=\"SAMPLE DRIVE 001\" revision=1.00 new-revision=\"2.00\" read-caps=0x1F "
         "write-caps=0x17 buffer=0x120000\n"
-        "drive other adapter=1 target=3 peripheral=0x25 devtype=5 new-revision-at=restart\n"
+        "drive other adapter=1 target=3 peripheral=0x25 devtype=5 new-revision-at=restart "
+        "inquiry-length=33\n"
         "letter d drive=main path=2 target=1 lun=0\n"
         "letter e drive=main\n"
         "   \n"
@@ -64,6 +65,8 @@ TEST(Scenario, ReadsEveryKindOfLine) {
     EXPECT_FALSE(d.faults[0].afterSave);
     EXPECT_FALSE(d.config.newRevisionAtRestart);
     EXPECT_TRUE(s.drives[1].config.newRevisionAtRestart);
+    EXPECT_EQ(d.config.inquiryLength, 36u);
+    EXPECT_EQ(s.drives[1].config.inquiryLength, 33u);
     EXPECT_TRUE(s.drives[1].faults[0].afterSave);
     EXPECT_EQ(s.drives[1].config.peripheral, 0x25);
     EXPECT_EQ(s.drives[1].DeviceType(), 5);
@@ -104,6 +107,8 @@ TEST(Scenario, BadLinesAreReportedWithTheirNumber) {
         {"adapter 0 targets=300\n", 1, "targets"},
         {"adapter 0 completion=soon\n", 1, "completion"},
         {"drive a new-revision-at=reboot\n", 1, "now or restart"},
+        {"drive a inquiry-length=4\n", 1, "5 to 36"},
+        {"drive a inquiry-length=37\n", 1, "inquiry-length"},
         {"adapter 0 colour=red\n", 1, "unknown option"},
         {"drive a adapter=4\n", 1, "not declared"},
         {"adapter 0\ndrive a adapter=0\ndrive b adapter=0\n", 3, "another drive"},

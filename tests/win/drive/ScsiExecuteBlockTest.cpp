@@ -8,14 +8,22 @@
 
 #include <atomic>
 #include <cstring>
+#include <string>
+#include <utility>
 #include <vector>
 
 #include "drive/AspiEntries.h"
+#include "drive/DriveHold.h"
 #include "drive/PassThroughBlock.h"
 #include "drive/Scsi.h"
 #include "tests/win/drive/FakeDevice.h"
 
 namespace telvio::test {
+
+// In WholeUpgrade.cpp: one whole upgrade of `drive` through the engine; gives back the log.
+std::vector<std::string> WholeUpgrade(const DriveRecord& drive, const std::string& image,
+                                      const DriveHold& hold = {}, uint8_t usePassThrough = 1);
+
 namespace {
 
 const uint8_t kWriteBuffer[12] = {0x3B, 0x06, 0, 0, 0x10, 0x20, 0, 0x10, 0, 0, 0, 0};
@@ -104,19 +112,32 @@ TEST(PassThroughBlock, FieldsOfADataOutCommand) {
     for (int i = 16; i < 32; ++i) EXPECT_EQ(0xEE, sense.bytes[i]) << "only 16 bytes are cleared";
 }
 
-TEST(PassThroughBlock, TimeOutOfTheRequest) {
-    // WRITE BUFFER keeps the ample time-out; the read-back's INQUIRY carries a short one.
-    const uint8_t inquiry[6] = {0x12, 0, 0, 0, 36, 0};
-    Drive d;
-    Seen seen;
-    d.fake.SetHandler(IOCTL_SCSI_PASS_THROUGH_DIRECT, Answer(seen, 0));
-    std::vector<uint8_t> data(36);
-    SenseData sense;
-    ASSERT_EQ(1, ScsiExecute(d.record, SRB_DIR_IN, 36, data.data(), 6, inquiry, 1, sense, 3));
-    EXPECT_EQ(3u, seen.block.sptd.TimeOutValue);
-    EXPECT_EQ(6, seen.block.sptd.CdbLength);
-    ASSERT_EQ(1, ScsiExecute(d.record, SRB_DIR_IN, 36, data.data(), 12, kWriteBuffer, 1, sense));
-    EXPECT_EQ(65535u, seen.block.sptd.TimeOutValue);
+// After mode 7 the drive may still be programming: the read-back's INQUIRY waits past
+// ATA's 31 s busy allowance, and a drive that let it time out is not asked again.
+TEST(PassThroughBlock, ReadBackAfterModeSeven) {
+    for (bool timesOut : {false, true}) {
+        Drive d;
+        std::vector<std::pair<UCHAR, ULONG>> sent;  // operation code, time-out
+        d.fake.SetHandler(IOCTL_SCSI_PASS_THROUGH_DIRECT, [&](const IoCall&, void* out, DWORD) {
+            PassThroughBlock* b = static_cast<PassThroughBlock*>(out);
+            sent.emplace_back(b->sptd.Cdb[0], b->sptd.TimeOutValue);
+            b->sptd.ScsiStatus = 0;
+            if (b->sptd.Cdb[0] != 0x12) return TRUE;
+            if (timesOut) SetLastError(ERROR_SEM_TIMEOUT);
+            std::memcpy(static_cast<uint8_t*>(b->sptd.DataBuffer) + 32, "2.00", 4);
+            return timesOut ? FALSE : TRUE;
+        });
+        const std::vector<std::string> log = WholeUpgrade(d.record, std::string(3 * 4096, 'Z'));
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ("Please Restart Your Computer.", log.back());
+        EXPECT_EQ(timesOut ? "Please wait a minute....." : "Firmware revision now: 2.00",
+                  log[log.size() - 2]);
+        ASSERT_EQ(6u, sent.size()) << "three blocks, checksum, save, one read-back";
+        for (size_t i = 0; i < sent.size(); ++i) {
+            EXPECT_EQ(i == 5 ? 0x12 : 0x3B, sent[i].first) << i;
+            EXPECT_EQ(i == 5 ? 35u : 65535u, sent[i].second) << i;
+        }
+    }
 }
 
 TEST(PassThroughBlock, AlignmentOfTheDataBuffer) {
@@ -253,12 +274,8 @@ struct AspiStandIn {
     static inline std::atomic<int> calls{0};
     static inline telvio::test::TestThread worker;
 
-    // A request that never ends by itself; an abort ends it `abortDelay` ms later, or
-    // not at all while the abort goes unanswered (it then ends after the call returned).
+    // A request that never ends by itself; the test ends it late, after the call gave up.
     static inline bool hang = false;
-    static inline bool answerAbort = true;
-    static inline DWORD abortDelay = 0;
-    static inline SRB_Abort abort;
     static inline int aborts = 0;
     static inline SRB_ExecSCSICmd* held = nullptr;
 
@@ -267,7 +284,7 @@ struct AspiStandIn {
             Sleep(delay);
             // The library's late writes: into the block, its data area and its event.
             std::memset(srb->SRB_BufPointer, 0x66, srb->SRB_BufLen);
-            srb->SRB_Status = SS_ABORTED;
+            srb->SRB_Status = SS_COMP;
             lateSignal = SetEvent(static_cast<HANDLE>(srb->SRB_PostProc));
         });
     }
@@ -275,9 +292,7 @@ struct AspiStandIn {
 
     static uint32_t Send(void* p) {
         if (static_cast<SRB_Header*>(p)->SRB_Cmd == SC_ABORT_SRB) {
-            abort = *static_cast<SRB_Abort*>(p);
             ++aborts;
-            if (answerAbort && abort.SRB_ToAbort == held) EndLate(held, abortDelay);
             return static_cast<SRB_Abort*>(p)->SRB_Status = SS_COMP;
         }
         SRB_ExecSCSICmd* srb = static_cast<SRB_ExecSCSICmd*>(p);
@@ -305,8 +320,6 @@ struct AspiStandIn {
         aspiSendCommand = &Send;
         calls = 0;
         hang = false;
-        answerAbort = true;
-        abortDelay = 0;
         aborts = 0;
         held = nullptr;
         lateSignal = FALSE;
@@ -377,34 +390,27 @@ TEST(AspiBlock, CompletionAndStatus) {
     }
 }
 
-// A bounded request that does not end is aborted; the block, its data area and its event
-// outlive whatever the library writes after the abort, whether it answers the abort
-// before the call gives up or only afterwards.
-TEST(AspiBlock, BoundedWaitAbortsAndOutlivesTheLibrary) {
+// A bounded request that does not end is never aborted (an abort may reset a drive that
+// is programming): the call gives up with no sense, and the block, its data area and its
+// event outlive whatever the library writes afterwards.
+TEST(AspiBlock, BoundedWaitLeavesTheRequestToTheLibrary) {
     const uint8_t inquiry[6] = {0x12, 0, 0, 0, 36, 0};
-    for (bool answered : {true, false}) {
-        AspiStandIn aspi;
-        AspiStandIn::hang = true;
-        AspiStandIn::answerAbort = answered;
-        AspiStandIn::abortDelay = 100;
-        DriveRecord drive{};
-        drive.adapter = 2;
-        std::vector<uint8_t> data(36, 0x11);
-        SenseData sense;
-        EXPECT_EQ(0, ScsiExecute(drive, SRB_DIR_IN, 36, data.data(), 6, inquiry, 0, sense, 1))
-            << "answered " << answered;
-        ASSERT_EQ(1, AspiStandIn::aborts);
-        EXPECT_EQ(SC_ABORT_SRB, AspiStandIn::abort.SRB_Cmd);
-        EXPECT_EQ(2, AspiStandIn::abort.SRB_HaId);
-        EXPECT_EQ(static_cast<void*>(AspiStandIn::held), AspiStandIn::abort.SRB_ToAbort);
-        EXPECT_NE(data.data(), AspiStandIn::seen.SRB_BufPointer)
-            << "a bounded request moves its data through an area of its own";
-        if (!answered) AspiStandIn::EndLate(AspiStandIn::held, 50);
-        AspiStandIn::worker.join();
-        EXPECT_TRUE(AspiStandIn::lateSignal) << "the event was closed under the library";
-        EXPECT_EQ(std::vector<uint8_t>(36, 0x11), data) << "a late write reached the caller";
-        EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr));
-    }
+    AspiStandIn aspi;
+    AspiStandIn::hang = true;
+    DriveRecord drive{};
+    std::vector<uint8_t> data(36, 0x11);
+    SenseData sense;
+    std::memset(&sense, 0xEE, sizeof sense);
+    EXPECT_EQ(0, ScsiExecute(drive, SRB_DIR_IN, 36, data.data(), 6, inquiry, 0, sense, 1));
+    EXPECT_EQ(0, AspiStandIn::aborts);
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(0, sense.bytes[i]) << "no answer, no sense: " << i;
+    EXPECT_NE(data.data(), AspiStandIn::seen.SRB_BufPointer)
+        << "a bounded request moves its data through an area of its own";
+    AspiStandIn::EndLate(AspiStandIn::held, 50);
+    AspiStandIn::worker.join();
+    EXPECT_TRUE(AspiStandIn::lateSignal) << "the event was closed under the library";
+    EXPECT_EQ(std::vector<uint8_t>(36, 0x11), data) << "a late write reached the caller";
+    EXPECT_TRUE(HeapValidate(GetProcessHeap(), 0, nullptr));
 }
 
 TEST(AspiBlock, UnboundLibrarySendsNothing) {

@@ -1,5 +1,5 @@
-// One whole upgrade through the engine, for the discovery tests: in a file of its own
-// because the engine's kBlockSize and the pass-through block's cannot meet in one file.
+// One whole upgrade through the engine, for the tests that watch it through the device
+// calls.
 #include <string>
 #include <vector>
 

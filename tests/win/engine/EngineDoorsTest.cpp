@@ -140,7 +140,7 @@ TEST_F(EngineDoors, RawImageReachesTheDriveWhole) {
     EXPECT_EQ(rec[5].command.dir, sim::Dir::In);
     EXPECT_EQ(rec[5].command.length, 4096u);
 
-    // Then the revision, read back through the same door with a short time-out.
+    // Then the revision, read back through the same door, waiting past a busy drive.
     const sim::CommandRecord& inquiry = rec[6].command;
     EXPECT_EQ(rec[6].door, DoorName());
     EXPECT_EQ(inquiry.opcode, 0x12);
@@ -173,22 +173,25 @@ TEST_F(EngineDoors, HexImageGoesOutAsAWholeBank) {
 }
 
 // The sense bytes travel back through both doors, so the checksum block's "becoming
-// ready" is accepted on either.
+// ready" is accepted on either, and the read-back tells a unit attention (asked again)
+// from no answer (asked no more).
 TEST_F(Door, RetriesAndTheChecksumRule) {
     Run(ZeroSumHex(), true);
     EXPECT_THAT(Seen().log, ElementsAre("Check Sum : 0", "Please wait a minute.....",
-                                        "dAddr is 8192\n", "dAddr is 8192\n", kNowLine, kSuccess));
+                                        "dAddr is 8192\n", "dAddr is 8192\n", kSuccess));
 
     const auto rec = Recorded();
     int saves = 0;
     for (const auto& e : rec) saves += e.command.cdb[1] == 7;
     EXPECT_EQ(saves, 1);
-    // 16 blocks, two of them sent again, the checksum block, the save and the read-back.
-    ASSERT_EQ(rec.size(), 16u + 2 + 1 + 1 + 1);
+    // 16 blocks, two of them sent again, the checksum block, the save and two read-backs.
+    ASSERT_EQ(rec.size(), 16u + 2 + 1 + 1 + 2);
     EXPECT_EQ(Be24(&rec[2].command.cdb[3]), 0x2020u);
     EXPECT_EQ(Be24(&rec[3].command.cdb[3]), 0x2020u);
     EXPECT_EQ(Be24(&rec[4].command.cdb[3]), 0x2020u);
     EXPECT_EQ(rec[4].command.status, 0);
+    EXPECT_EQ(rec[20].command.status, 2);
+    EXPECT_TRUE(rec[21].command.transportFailed);
 }
 
 }  // namespace
