@@ -211,6 +211,8 @@ TEST_P(WarningAnswerTest, OnlyOkLetsTheRunStart) {
     if (route == "esc") PostMessageA(focus, WM_KEYDOWN, VK_ESCAPE, 1);
     if (route == "close box") PostMessageA(warning, WM_SYSCOMMAND, SC_CLOSE, 0);
     ASSERT_TRUE(window.WaitFor([&] { return !IsWindow(warning); })) << c.route;
+    // The window goes before DoModal returns the answer on the window's thread.
+    ASSERT_TRUE(window.WaitFor([&] { return TheFakes().warningResult != 0; })) << c.route;
     EXPECT_EQ(TheFakes().warningResult, c.result) << c.route;
     bool runs = c.result == IDOK;
     ASSERT_TRUE(window.WaitFor([&] { return TheFakes().engineRuns == (runs ? 1 : 0); }));
