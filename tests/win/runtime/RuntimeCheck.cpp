@@ -176,15 +176,16 @@ void SnprintfKeepsItsContract() {
 // must leave the bytes of a character alone, as the extension check does.
 void Utf8PathsReachTheFile() {
     Check(GetACP() == CP_UTF8, "the manifest makes UTF-8 the code page");
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    // Katakana and Greek, outside every Western code page.
-    const std::wstring folder =
-        std::wstring(temp) + L"telvio \u30D5\u30A1\u30FC\u30E0 \u03A5\u03BB\u03B9\u03BA\u03CC";
-    const std::wstring file = folder + L"\\FW.BIN";
-    CreateDirectoryW(folder.c_str(), nullptr);
+    // Katakana and Greek, outside every Western code page. (No std::wstring: the library's
+    // is built for the P6.)
+    wchar_t folder[MAX_PATH] = {}, file[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH - 32, folder);
+    lstrcatW(folder, L"telvio \u30D5\u30A1\u30FC\u30E0 \u03A5\u03BB\u03B9\u03BA\u03CC");
+    lstrcpyW(file, folder);
+    lstrcatW(file, L"\\FW.BIN");
+    CreateDirectoryW(folder, nullptr);
     char path[1024] = {};
-    WideCharToMultiByte(CP_UTF8, 0, file.c_str(), -1, path, sizeof path, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, file, -1, path, sizeof path, nullptr, nullptr);
 
     FILE* out = std::fopen(path, "wb");
     Check(out != nullptr, "fopen creates a file under a UTF-8 path");
@@ -193,8 +194,8 @@ void Utf8PathsReachTheFile() {
         std::fclose(out);
     }
     char back[16] = {};
-    HANDLE wide = CreateFileW(file.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              0, nullptr);
+    HANDLE wide =
+        CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     DWORD got = 0;
     if (wide != INVALID_HANDLE_VALUE) {
         ReadFile(wide, back, sizeof back - 1, &got, nullptr);
@@ -212,8 +213,8 @@ void Utf8PathsReachTheFile() {
     for (char& c : lowered) c = char(std::tolower(static_cast<unsigned char>(c)));
     for (char& c : expected) c = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
     Check(lowered == expected, "tolower changes ASCII letters only, never a byte of a character");
-    DeleteFileW(file.c_str());
-    RemoveDirectoryW(folder.c_str());
+    DeleteFileW(file);
+    RemoveDirectoryW(folder);
 }
 
 }  // namespace
