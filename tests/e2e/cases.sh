@@ -138,9 +138,10 @@ save-not-ready-aspi | save-not-ready-xp)
     check "one mode 7" test "$(record_count 3b07)" = 1
     ;;
 eof-only-hex-xp | erased-bin-aspi | erased-bin-xp | erased-hex-aspi | erased-hex-xp | \
-    past-buffer-bin-xp | hex-text-bin-aspi)
+    past-buffer-bin-xp | hex-text-bin-aspi | hex-text-marked-bin-aspi | hex-text-marked-bin-xp)
     # No firmware at all, or erased flash only: flashed, the drive would be blank. Nor
-    # half of a 2 MiB firmware, or a HEX file's text.
+    # half of a 2 MiB firmware, or a HEX file's text, even with the byte-order mark an
+    # editor writes before it and the Ctrl-Z a DOS tool appends.
     version=winxp image=blank.hex error="ERR: input file format mismatched!"
     case "$case_name" in *-aspi) version=win98 ;; esac
     case "$case_name" in
@@ -152,7 +153,10 @@ eof-only-hex-xp | erased-bin-aspi | erased-bin-xp | erased-hex-aspi | erased-hex
     hex-text-*)
         image=text.bin
         e2e_image "$E2E_WORK/text.hex" 4096
-        mv "$E2E_WORK/text.hex" "$E2E_WORK/$image" ;;
+        case "$case_name" in
+        *-marked-*) { printf '\357\273\277'; cat "$E2E_WORK/text.hex"; printf '\032'; } >"$E2E_WORK/$image" ;;
+        *) mv "$E2E_WORK/text.hex" "$E2E_WORK/$image" ;;
+        esac ;;
     erased-hex-*)
         for ((a = 0; a < 0x3000; a += 16)); do
             printf ':10%04X00%s%02X\r\n' $a FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF \
