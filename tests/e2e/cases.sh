@@ -198,6 +198,32 @@ question-no-aspi | question-yes-xp)
     check "one image sent" test "$(record_count 3b0600000000000020)" = 1
     expect_success
     ;;
+any-folder-xp | any-folder-aspi)
+    # A folder named outside the Western code page: the file dialog hands its path over
+    # whole, the file box takes it typed, and the engine opens it, on both doors. Wine
+    # names unix files in the locale's character set: UTF-8 here, whatever the caller's.
+    export LC_ALL=C.UTF-8
+    version=winxp
+    [ "$case_name" = any-folder-aspi ] && version=win98
+    folder="$E2E_WORK/ファームウェア Υλικολογισμικό"
+    mkdir -p "$folder"
+    one_drive ""
+    e2e_image "$folder/fw.hex" 16384
+    image=$(winpath "$folder/fw.hex")
+    steps=("attach 60000" "pick 1000 \"$NAME0\"")
+    if [ $version = winxp ]; then
+        steps+=("browse \"$image\"" "expect-text 1028 \"$image\"" "click 1015"
+            "dialog \"Welcome To The Upgrade Program\"" "dialog-answer ok")
+    else
+        steps+=("type 1028 \"$image\"" "click 1015")
+    fi
+    e2e_start $version
+    e2e_user "${steps[@]}" "wait-run 120000" read-log dump "click 2" "wait-exit 20000" ||
+        fail "the scripted user stopped"
+    e2e_wait_telvio
+    check "the path as chosen" grep -qF "[1028] enabled=1 text=$image" "$E2E_WORK/user.out"
+    expect_success
+    ;;
 save-fails)
     upgrade winxp fw.bin 8192 "fault main opcode=0x3B mode=7 count=1 sense=05/26/00"
     check "verdict" log_has "Flashing is incorrect!!"
