@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "app/AboutDialog.h"
-#include "app/SystemEntry.h"
+#include "framework/SystemEntry.h"
 #include "app/UpgradeRules.h"
 #include "controls/SystemLook.h"
 #include "drive/Discovery.h"

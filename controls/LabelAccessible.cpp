@@ -5,6 +5,8 @@
 #include <new>
 #include <string>
 
+#include "framework/SystemEntry.h"
+
 namespace telvio {
 
 namespace {
@@ -15,13 +17,6 @@ using AllocStringCall = BSTR(WINAPI*)(const OLECHAR*, UINT);
 using NotifyWinEventCall = void(WINAPI*)(DWORD, HWND, LONG, LONG);
 using CoInitializeCall = HRESULT(WINAPI*)(void*);
 using CoUninitializeCall = void(WINAPI*)();
-
-template <typename Function>
-Function Entry(HMODULE module, const char* name) {
-    return module ? reinterpret_cast<Function>(
-                        reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
-                  : nullptr;
-}
 
 struct Oleacc {
     CreateStdObjectCall createStdObject = nullptr;
@@ -38,16 +33,19 @@ const Oleacc& LoadOleacc() {
     static bool tried = false;
     if (!tried) {
         tried = true;
-        HMODULE oleacc = LoadLibraryA("oleacc.dll");
+        // oleacc is no KnownDLL: by bare name, one lying beside the program would run
+        // with its rights.
+        HMODULE oleacc = LoadSystemLibrary("oleacc.dll");
         // oleacc itself needs oleaut32, so wherever the one is the other is too.
-        HMODULE oleaut = oleacc ? LoadLibraryA("oleaut32.dll") : nullptr;
-        HMODULE ole32 = oleacc ? LoadLibraryA("ole32.dll") : nullptr;
+        HMODULE oleaut = oleacc ? LoadSystemLibrary("oleaut32.dll") : nullptr;
+        HMODULE ole32 = oleacc ? LoadSystemLibrary("ole32.dll") : nullptr;
         Oleacc found;
-        found.createStdObject = Entry<CreateStdObjectCall>(oleacc, "CreateStdAccessibleObject");
-        found.resultFromObject = Entry<ResultFromObjectCall>(oleacc, "LresultFromObject");
-        found.allocString = Entry<AllocStringCall>(oleaut, "SysAllocStringLen");
-        found.initialize = Entry<CoInitializeCall>(ole32, "CoInitialize");
-        found.uninitialize = Entry<CoUninitializeCall>(ole32, "CoUninitialize");
+        found.createStdObject =
+            SystemEntry<CreateStdObjectCall>(oleacc, "CreateStdAccessibleObject");
+        found.resultFromObject = SystemEntry<ResultFromObjectCall>(oleacc, "LresultFromObject");
+        found.allocString = SystemEntry<AllocStringCall>(oleaut, "SysAllocStringLen");
+        found.initialize = SystemEntry<CoInitializeCall>(ole32, "CoInitialize");
+        found.uninitialize = SystemEntry<CoUninitializeCall>(ole32, "CoUninitialize");
         if (found.createStdObject && found.resultFromObject && found.allocString &&
             found.initialize && found.uninitialize) {
             calls = found;
@@ -257,7 +255,7 @@ void AnnounceNameChange(HWND label) {
     static bool looked = false;
     if (!looked) {
         looked = true;
-        notify = Entry<NotifyWinEventCall>(GetModuleHandleA("user32.dll"), "NotifyWinEvent");
+        notify = SystemEntry<NotifyWinEventCall>(GetModuleHandleA("user32.dll"), "NotifyWinEvent");
     }
     if (notify != nullptr && label != nullptr) {
         notify(EVENT_OBJECT_NAMECHANGE, label, OBJID_CLIENT, CHILDID_SELF);
