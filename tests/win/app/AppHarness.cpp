@@ -1,12 +1,16 @@
 #include "tests/win/app/AppHarness.h"
 
+#include <objbase.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <new>
+#include <utility>
 
 #include "app/StartUp.h"
+#include "app/Taskbar.h"
 #include "drive/Discovery.h"
 
 namespace apptest {
@@ -109,6 +113,7 @@ UINT FakeTaskbarButtonMessage(HWND window) {
 
 struct FakeTaskbarList {
     bool released = false;
+    telvio::TaskbarList* real = nullptr;
 };
 std::deque<FakeTaskbarList> taskbarLists;
 
@@ -116,6 +121,12 @@ telvio::TaskbarList* FakeOpenTaskbarList() {
     ++fakes.taskbarOpens;
     if (!fakes.taskbarAvailable) return nullptr;
     taskbarLists.emplace_back();
+    if (fakes.realTaskbar) {
+        const HRESULT started = CoInitialize(nullptr);
+        if (SUCCEEDED(started)) CoUninitialize();
+        fakes.comBeforeOpen.push_back(started);
+        taskbarLists.back().real = telvio::OpenTaskbarList();
+    }
     return reinterpret_cast<telvio::TaskbarList*>(&taskbarLists.back());
 }
 
@@ -135,7 +146,9 @@ void FakeShowTaskbarProgress(telvio::TaskbarList* list, HWND, telvio::TaskbarSta
 void FakeCloseTaskbarList(telvio::TaskbarList* list) {
     if (list == nullptr) return;
     ++fakes.taskbarCloses;
-    reinterpret_cast<FakeTaskbarList*>(list)->released = true;
+    auto* fake = reinterpret_cast<FakeTaskbarList*>(list);
+    fake->released = true;
+    telvio::CloseTaskbarList(std::exchange(fake->real, nullptr));
     if (fakes.progressOnRelease >= 0) {
         SendMessageA(fakes.taskbarWindow, telvio::MainDialog::kProgressMessage,
                      WPARAM(fakes.progressOnRelease), 0);
