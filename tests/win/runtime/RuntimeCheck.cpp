@@ -170,6 +170,24 @@ void SnprintfKeepsItsContract() {
     Check(Holds(Format(6, "%0600d%s", 7, ""), 600, "00000"), "snprintf: 600 bytes measured");
 }
 
+// The runtime loads DLLs by bare name through the LoadLibraryW slot that runtime/ fills:
+// such a name is looked for in the system directory only. This program's own file lies
+// beside it, where a search that looks in the program's folder finds it first.
+void BareNamesComeFromTheSystemDirectory() {
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    const char* name = std::strrchr(self, '\\');
+    name = name ? name + 1 : self;
+    wchar_t wide[MAX_PATH] = {};
+    for (size_t i = 0; name[i] && i + 1 < MAX_PATH; ++i) wide[i] = wchar_t(name[i]);
+    HMODULE beside = LoadLibraryW(wide);
+    Check(beside == nullptr, "a bare name is not looked for beside the program");
+    if (beside) FreeLibrary(beside);
+    HMODULE system = LoadLibraryW(L"version.dll");
+    Check(system != nullptr, "a bare name of the system directory loads");
+    if (system) FreeLibrary(system);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -177,6 +195,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     ThrowsAcrossWindowProcedure();
     NewRunsOut();
     SnprintfKeepsItsContract();
+    BareNamesComeFromTheSystemDirectory();
     Print("runtime: " + std::to_string(checks - failures) + " of " + std::to_string(checks) +
           " checks passed\n");
     return failures;
