@@ -3,7 +3,7 @@
 #include <commdlg.h>
 
 #include "app/Taskbar.h"
-#include "app/SystemEntry.h"
+#include "framework/SystemEntry.h"
 #include "app/WarningDialog.h"
 #include "drive/Discovery.h"
 #include "engine/FlashEngine.h"

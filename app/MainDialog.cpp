@@ -7,7 +7,7 @@
 
 #include "app/AboutDialog.h"
 #include "app/MessageFilter.h"
-#include "app/SystemEntry.h"
+#include "framework/SystemEntry.h"
 #include "app/UpgradeRules.h"
 #include "controls/SystemLook.h"
 #include "drive/Discovery.h"

@@ -1,6 +1,6 @@
 #include "app/MessageFilter.h"
 
-#include "app/SystemEntry.h"
+#include "framework/SystemEntry.h"
 
 namespace telvio {
 

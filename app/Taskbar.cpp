@@ -1,7 +1,7 @@
 #include "app/Taskbar.h"
 
 #include "app/MessageFilter.h"
-#include "app/SystemEntry.h"
+#include "framework/SystemEntry.h"
 
 #include <objbase.h>
 
@@ -56,7 +56,7 @@ UINT TaskbarButtonMessage(HWND window) {
 }
 
 TaskbarList* OpenTaskbarList() {
-    HMODULE ole32 = LoadLibraryA("ole32.dll");
+    HMODULE ole32 = LoadSystemLibrary("ole32.dll");
     auto initialize = SystemEntry<CoInitializeCall>(ole32, "CoInitialize");
     auto uninitialize = SystemEntry<CoUninitializeCall>(ole32, "CoUninitialize");
     auto create = SystemEntry<CoCreateInstanceCall>(ole32, "CoCreateInstance");

@@ -5,6 +5,8 @@
 #include <new>
 #include <string>
 
+#include "framework/SystemEntry.h"
+
 namespace telvio {
 
 namespace {
@@ -14,21 +16,12 @@ using ResultFromObjectCall = LRESULT(WINAPI*)(REFIID, WPARAM, LPUNKNOWN);
 using AllocStringCall = BSTR(WINAPI*)(const OLECHAR*, UINT);
 using NotifyWinEventCall = void(WINAPI*)(DWORD, HWND, LONG, LONG);
 using CoInitializeCall = HRESULT(WINAPI*)(void*);
-using CoUninitializeCall = void(WINAPI*)();
-
-template <typename Function>
-Function Entry(HMODULE module, const char* name) {
-    return module ? reinterpret_cast<Function>(
-                        reinterpret_cast<void (*)()>(GetProcAddress(module, name)))
-                  : nullptr;
-}
 
 struct Oleacc {
     CreateStdObjectCall createStdObject = nullptr;
     ResultFromObjectCall resultFromObject = nullptr;
     AllocStringCall allocString = nullptr;
     CoInitializeCall initialize = nullptr;
-    CoUninitializeCall uninitialize = nullptr;
 };
 
 // Loaded on the first question and kept: an object handed to a reader may be called
@@ -38,22 +31,41 @@ const Oleacc& LoadOleacc() {
     static bool tried = false;
     if (!tried) {
         tried = true;
-        HMODULE oleacc = LoadLibraryA("oleacc.dll");
+        // oleacc is no KnownDLL: by bare name, one lying beside the program would run
+        // with its rights.
+        HMODULE oleacc = LoadSystemLibrary("oleacc.dll");
         // oleacc itself needs oleaut32, so wherever the one is the other is too.
-        HMODULE oleaut = oleacc ? LoadLibraryA("oleaut32.dll") : nullptr;
-        HMODULE ole32 = oleacc ? LoadLibraryA("ole32.dll") : nullptr;
+        HMODULE oleaut = oleacc ? LoadSystemLibrary("oleaut32.dll") : nullptr;
+        HMODULE ole32 = oleacc ? LoadSystemLibrary("ole32.dll") : nullptr;
         Oleacc found;
-        found.createStdObject = Entry<CreateStdObjectCall>(oleacc, "CreateStdAccessibleObject");
-        found.resultFromObject = Entry<ResultFromObjectCall>(oleacc, "LresultFromObject");
-        found.allocString = Entry<AllocStringCall>(oleaut, "SysAllocStringLen");
-        found.initialize = Entry<CoInitializeCall>(ole32, "CoInitialize");
-        found.uninitialize = Entry<CoUninitializeCall>(ole32, "CoUninitialize");
+        found.createStdObject =
+            SystemEntry<CreateStdObjectCall>(oleacc, "CreateStdAccessibleObject");
+        found.resultFromObject = SystemEntry<ResultFromObjectCall>(oleacc, "LresultFromObject");
+        found.allocString = SystemEntry<AllocStringCall>(oleaut, "SysAllocStringLen");
+        found.initialize = SystemEntry<CoInitializeCall>(ole32, "CoInitialize");
         if (found.createStdObject && found.resultFromObject && found.allocString &&
-            found.initialize && found.uninitialize) {
+            found.initialize) {
             calls = found;
         }
     }
     return calls;
+}
+
+// The objects handed to readers live in this thread's apartment, which ends when its
+// count of starts falls to 0 (the taskbar list gives back its own start when it closes).
+// So one start per thread is taken here and kept for the thread's life, whether COM was
+// already started or not; the thread's mark keeps it from being counted again.
+void KeepComStarted(CoInitializeCall initialize) {
+    static const DWORD slot = TlsAlloc();
+    if (slot == TLS_OUT_OF_INDEXES) {
+        // No mark to keep: a start on every question, never given back, still holds.
+        initialize(nullptr);
+        return;
+    }
+    if (TlsGetValue(slot) != nullptr) return;
+    // RPC_E_CHANGED_MODE: the thread is in the multithreaded apartment, whose life is
+    // not ours to count.
+    if (SUCCEEDED(initialize(nullptr))) TlsSetValue(slot, reinterpret_cast<void*>(1));
 }
 
 bool IsSelf(const VARIANT& child) {
@@ -232,9 +244,9 @@ bool AnswerLabelObject(HWND label, WPARAM wParam, LPARAM lParam, LRESULT* answer
     if (static_cast<LONG>(static_cast<DWORD>(lParam)) != OBJID_CLIENT) return false;
     const Oleacc& oleacc = LoadOleacc();
     if (oleacc.createStdObject == nullptr) return false;
-    // The object is handed over through COM, which needs an apartment on this thread. One
-    // started here stays for the thread's life: the reader may call the object any time.
-    if (oleacc.initialize(nullptr) == S_FALSE) oleacc.uninitialize();
+    // The object is handed over through COM, which needs an apartment on this thread for
+    // as long as the reader may call it.
+    KeepComStarted(oleacc.initialize);
     void* made = nullptr;
     if (FAILED(oleacc.createStdObject(label, OBJID_CLIENT, __uuidof(IAccessible), &made)) ||
         made == nullptr) {
@@ -257,7 +269,7 @@ void AnnounceNameChange(HWND label) {
     static bool looked = false;
     if (!looked) {
         looked = true;
-        notify = Entry<NotifyWinEventCall>(GetModuleHandleA("user32.dll"), "NotifyWinEvent");
+        notify = SystemEntry<NotifyWinEventCall>(GetModuleHandleA("user32.dll"), "NotifyWinEvent");
     }
     if (notify != nullptr && label != nullptr) {
         notify(EVENT_OBJECT_NAMECHANGE, label, OBJID_CLIENT, CHILDID_SELF);

@@ -5,7 +5,9 @@
 // the system's random source, and IsDBCSLeadByteEx when it converts multibyte text.
 // The 32-bit program fills those import slots itself with the ANSI calls that every
 // 32-bit Windows has, so the runtime works the same on 9x as on NT and the exe imports
-// nothing outside its floor.
+// nothing outside its floor. What the runtime loads by bare name (msvcrt.dll, and
+// advapi32.dll for random numbers) is taken from the system directory: the program runs
+// elevated from whatever folder it was unpacked to, and would find a DLL lying there first.
 #include <windows.h>
 
 namespace {
@@ -47,7 +49,29 @@ HMODULE WINAPI LoadLibraryAnsi(LPCWSTR name) {
         SetLastError(ERROR_MOD_NOT_FOUND);
         return nullptr;
     }
-    return LoadLibraryA(narrow);
+    bool bare = true;
+    for (const char* c = narrow; *c; ++c) {
+        if (*c == '\\' || *c == '/' || *c == ':') bare = false;
+    }
+    if (!bare) return LoadLibraryA(narrow);
+    char path[MAX_PATH];
+    UINT at = GetSystemDirectoryA(path, MAX_PATH);
+    // A length of MAX_PATH or more is the size the path would need: it was not written.
+    if (at == 0 || at >= MAX_PATH) {
+        SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    // Only a root directory ends in a separator already.
+    if (path[at - 1] != '\\') path[at++] = '\\';
+    for (const char* c = narrow;; ++c) {
+        if (at == MAX_PATH) {
+            SetLastError(ERROR_MOD_NOT_FOUND);
+            return nullptr;
+        }
+        path[at++] = *c;
+        if (*c == 0) break;
+    }
+    return LoadLibraryA(path);
 }
 
 // What IsDBCSLeadByteEx answers, from the code page's lead-byte ranges.

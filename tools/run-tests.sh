@@ -60,6 +60,13 @@ for floor in "win32 4.0" "win64 5.2"; do
     fi
 done
 
+echo "== imports resolved before the program runs (KnownDLLs from XP on, or side by side)"
+if python3 tools/import-floor/known-dlls.py "$build/win32/bin/telvio.exe" "$build/win64/bin/telvio.exe"; then
+    passed=$((passed + 1))
+else
+    failed=$((failed + 1)); fail=1
+fi
+
 echo "== format strings (only conversions the msvcrt of Windows 98 knows)"
 if python3 tools/format-check/check.py; then passed=$((passed + 1)); else failed=$((failed + 1)); fail=1; fi
 

@@ -376,6 +376,41 @@ closing)
     e2e_wait_telvio
     expect_success
     ;;
+planted)
+    # The program unpacked into a folder where DLLs of the names it loads itself lie
+    # already: a reader's question to a label, the taskbar button and the file dialog
+    # (not in the 32-bit Wine under qemu, see tests/e2e/CMakeLists.txt) take the system's
+    # own, and the label still answers with its own object (role 41, static text).
+    # oleacc is preferred over Wine's own, as Windows does for a name outside KnownDLLs;
+    # the others are KnownDLLs, which Windows never takes from the program's folder (told
+    # to prefer them, Wine's own DLLs would load them too).
+    exe=${TELVIO_EXE:-$E2E_BIN/telvio.exe}
+    unpacked=$E2E_WORK/unpacked
+    mkdir -p "$unpacked"
+    cp "$exe" "$unpacked/telvio.exe"
+    names="oleacc oleaut32 ole32 comdlg32 shell32"
+    for name in $names; do cp "$(dirname "$exe")/planted/planted.dll" "$unpacked/$name.dll"; done
+    export TELVIO_PLANTED_MARKER
+    TELVIO_PLANTED_MARKER=$(winpath "$E2E_WORK/loaded.txt")
+    one_drive ""
+    e2e_image "$E2E_WORK/fw.bin" 8192
+    browse=("browse \"$(winpath "$E2E_WORK/fw.bin")\""
+        "expect-text 1028 \"$(winpath "$E2E_WORK/fw.bin")\"")
+    [ -n "${TELVIO_EXE:-}" ] && browse=()
+    TELVIO_EXE_SAVED=${TELVIO_EXE:-}
+    export TELVIO_EXE=$unpacked/telvio.exe
+    e2e_start winxp "oleacc=n,b"
+    TELVIO_EXE=$TELVIO_EXE_SAVED
+    [ -n "$TELVIO_EXE" ] || unset TELVIO_EXE
+    e2e_user "attach 60000" "pick 1000 \"$NAME0\"" "expect-text 1016 1.00" "reader 1016" \
+        taskbar-created "${browse[@]}" "reader 1016" \
+        "click 2" "wait-exit 20000" || fail "the scripted user stopped"
+    e2e_wait_telvio
+    check "the label answers with its text, before and after" \
+        test "$(grep -c '^\[reader:1016\] role=41 1.00' "$E2E_WORK/user.out")" = 2
+    check "no planted DLL loaded: $(tr -d '\r' <"$E2E_WORK/loaded.txt" 2>/dev/null | tr '\n' ' ')" \
+        test ! -s "$E2E_WORK/loaded.txt"
+    ;;
 *)
     echo "unknown case $case_name" >&2
     exit 2

@@ -2,7 +2,7 @@
 # make test's release step. The zips are built twice, in two trees of different names,
 # and must come out the same bytes; then the exes taken out of them are tested as
 # shipped: the x86-64 one does the demo's whole upgrade under Wine, both pass the
-# import-floor and instruction-floor checks, both carry the version resource, and neither
+# import-floor, KnownDLLs and instruction-floor checks, both carry the version resource, and neither
 # holds a folder of the build machine. (The demo browses for its image; in the 32-bit
 # Wine that runs under qemu here the file dialog opens in most runs but now and then
 # never does, the program waiting for ever, so the i686 exe is not run through it.) Last,
@@ -42,6 +42,8 @@ for arch in win64 win32; do
     [ "$arch" = win32 ] && floor=4.0 cpu=i586
     python3 "$root/tools/import-floor/check.py" "$exe" "$root/tools/import-floor/$arch.allow" \
         --os-version "$floor" || fail "the $arch zip's exe imports beyond its floor"
+    python3 "$root/tools/import-floor/known-dlls.py" "$exe" ||
+        fail "the $arch zip's exe imports a DLL that the loader may take from its folder"
     python3 "$root/tools/instruction-floor/check.py" "$exe" --floor "$cpu" ||
         fail "the $arch zip's exe holds instructions beyond its processor floor"
     resources=$(x86_64-w64-mingw32-windres -i "$exe" -O rc 2>&1)

@@ -1,6 +1,7 @@
 #include "tools/scripted-user/UserSteps.h"
 
 #include <commctrl.h>
+#include <oleacc.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -638,6 +639,44 @@ bool RunStep(Session& s, const std::string& line, std::string& error) {
         }
         Send(name, WM_SETTEXT, 0, LPARAM(w[1].c_str()));
         return Answer(open, "ok", error);
+    }
+    if (verb == "reader") {
+        if (!need(1) || !needMain()) return false;
+        HWND c = Control(s, nullptr, w[1], error);
+        if (!c) return false;
+        // From another process, as readers ask: the object comes back marshalled.
+        if (FAILED(CoInitialize(nullptr))) {
+            error = "COM did not start";
+            return false;
+        }
+        IAccessible* object = nullptr;
+        const HRESULT got = AccessibleObjectFromWindow(c, OBJID_CLIENT, __uuidof(IAccessible),
+                                                       reinterpret_cast<void**>(&object));
+        std::string name;
+        VARIANT self{}, role{};
+        self.vt = VT_I4;
+        self.lVal = CHILDID_SELF;
+        BSTR text = nullptr;
+        if (SUCCEEDED(got) && object) {
+            if (object->get_accName(self, &text) == S_OK && text) {
+                char narrow[512] = {};
+                WideCharToMultiByte(CP_ACP, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr);
+                name = narrow;
+            }
+            object->get_accRole(self, &role);
+        }
+        SysFreeString(text);
+        if (object) object->Release();
+        CoUninitialize();
+        // The role tells the control's own object from the one the system makes up.
+        std::printf("[reader:%s] role=%ld %s\n", w[1].c_str(),
+                    role.vt == VT_I4 ? long(role.lVal) : -1L, name.c_str());
+        return true;
+    }
+    if (verb == "taskbar-created") {
+        if (!needMain()) return false;
+        Send(s.main, RegisterWindowMessageA("TaskbarButtonCreated"), 0, 0);
+        return true;
     }
     if (verb == "screenshot") {
         if (!need(2)) return false;

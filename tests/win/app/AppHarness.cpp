@@ -1,5 +1,6 @@
 #include "tests/win/app/AppHarness.h"
 
+#include <objbase.h>
 #include <shlobj.h>
 
 #include <cstdio>
@@ -7,8 +8,10 @@
 #include <cstring>
 #include <deque>
 #include <new>
+#include <utility>
 
 #include "app/StartUp.h"
+#include "app/Taskbar.h"
 #include "drive/Discovery.h"
 
 namespace apptest {
@@ -111,6 +114,7 @@ UINT FakeTaskbarButtonMessage(HWND window) {
 
 struct FakeTaskbarList {
     bool released = false;
+    telvio::TaskbarList* real = nullptr;
 };
 std::deque<FakeTaskbarList> taskbarLists;
 
@@ -118,6 +122,12 @@ telvio::TaskbarList* FakeOpenTaskbarList() {
     ++fakes.taskbarOpens;
     if (!fakes.taskbarAvailable) return nullptr;
     taskbarLists.emplace_back();
+    if (fakes.realTaskbar) {
+        const HRESULT started = CoInitialize(nullptr);
+        if (SUCCEEDED(started)) CoUninitialize();
+        fakes.comBeforeOpen.push_back(started);
+        taskbarLists.back().real = telvio::OpenTaskbarList();
+    }
     return reinterpret_cast<telvio::TaskbarList*>(&taskbarLists.back());
 }
 
@@ -137,7 +147,9 @@ void FakeShowTaskbarProgress(telvio::TaskbarList* list, HWND, telvio::TaskbarSta
 void FakeCloseTaskbarList(telvio::TaskbarList* list) {
     if (list == nullptr) return;
     ++fakes.taskbarCloses;
-    reinterpret_cast<FakeTaskbarList*>(list)->released = true;
+    auto* fake = reinterpret_cast<FakeTaskbarList*>(list);
+    fake->released = true;
+    telvio::CloseTaskbarList(std::exchange(fake->real, nullptr));
     if (fakes.progressOnRelease >= 0) {
         SendMessageA(fakes.taskbarWindow, telvio::MainDialog::kProgressMessage,
                      WPARAM(fakes.progressOnRelease), 0);

@@ -47,6 +47,8 @@ struct Fakes {
     std::function<void(const telvio::UpdateJob&)> engine;
     // The taskbar: whether the system gives out a taskbar list, which window is in front.
     bool taskbarAvailable = true;
+    // Each list given out holds the system's own as well (COM on the window's thread).
+    bool realTaskbar = false;
     HWND foreground = nullptr;
     // Showing this progress on the taskbar throws std::bad_alloc (once).
     int throwAtProgress = -1;
@@ -67,6 +69,9 @@ struct Fakes {
     int taskbarOpens = 0;
     int taskbarCloses = 0;  // of a list that was given out
     int taskbarCallsAfterRelease = 0;
+    // With realTaskbar, what CoInitialize answered on the window's thread just before each
+    // list was opened: S_FALSE while COM was still started there, S_OK after its end.
+    std::vector<HRESULT> comBeforeOpen;
     std::vector<std::pair<telvio::TaskbarState, int>> taskbarShown;
     int flashes = 0;
 };

@@ -190,6 +190,42 @@ TEST(HighContrast, ReadersGetEachTextAndEveryLabelTakesTheSchemeAtOnce) {
     EXPECT_TRUE(window.WaitFor([&] { return !IsWindow(warning); }));
 }
 
+// A reader holds the label's object while the taskbar list, opened on the window's thread
+// before the reader asked, is closed and opened again (Explorer started again): COM stays
+// started on the window's thread, since the label's start lasts as long as the thread.
+// (Windows ends the apartment, and with it the objects handed out, when the count of
+// starts falls to 0; Wine keeps it while objects are out, so the count is what is checked.)
+TEST(Reader, ObjectOutlivesTheTaskbarList) {
+    apptest::ResetFakes();
+    TheFakes().drives = {{"VENDOR MODEL", "1.00"}};
+    TheFakes().realTaskbar = true;
+    RunningWindow window;
+    ASSERT_NE(TheFakes().taskbarMessage, 0u);
+    window.Send(TheFakes().taskbarMessage);
+    ASSERT_EQ(TheFakes().taskbarOpens, 1);
+
+    ASSERT_TRUE(SUCCEEDED(CoInitialize(nullptr)));
+    IAccessible* object = nullptr;
+    ASSERT_EQ(AccessibleObjectFromWindow(window.Item(IDC_REVISION), OBJID_CLIENT,
+                                         __uuidof(IAccessible), reinterpret_cast<void**>(&object)),
+              S_OK);
+    window.Send(TheFakes().taskbarMessage);
+    EXPECT_EQ(TheFakes().taskbarCloses, 1);
+    ASSERT_EQ(TheFakes().comBeforeOpen.size(), 2u);
+    EXPECT_EQ(TheFakes().comBeforeOpen[0], S_OK) << "nothing started COM before the list";
+    EXPECT_EQ(TheFakes().comBeforeOpen[1], S_FALSE) << "COM ended under the reader's object";
+    VARIANT self{};
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    BSTR name = nullptr;
+    const HRESULT got = object->get_accName(self, &name);
+    EXPECT_EQ(got, S_OK) << std::hex << got;
+    EXPECT_EQ(got == S_OK && name ? std::wstring(name) : std::wstring(), L"1.00");
+    SysFreeString(name);
+    object->Release();
+    CoUninitialize();
+}
+
 struct AnswerCase {
     const char* route;
     INT_PTR result;

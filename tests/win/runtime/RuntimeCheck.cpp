@@ -217,6 +217,24 @@ void Utf8PathsReachTheFile() {
     RemoveDirectoryW(folder);
 }
 
+// The runtime loads DLLs by bare name through the LoadLibraryW slot that runtime/ fills:
+// such a name is looked for in the system directory only. This program's own file lies
+// beside it, where a search that looks in the program's folder finds it first.
+void BareNamesComeFromTheSystemDirectory() {
+    char self[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    const char* name = std::strrchr(self, '\\');
+    name = name ? name + 1 : self;
+    wchar_t wide[MAX_PATH] = {};
+    for (size_t i = 0; name[i] && i + 1 < MAX_PATH; ++i) wide[i] = wchar_t(name[i]);
+    HMODULE beside = LoadLibraryW(wide);
+    Check(beside == nullptr, "a bare name is not looked for beside the program");
+    if (beside) FreeLibrary(beside);
+    HMODULE system = LoadLibraryW(L"version.dll");
+    Check(system != nullptr, "a bare name of the system directory loads");
+    if (system) FreeLibrary(system);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -225,6 +243,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     NewRunsOut();
     SnprintfKeepsItsContract();
     Utf8PathsReachTheFile();
+    BareNamesComeFromTheSystemDirectory();
     Print("runtime: " + std::to_string(checks - failures) + " of " + std::to_string(checks) +
           " checks passed\n");
     return failures;
