@@ -293,6 +293,11 @@ int RunningWindow::FocusedId() const {
     return control != nullptr ? GetDlgCtrlID(control) : 0;
 }
 
+int RunningWindow::AwaitFocus(int id, DWORD ms) {
+    WaitFor([&] { return FocusedId() == id; }, ms);
+    return FocusedId();
+}
+
 LRESULT RunningWindow::Send(UINT msg, WPARAM wParam, LPARAM lParam) {
     return SendMessageA(hwnd_, msg, wParam, lParam);
 }
