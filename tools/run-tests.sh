@@ -42,9 +42,9 @@ fi
 ctest --test-dir "$build/win64" -j "$jobs" --output-on-failure 2>&1 | tee "$logdir/win64"
 [ "${PIPESTATUS[0]}" -eq 0 ] || fail=1
 count "$logdir/win64"
-# The prefix's server would leave by itself; stop it now that the tests are done, then
-# the display it used.
-WINEPREFIX="$(cd "$build/win64" && pwd)/wineprefix" wineserver -k 2>/dev/null || true
+# The prefixes' servers would leave by themselves; stop them now that the tests are done
+# (the shared prefix and the DPI tests' own), then the display they used.
+bash tools/stop-wineservers.sh "$(cd "$build/win64" && pwd)"
 kill "$xvfb_pid" 2>/dev/null
 wait "$xvfb_pid" 2>/dev/null
 unset TELVIO_SHARED_DISPLAY E2E_DISPLAY_KEEP

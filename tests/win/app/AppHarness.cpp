@@ -222,6 +222,21 @@ BOOL CALLBACK MatchOwnDialog(HWND h, LPARAM p) {
     return TRUE;
 }
 
+// Wine gives each thread that makes windows an X connection of its own and closes it when
+// the thread ends; the X server then hands that connection's ids to the next client to
+// connect, of this program or another. Drawing requests for the thread's windows that Wine
+// still holds unsent on the program's one drawing connection (a window's last painting
+// leaves some) then name whatever has the id by then, and a GC made for another program's
+// input-only window is "BadMatch (X_CreateGC)", after which Xlib ends this program. Reading
+// a pixel of the screen is a round trip on that connection: it sends them while the ids are
+// still the thread's. The program itself ends no thread that made windows.
+void SendPendingDrawing() {
+    if (HDC screen = GetDC(nullptr)) {
+        GetPixel(screen, 0, 0);
+        ReleaseDC(nullptr, screen);
+    }
+}
+
 }  // namespace
 
 HWND FindOwnDialog(const char* caption, HWND except) {
@@ -240,6 +255,7 @@ RunningWindow::RunningWindow(bool asProgram) : dialog_(kFakeServices) {
     if (asProgram) shown_ = nullptr;
     thread_ = telvio::test::TestThread([this, asProgram] {
         result_ = asProgram ? telvio::RunUpgradeApp(kFakeServices) : dialog_.DoModal(nullptr);
+        SendPendingDrawing();
         ended_ = true;
     });
     WaitFor([this] {
@@ -305,6 +321,11 @@ int RunningWindow::FocusedId() const {
         control = GetAncestor(control, GA_PARENT);
     }
     return control != nullptr ? GetDlgCtrlID(control) : 0;
+}
+
+int RunningWindow::AwaitFocus(int id, DWORD ms) {
+    WaitFor([&] { return FocusedId() == id; }, ms);
+    return FocusedId();
 }
 
 LRESULT RunningWindow::Send(UINT msg, WPARAM wParam, LPARAM lParam) {

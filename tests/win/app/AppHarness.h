@@ -101,6 +101,11 @@ class RunningWindow {
     void Focus(int id);
     // The control of the window that holds its thread's focus, 0 for none.
     int FocusedId() const;
+    // FocusedId once it is `id`, or as it stands when `ms` have passed: keys and clicks move
+    // the focus through the window's own loop. Under Wine a window that another program
+    // shows takes the foreground, and this thread's focus with it: the tests that check the
+    // focus are the Focus cases, which run alone (tests/win/app/CMakeLists.txt).
+    int AwaitFocus(int id, DWORD ms = 5000);
     // Sends a message and returns its result, on the window's thread.
     LRESULT Send(UINT msg, WPARAM wParam = 0, LPARAM lParam = 0);
     // Waits until the dialog has ended; its result, or -2 when it did not end in time.

@@ -238,23 +238,22 @@ TEST(MainWindow, EnterEndsNothingAndCloseEndsTheWindowAndReleasesThePassThrough)
 
 // The keyboard alone, through the window's own loop: Tab in reading order, each access
 // key, Enter in either box ends nothing, Esc is Close.
-TEST(MainWindow, KeyboardReachesEveryControlInReadingOrder) {
+TEST(Focus, KeyboardReachesEveryControlInReadingOrder) {
     apptest::ResetFakes();
     TheFakes().chosenFile = "D:\\fw\\image.hex";
     RunningWindow window;
-    EXPECT_EQ(window.FocusedId(), IDC_DRIVE_BOX);
+    EXPECT_EQ(window.AwaitFocus(IDC_DRIVE_BOX), IDC_DRIVE_BOX);
     const int order[] = {IDC_DRIVE_BOX, IDC_FILE_BOX, IDC_BROWSE,   IDC_UPGRADE,
                          IDCANCEL,      IDC_LOG,      IDC_DRIVE_BOX};
     for (size_t i = 0; i + 1 < std::size(order); ++i) {
         window.Focus(order[i]);
         window.Press(VK_TAB);
-        EXPECT_TRUE(window.WaitFor([&] { return window.FocusedId() == order[i + 1]; }))
-            << "after " << order[i] << " came " << window.FocusedId();
+        EXPECT_EQ(window.AwaitFocus(order[i + 1]), order[i + 1]) << "after " << order[i];
     }
     for (auto [key, box] : {std::pair{'F', IDC_FILE_BOX}, std::pair{'d', IDC_DRIVE_BOX}}) {
         window.Focus(IDC_LOG);
         window.Press(key, true);
-        EXPECT_TRUE(window.WaitFor([&] { return window.FocusedId() == box; })) << key;
+        EXPECT_EQ(window.AwaitFocus(box), box) << key;
         window.Press(VK_RETURN);
     }
     window.Press('b', true);
