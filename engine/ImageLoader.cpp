@@ -134,7 +134,7 @@ bool FlashEngine::FindFileRevision(char (&revision)[kRevisionChars + 1]) const {
     // among them ends the copy, and the list suffix follows at once. The product, kept
     // apart, tells: it is all there and where it belongs only after a whole copy.
     const char* identification = drive.displayName;
-    if (std::strlen(drive.product) != kProductChars ||
+    if (std::memchr(drive.product, '\0', kProductChars) != nullptr ||
         std::memcmp(identification + kVendorChars, drive.product, kProductChars) != 0) {
         return false;
     }
