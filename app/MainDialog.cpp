@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "app/AboutDialog.h"
+#include "app/MessageFilter.h"
 #include "app/SystemEntry.h"
 #include "app/UpgradeRules.h"
 #include "controls/SystemLook.h"
@@ -24,6 +25,9 @@ namespace {
 // Shutdown-block reasons exist from Vista on; older systems just get the refusal.
 using BlockReasonCreate = BOOL(WINAPI*)(HWND, LPCWSTR);
 using BlockReasonDestroy = BOOL(WINAPI*)(HWND);
+
+// WM_COPYGLOBALDATA, which carries a drop's file list across processes; no header names it.
+constexpr UINT kCopyGlobalDataMessage = 0x0049;
 
 // Through the dialog manager, so that the default-button look follows the focus.
 void FocusItem(HWND dialog, int id) {
@@ -64,6 +68,7 @@ BOOL MainDialog::OnInitDialog() {
 
     services.SelectPlatform(transport);
     taskbarMessage_ = services.TaskbarButtonMessage(GetHwnd());
+    AcceptDroppedFiles();
 
     SetDlgItemTextA(GetHwnd(), IDC_STATUS, "");
     revisionLabel.SetText("");
@@ -159,6 +164,9 @@ std::optional<LRESULT> MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lPa
         case WM_PAINT:
             if (OnPaintMinimised()) return 0;
             return std::nullopt;
+        case WM_DROPFILES:
+            OnDropFiles(reinterpret_cast<HDROP>(wParam));
+            return 0;
         case WM_QUERYDRAGICON:
             return reinterpret_cast<LRESULT>(appIcon);
         case WM_SYSCOLORCHANGE:
@@ -223,10 +231,44 @@ void MainDialog::OnDestroy() {
 }
 
 void MainDialog::OnBrowse() {
-    char path[MAX_PATH] = {};
+    // As long as the job's path: in UTF-8 a folder name's character takes up to 3 bytes.
+    char path[sizeof job.imagePath] = {};
     services.ChooseImageFile(GetHwnd(), path, sizeof path);
     SetDlgItemTextA(GetHwnd(), IDC_FILE_BOX, path);
     browseUsed = 1;
+}
+
+void MainDialog::AcceptDroppedFiles() {
+    // The style is what DragAcceptFiles sets; set here, the shell loads at the first drop
+    // instead of at every start.
+    HWND window = GetHwnd();
+    SetWindowLongA(window, GWL_EXSTYLE, GetWindowLongA(window, GWL_EXSTYLE) | WS_EX_ACCEPTFILES);
+    for (UINT message : {UINT(WM_DROPFILES), UINT(WM_COPYDATA), kCopyGlobalDataMessage}) {
+        LetMessageIn(window, message);
+    }
+}
+
+void MainDialog::OnDropFiles(HDROP drop) {
+    // Not while a run is in progress, nor while the upgrade command waits for an answer
+    // (the window is disabled then): the path is the command's by then.
+    if (!runInProgress_ && IsWindowEnabled(GetHwnd())) {
+        const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+        for (UINT i = 0; i < count; ++i) {
+            char path[sizeof job.imagePath] = {};
+            // Cut to the box's length it would name another file.
+            if (DragQueryFileA(drop, i, nullptr, 0) >= sizeof path) continue;
+            if (DragQueryFileA(drop, i, path, sizeof path) == 0) continue;
+            const DWORD attributes = GetFileAttributesA(path);
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+                continue;
+            }
+            SetDlgItemTextA(GetHwnd(), IDC_FILE_BOX, path);
+            browseUsed = 1;  // as if chosen with Browser...: the warning follows at Upgrade
+            break;
+        }
+    }
+    // The drop's memory is the receiver's to free, taken or not.
+    DragFinish(drop);
 }
 
 int MainDialog::Message(const char* text, const char* caption, UINT style) {

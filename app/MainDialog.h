@@ -3,6 +3,7 @@
 #pragma once
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <atomic>
 #include <cstdint>
@@ -76,6 +77,10 @@ class MainDialog : public Dialog {
     void OnUpgrade();
     void FillUpdateJob();
     void OnBrowse();
+    // Explorer's drag and drop: the window takes files, and the drop's messages come in
+    // although Explorer runs with fewer rights.
+    void AcceptDroppedFiles();
+    void OnDropFiles(HDROP drop);
     // Every stop of the upgrade command after Close was disabled.
     void StopCommand();
     bool StartWorker();

@@ -1,5 +1,6 @@
 #include "app/Taskbar.h"
 
+#include "app/MessageFilter.h"
 #include "app/SystemEntry.h"
 
 #include <objbase.h>
@@ -32,11 +33,6 @@ const GUID kClsidTaskbarList = {
 const GUID kIidTaskbarList3 = {
     0xEA1AFB91, 0x9E28, 0x4B86, {0x90, 0xE9, 0x9E, 0x9F, 0x8A, 0x5E, 0xEF, 0xAF}};
 
-// ChangeWindowMessageFilterEx's action and ChangeWindowMessageFilter's flag (Windows 7
-// and Vista), hidden by the headers below those versions.
-constexpr DWORD kMessageFilterAllow = 1;
-constexpr DWORD kMessageFilterAdd = 1;
-
 using CoInitializeCall = HRESULT(WINAPI*)(void*);
 using CoUninitializeCall = void(WINAPI*)();
 using CoCreateInstanceCall = HRESULT(WINAPI*)(const GUID&, IUnknown*, DWORD, const GUID&, void**);
@@ -55,14 +51,7 @@ UINT TaskbarButtonMessage(HWND window) {
     if (message == 0) return 0;
     // The program runs elevated, and the taskbar does not: without this, the system drops
     // the taskbar's message on its way in.
-    HMODULE user32 = GetModuleHandleA("user32.dll");
-    if (auto allowEx = SystemEntry<BOOL(WINAPI*)(HWND, UINT, DWORD, void*)>(
-            user32, "ChangeWindowMessageFilterEx")) {
-        allowEx(window, message, kMessageFilterAllow, nullptr);
-    } else if (auto allow =
-                   SystemEntry<BOOL(WINAPI*)(UINT, DWORD)>(user32, "ChangeWindowMessageFilter")) {
-        allow(message, kMessageFilterAdd);
-    }
+    LetMessageIn(window, message);
     return message;
 }
 

@@ -163,7 +163,9 @@ class FlashEngine {
     LoadOutcome LoadRaw();
     // True when the bytes up to imageEnd are all 0xFF; the chunks are one block.
     bool ImageIsErased() const;
-    // True when a raw image is the text of a HEX file.
+    // True when a raw image is the text of a HEX file: it begins (after an optional UTF-8
+    // byte-order mark and blanks) with a whole record that adds up, whatever follows, or
+    // it holds nothing but marks, digits and blanks.
     bool ImageIsHexText() const;
     // After a full buffer: what the rest of the raw file makes of the load.
     LoadOutcome ReadPastBuffer();

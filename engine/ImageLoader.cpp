@@ -44,6 +44,41 @@ bool IsHexDigit(uint8_t c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
 }
 
+bool IsBlank(uint8_t c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Whether the bytes start, after an optional UTF-8 byte-order mark and blanks, with one
+// whole record whose checksum is right, each character taken as the reader takes it (top
+// bit cleared). Editors write that mark and DOS tools append a Ctrl-Z; nothing after the
+// first record counts, so no stray byte passes the text off as a binary, while a real
+// binary does not begin with a mark and ten or more digits that add up.
+bool BeginsWithHexRecord(const uint8_t* bytes, uint32_t size) {
+    static const uint8_t kByteOrderMark[] = {0xEF, 0xBB, 0xBF};
+    uint32_t at = 0;
+    if (size >= sizeof kByteOrderMark &&
+        std::memcmp(bytes, kByteOrderMark, sizeof kByteOrderMark) == 0) {
+        at = sizeof kByteOrderMark;
+    }
+    while (at < size && IsBlank(bytes[at])) ++at;
+    if (at == size || (bytes[at] & 0x7F) != ':') return false;
+    ++at;
+    // Count, address high and low, type, then as many data bytes as the count says, then
+    // the checksum.
+    uint32_t fields = 5;
+    uint8_t sum = 0;
+    for (uint32_t i = 0; i < fields; ++i, at += 2) {
+        if (size - at < 2) return false;
+        const uint8_t high = kDigits.value[bytes[at]];
+        const uint8_t low = kDigits.value[bytes[at + 1]];
+        if (high >= 16 || low >= 16) return false;
+        const uint8_t byte = static_cast<uint8_t>(high << 4 | low);
+        if (i == 0) fields += byte;
+        sum = static_cast<uint8_t>(sum + byte);
+    }
+    return sum == 0;
+}
+
 // The drive's identification in its INQUIRY data: vendor, then product, space-padded.
 constexpr size_t kVendorChars = 8;
 constexpr size_t kProductChars = 16;
@@ -101,10 +136,13 @@ bool FlashEngine::ImageIsErased() const {
 
 bool FlashEngine::ImageIsHexText() const {
     const uint8_t* bytes = imageChunks[0];
+    if (BeginsWithHexRecord(bytes, imageEnd)) return true;
+    // Text of nothing but marks, digits and blanks is HEX text too, whether or not its
+    // first record adds up.
     bool marked = false;
     for (uint32_t i = 0; i < imageEnd; ++i) {
         const uint8_t c = bytes[i];
-        const bool blank = c == ' ' || c == '\t' || c == '\r' || c == '\n';
+        const bool blank = IsBlank(c);
         if (!blank && !marked && c != ':') return false;
         if (c == ':') {
             marked = true;

@@ -146,9 +146,10 @@ save-not-ready-aspi | save-not-ready-xp)
     check "one mode 7" test "$(record_count 3b07)" = 1
     ;;
 eof-only-hex-xp | erased-bin-aspi | erased-bin-xp | erased-hex-aspi | erased-hex-xp | \
-    past-buffer-bin-xp | hex-text-bin-aspi)
+    past-buffer-bin-xp | hex-text-bin-aspi | hex-text-marked-bin-aspi | hex-text-marked-bin-xp)
     # No firmware at all, or erased flash only: flashed, the drive would be blank. Nor
-    # half of a 2 MiB firmware, or a HEX file's text.
+    # half of a 2 MiB firmware, or a HEX file's text, even with the byte-order mark an
+    # editor writes before it and the Ctrl-Z a DOS tool appends.
     version=winxp image=blank.hex error="ERR: input file format mismatched!"
     case "$case_name" in *-aspi) version=win98 ;; esac
     case "$case_name" in
@@ -160,7 +161,10 @@ eof-only-hex-xp | erased-bin-aspi | erased-bin-xp | erased-hex-aspi | erased-hex
     hex-text-*)
         image=text.bin
         e2e_image "$E2E_WORK/text.hex" 4096
-        mv "$E2E_WORK/text.hex" "$E2E_WORK/$image" ;;
+        case "$case_name" in
+        *-marked-*) { printf '\357\273\277'; cat "$E2E_WORK/text.hex"; printf '\032'; } >"$E2E_WORK/$image" ;;
+        *) mv "$E2E_WORK/text.hex" "$E2E_WORK/$image" ;;
+        esac ;;
     erased-hex-*)
         for ((a = 0; a < 0x3000; a += 16)); do
             printf ':10%04X00%s%02X\r\n' $a FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF \
@@ -200,6 +204,32 @@ question-no-aspi | question-yes-xp)
     check "Yes and No" grep -qF "buttons=Yes,No topmost=0 owner-main=1" "$E2E_WORK/user.out"
     check "asked once" test "$(grep -c '^msgbox' "$E2E_WORK/user.out")" = 1
     check "one image sent" test "$(record_count 3b0600000000000020)" = 1
+    expect_success
+    ;;
+any-folder-xp | any-folder-aspi)
+    # A folder named outside the Western code page: the file dialog hands its path over
+    # whole, the file box takes it typed, and the engine opens it, on both doors. Wine
+    # names unix files in the locale's character set: UTF-8 here, whatever the caller's.
+    export LC_ALL=C.UTF-8
+    version=winxp
+    [ "$case_name" = any-folder-aspi ] && version=win98
+    folder="$E2E_WORK/ファームウェア Υλικολογισμικό"
+    mkdir -p "$folder"
+    one_drive ""
+    e2e_image "$folder/fw.hex" 16384
+    image=$(winpath "$folder/fw.hex")
+    steps=("attach 60000" "pick 1000 \"$NAME0\"")
+    if [ $version = winxp ]; then
+        steps+=("browse \"$image\"" "expect-text 1028 \"$image\"" "click 1015"
+            "dialog \"Welcome To The Upgrade Program\"" "dialog-answer ok")
+    else
+        steps+=("type 1028 \"$image\"" "click 1015")
+    fi
+    e2e_start $version
+    e2e_user "${steps[@]}" "wait-run 120000" read-log dump "click 2" "wait-exit 20000" ||
+        fail "the scripted user stopped"
+    e2e_wait_telvio
+    check "the path as chosen" grep -qF "[1028] enabled=1 text=$image" "$E2E_WORK/user.out"
     expect_success
     ;;
 same-revision-no-aspi | same-revision-yes-xp)

@@ -4,9 +4,9 @@
     check.py [FILE ...]     (no FILE: every C and C++ source of the shipped program)
 
 The i686 program's snprintf is the system's msvcrt (runtime/PentiumRuntime.cpp), and the
-msvcrt of Windows 98 knows none of C99's lengths (hh, ll, j, z, t), nor L or %a: it prints
-them wrongly or takes the wrong argument. The compiler checks formats against MinGW's own
-printf, which has them all, so it cannot warn. Every string literal is read as a format (adjacent literals joined); a text with a
+msvcrt of Windows 98 knows none of C99's lengths (hh, ll, j, z, t), nor L, %a or %F: it
+prints them wrongly or takes the wrong argument. The compiler checks formats against MinGW's
+own printf, which has them all, so it cannot warn. Every string literal is read as a format (adjacent literals joined); a text with a
 lone percent sign that happens to spell one of these is renamed or doubled (%%).
 """
 import pathlib
@@ -22,7 +22,11 @@ LITERAL = re.compile(r'//[^\n]*|/\*.*?\*/|\'(?:\\.|[^\'\\\n])*\'|"((?:\\.|[^"\\\
 CONVERSION = re.compile(r"%([-+ #0]*)(\*|\d+)?(\.(?:\*|\d+))?(hh|h|ll|l|L|z|j|t|I64|I32|I)?"
                         r"([diouxXeEfFgGaAcCsSpn%])")
 MISSING_LENGTHS = {"hh", "ll", "L", "z", "j", "t"}
-MISSING_CONVERSIONS = {"a", "A"}
+MISSING_CONVERSIONS = {"a", "A", "F"}
+# Checked at every run: a pattern that lets one of these through fails at once, not only
+# on the day a source uses it.
+KNOWN = [('"%F"', ["%F"]), ('"%.2f %a %zu %lld"', ["%a", "%zu", "%lld"]),
+         ('"%5.1f %ld %I64u %%F"', [])]
 
 
 def literals(text):
@@ -52,6 +56,11 @@ def faults(text):
 
 
 def main():
+    for text, expected in KNOWN:
+        found = [spec for _, spec in faults(text)]
+        if found != expected:
+            print(f"format-check: {text} gives {found}, not {expected}", file=sys.stderr)
+            return 2
     files = [pathlib.Path(a) for a in sys.argv[1:]]
     if not files:
         files = sorted(p for folder in PRODUCT for p in (ROOT / folder).rglob("*")

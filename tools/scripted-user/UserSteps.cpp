@@ -194,7 +194,15 @@ bool ReadWholeFile(const std::string& path, std::string& text) {
 bool TypeInto(HWND edit, const std::string& text) {
     Send(edit, EM_SETSEL, 0, -1);
     Send(edit, WM_CLEAR, 0, 0);
-    for (unsigned char ch : text) Send(edit, WM_CHAR, ch, 1);
+    // As the keyboard gives them: UTF-16 characters. A byte of a UTF-8 sequence (the code
+    // page here) is no character of its own.
+    int length = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring wide(size_t(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), &wide[0], length);
+    for (wchar_t ch : wide) {
+        DWORD_PTR result = 0;
+        SendMessageTimeoutW(edit, WM_CHAR, ch, 1, SMTO_ABORTIFHUNG, kSendTimeoutMs, &result);
+    }
     return TextOf(edit) == text;
 }
 

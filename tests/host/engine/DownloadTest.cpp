@@ -358,6 +358,10 @@ TEST_F(DownloadTest, LoadFailuresEndTheRunBeforeAnyCommand) {
     };
     for (const EarlyFailure& c : cases) {
         SCOPED_TRACE(c.name);
+        // Each case from nothing, so that one fault reads as one.
+        drive.ClearRecord();
+        CountingMemory caseMemory;
+        RecordingSleeper caseSleeper;
         CountingMemory::failAllocate = c.failAllocate;
         std::string path = MissingPath();
         if (!c.missing) {

@@ -1,5 +1,7 @@
 #include "tests/win/app/AppHarness.h"
 
+#include <shlobj.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -308,6 +310,27 @@ bool RunningWindow::WaitFor(const std::function<bool()>& done, DWORD ms) {
         Sleep(5);
     }
     return true;
+}
+
+HGLOBAL MakeDrop(const std::vector<std::wstring>& names) {
+    size_t characters = 1;  // the empty name that ends the list
+    for (const std::wstring& name : names) characters += name.size() + 1;
+    HGLOBAL drop = GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT,
+                               sizeof(DROPFILES) + characters * sizeof(wchar_t));
+    auto* files = static_cast<DROPFILES*>(GlobalLock(drop));
+    files->pFiles = sizeof(DROPFILES);
+    files->fWide = TRUE;
+    auto* next = reinterpret_cast<wchar_t*>(files + 1);
+    for (const std::wstring& name : names) {
+        std::memcpy(next, name.c_str(), (name.size() + 1) * sizeof(wchar_t));
+        next += name.size() + 1;
+    }
+    GlobalUnlock(drop);
+    return drop;
+}
+
+bool DropFreed(HGLOBAL drop) {
+    return GlobalFlags(drop) == GMEM_INVALID_HANDLE;
 }
 
 }  // namespace apptest

@@ -118,4 +118,11 @@ HWND FindOwnDialog(const char* caption, HWND except = nullptr);
 // A fresh set of fakes: one NT drive "VENDOR  MODEL" with revision 1.00.
 void ResetFakes();
 
+// The memory of a WM_DROPFILES as Explorer hands it over: the names, wide, in one block.
+// The window that takes the message frees it.
+HGLOBAL MakeDrop(const std::vector<std::wstring>& names);
+// Whether `drop` has been freed (DragFinish); asked at once, before anything else could
+// take the handle again.
+bool DropFreed(HGLOBAL drop);
+
 }  // namespace apptest

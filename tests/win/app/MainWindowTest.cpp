@@ -1,5 +1,6 @@
 // Start-up of the main window: the drive list with its suffixes, the failure of the ASPI
-// binding, the about item, the drive choice, browsing, and the end of the window.
+// binding, the about item, the drive choice, browsing, a dropped file, and the end of the
+// window.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -177,6 +178,46 @@ TEST(MainWindow, BrowsingFillsTheFileBoxOrEmptiesItAndArmsTheWarning) {
     ASSERT_EQ(TheFakes().messages.size(), 1u);
     EXPECT_EQ(TheFakes().messages[0].text, "You must input HEX file");
     EXPECT_EQ(TheFakes().confirmCalls, 0);
+}
+
+// Files dragged from Explorer, as a real WM_DROPFILES: a folder is passed over, the first
+// file fills the box (whatever its folder is called) and, as Browser... does, arms the
+// warning. The drop's memory is freed whatever the window takes.
+TEST(MainWindow, DroppedFileFillsTheFileBoxAndArmsTheWarning) {
+    apptest::ResetFakes();
+    TheFakes().confirmAnswer = IDCANCEL;
+    RunningWindow window;
+    EXPECT_TRUE(GetWindowLongA(window.Hwnd(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES);
+    window.SetText(IDC_FILE_BOX, "typed.hex");
+    wchar_t folder[MAX_PATH] = {};
+    ASSERT_NE(GetTempPathW(MAX_PATH, folder), 0u);
+
+    HGLOBAL drop = apptest::MakeDrop({folder});
+    window.Send(WM_DROPFILES, reinterpret_cast<WPARAM>(drop));
+    EXPECT_TRUE(apptest::DropFreed(drop));
+    EXPECT_EQ(window.Text(IDC_FILE_BOX), "typed.hex");
+    EXPECT_EQ(window.Dialog().BrowseUsed(), 0);
+
+    // Disabled, as under a box of the upgrade command: the command has the path by then.
+    EnableWindow(window.Hwnd(), FALSE);
+    drop = apptest::MakeDrop({L"D:\\held.bin"});
+    window.Send(WM_DROPFILES, reinterpret_cast<WPARAM>(drop));
+    EXPECT_TRUE(apptest::DropFreed(drop));
+    EXPECT_EQ(window.Text(IDC_FILE_BOX), "typed.hex");
+    EnableWindow(window.Hwnd(), TRUE);
+
+    // A folder named in katakana and Greek, beside the folder and before a second file.
+    drop = apptest::MakeDrop(
+        {folder, L"D:\\\u30D5\u30A1\u30FC\u30E0 \u03A5\u03BB\u03B9\u03BA\u03CC\\fw.hex",
+         L"D:\\second.bin"});
+    window.Send(WM_DROPFILES, reinterpret_cast<WPARAM>(drop));
+    EXPECT_TRUE(apptest::DropFreed(drop));
+    EXPECT_EQ(window.Text(IDC_FILE_BOX),
+              "D:\\\u30D5\u30A1\u30FC\u30E0 \u03A5\u03BB\u03B9\u03BA\u03CC\\fw.hex");
+    EXPECT_EQ(window.Dialog().BrowseUsed(), 1);
+    window.Click(IDC_UPGRADE);
+    EXPECT_EQ(TheFakes().confirmCalls, 1);
+    EXPECT_EQ(TheFakes().engineRuns, 0);
 }
 
 TEST(MainWindow, EnterEndsNothingAndCloseEndsTheWindowAndReleasesThePassThrough) {

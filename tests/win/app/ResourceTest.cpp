@@ -280,6 +280,8 @@ TEST(Resources, AboutStringIconPictureAndManifest) {
                                "requireAdministrator", "<dpiAware>true</dpiAware>"}) {
         EXPECT_NE(xml.find(needed), std::string::npos) << needed;
     }
+    // The same manifest starts this test: its code page took effect.
+    EXPECT_EQ(GetACP(), UINT(CP_UTF8));
 }
 
 }  // namespace

@@ -86,9 +86,14 @@ TEST(Run, NoRouteEndsTheWindowWhileARunIsInProgress) {
     EXPECT_TRUE(IsWindow(window.Hwnd()));
     EXPECT_EQ(window.WaitEnded(100), -2);
 
-    // A second click during the run starts nothing.
+    // A second click during the run starts nothing, and a file dropped on the window
+    // changes nothing.
     window.Click(IDC_UPGRADE);
     EXPECT_EQ(TheFakes().engineRuns, 1);
+    HGLOBAL drop = apptest::MakeDrop({L"D:\\other.bin"});
+    window.Send(WM_DROPFILES, reinterpret_cast<WPARAM>(drop));
+    EXPECT_TRUE(apptest::DropFreed(drop));
+    EXPECT_EQ(window.Text(IDC_FILE_BOX), "a.bin");
     // Explorer starting again makes the button again: the old list is not used once let go.
     window.Send(TheFakes().taskbarMessage);
     EXPECT_EQ(TheFakes().taskbarOpens, 2);

@@ -1,10 +1,11 @@
 // The runtime of runtime/ as the shipped i686 exe has it: built in the shipped build's
 // tree and linked through the same target, so the start-up object, the exception
 // machinery compiled for the Pentium, operator new and snprintf on msvcrt are the ones
-// the program runs. tools/release/check.sh runs it under 32-bit Wine; it prints every
-// failed check and exits with their number.
+// the program runs, under the program's manifest. tools/release/check.sh runs it under
+// 32-bit Wine; it prints every failed check and exits with their number.
 #include <windows.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -170,6 +171,52 @@ void SnprintfKeepsItsContract() {
     Check(Holds(Format(6, "%0600d%s", 7, ""), 600, "00000"), "snprintf: 600 bytes measured");
 }
 
+// The program's manifest, linked here too, makes UTF-8 the code page: msvcrt's file calls
+// must open a path in it, as the engine does with the file box's path, and its byte calls
+// must leave the bytes of a character alone, as the extension check does.
+void Utf8PathsReachTheFile() {
+    Check(GetACP() == CP_UTF8, "the manifest makes UTF-8 the code page");
+    // Katakana and Greek, outside every Western code page. (No std::wstring: the library's
+    // is built for the P6.)
+    wchar_t folder[MAX_PATH] = {}, file[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH - 32, folder);
+    lstrcatW(folder, L"telvio \u30D5\u30A1\u30FC\u30E0 \u03A5\u03BB\u03B9\u03BA\u03CC");
+    lstrcpyW(file, folder);
+    lstrcatW(file, L"\\FW.BIN");
+    CreateDirectoryW(folder, nullptr);
+    char path[1024] = {};
+    WideCharToMultiByte(CP_UTF8, 0, file, -1, path, sizeof path, nullptr, nullptr);
+
+    FILE* out = std::fopen(path, "wb");
+    Check(out != nullptr, "fopen creates a file under a UTF-8 path");
+    if (out) {
+        std::fputs("firmware", out);
+        std::fclose(out);
+    }
+    char back[16] = {};
+    HANDLE wide =
+        CreateFileW(file, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD got = 0;
+    if (wide != INVALID_HANDLE_VALUE) {
+        ReadFile(wide, back, sizeof back - 1, &got, nullptr);
+        CloseHandle(wide);
+    }
+    Check(std::strcmp(back, "firmware") == 0, "the file fopen made bears the name's characters");
+    std::memset(back, 0, sizeof back);
+    FILE* in = std::fopen(path, "r");
+    Check(in != nullptr && std::fgets(back, sizeof back, in) != nullptr &&
+              std::strcmp(back, "firmware") == 0,
+          "fopen reads it back through the UTF-8 path");
+    if (in) std::fclose(in);
+
+    std::string lowered(path), expected(path);
+    for (char& c : lowered) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : expected) c = c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
+    Check(lowered == expected, "tolower changes ASCII letters only, never a byte of a character");
+    DeleteFileW(file);
+    RemoveDirectoryW(folder);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -177,6 +224,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     ThrowsAcrossWindowProcedure();
     NewRunsOut();
     SnprintfKeepsItsContract();
+    Utf8PathsReachTheFile();
     Print("runtime: " + std::to_string(checks - failures) + " of " + std::to_string(checks) +
           " checks passed\n");
     return failures;
