@@ -20,6 +20,8 @@
 
 namespace telvio {
 
+enum class ImageNaming : uint8_t;
+
 constexpr int kModelSlots = 10;
 constexpr int kModelSlotSize = 25;
 
@@ -83,8 +85,12 @@ class MainDialog : public Dialog {
     void StopCommand();
     bool StartWorker();
     bool BatteryTooLow() const;
-    // The image names the chosen drive, or the user chose to go on without it.
-    bool ImageNamesDrive();
+    // The image names the chosen drive (`product`, trimmed), or the user chose to go on
+    // without it.
+    bool ImageNamesDrive(const char* product, ImageNaming naming);
+    // The file's revision (trimmed; empty: unknown) is not the one the drive runs, or the
+    // user chose to flash it again.
+    bool FileRevisionIsNew(const char* product, const char* fileRevision);
     void AppendLogNow(const char* text);
     void ShowProgressNow(int percent);
     void OnTaskbarButtonCreated();

@@ -21,6 +21,15 @@ constexpr int kTextBufferSize = 512;
 // firmware updaters commonly require).
 constexpr BYTE kLowestBatteryPercent = 10;
 
+// An INQUIRY text field of a drive record without the padding that fills it.
+template <size_t N>
+void CopyTrimmed(char (&out)[N], const char (&field)[N]) {
+    std::memcpy(out, field, N);
+    out[N - 1] = '\0';
+    size_t length = std::strlen(out);
+    while (length > 0 && out[length - 1] == ' ') out[--length] = '\0';
+}
+
 }  // namespace
 
 bool MainDialog::BatteryTooLow() const {
@@ -34,18 +43,31 @@ bool MainDialog::BatteryTooLow() const {
 // name the drive reports; one that does not may be another model's. Images their maker
 // packed do not either, so the user decides. A file that does not load is not asked
 // about: the run says what is wrong with it.
-bool MainDialog::ImageNamesDrive() {
-    char product[sizeof job.drive.product];
-    std::memcpy(product, job.drive.product, sizeof product);
-    product[sizeof product - 1] = '\0';
-    size_t length = std::strlen(product);
-    while (length > 0 && product[length - 1] == ' ') product[--length] = '\0';
-    if (length == 0 || FindNameInImage(job, product) != ImageNaming::NotNamed) return true;
+bool MainDialog::ImageNamesDrive(const char* product, ImageNaming naming) {
+    if (product[0] == '\0' || naming != ImageNaming::NotNamed) return true;
     char text[192];
     std::snprintf(text, sizeof text,
                   "This file does not name the drive \"%s\".\nFirmware for another model can "
                   "leave the drive unusable.\n\nUpgrade with this file anyway?",
                   product);
+    return Message(text, "Warning!!", kQuestionStyle) == IDYES;
+}
+
+// Flashing the revision a drive already runs gains nothing and puts the drive at risk
+// all the same; people do it with "the latest firmware" they already have, or by running
+// an upgrade again after it worked. Only a drive that misbehaves may need it, so the user
+// decides. The revision compared is the one discovery read from this very drive, which
+// the revision label shows for it.
+bool MainDialog::FileRevisionIsNew(const char* product, const char* fileRevision) {
+    char running[sizeof job.drive.revision];
+    CopyTrimmed(running, job.drive.revision);
+    if (fileRevision[0] == '\0' || std::strcmp(fileRevision, running) != 0) return true;
+    char text[224];
+    std::snprintf(text, sizeof text,
+                  "The drive \"%s\" already runs revision %s, the revision in this file.\nFlash "
+                  "it again only to repair a drive that misbehaves.\n\nUpgrade with this file "
+                  "anyway?",
+                  product, fileRevision);
     return Message(text, "Warning!!", kQuestionStyle) == IDYES;
 }
 
@@ -121,7 +143,12 @@ void MainDialog::OnUpgrade() {
         return;
     }
 
-    if (!ImageNamesDrive()) {
+    // One silent load of the file answers both questions.
+    char product[sizeof job.drive.product];
+    CopyTrimmed(product, job.drive.product);
+    const ImageFindings findings = ExamineImage(job, product);
+    if (!ImageNamesDrive(product, findings.naming) ||
+        !FileRevisionIsNew(product, findings.revision)) {
         StopCommand();
         return;
     }

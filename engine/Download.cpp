@@ -157,6 +157,13 @@ bool FlashEngine::Download() {
     char line[40];
     std::snprintf(line, sizeof(line), "Check Sum : %X", static_cast<unsigned>(imageChecksum));
     AppendLog(line);
+    // What is flashed, in the words the drive will report it by. Looked for in the bytes
+    // of the file alone, before a HEX image's end is rounded up to whole banks of fill.
+    char fileRevision[kRevisionChars + 1];
+    if (FindFileRevision(fileRevision)) {
+        std::snprintf(line, sizeof(line), "File revision : %s", fileRevision);
+        AppendLog(line);
+    }
 
     SetStatusText("Updating.....");
     SetProgress(0);

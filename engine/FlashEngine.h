@@ -58,9 +58,18 @@ enum class ImageNaming : uint8_t {
     NotNamed,
 };
 
-// Loads the job's image as a run would, without a word to the window, and looks for
-// `name` in the image's bytes (for HEX, the bytes the records give, not the text).
-ImageNaming FindNameInImage(const UpdateJob& job, const char* name);
+// What the image holds of the drive it is to go to, found before anything is sent.
+struct ImageFindings {
+    ImageNaming naming;
+    // The revision the file carries for the job's drive, without its trailing spaces;
+    // empty when the file gives no single one (FlashEngine::FindFileRevision).
+    char revision[kRevisionChars + 1];
+};
+
+// Loads the job's image as a run would, without a word to the window, and looks in the
+// image's bytes (for HEX, the bytes the records give, not the text) for `name` and for
+// the revision that follows the drive's identification.
+ImageFindings ExamineImage(const UpdateJob& job, const char* name);
 
 // What tests, the fuzzer and the benchmarks may read of an engine, copied when asked; the
 // chunk table is the engine's own and lives as long as it does.
@@ -91,6 +100,12 @@ class FlashEngine {
     LoadOutcome LoadImage();
     // After a load: whether the image's bytes, 0 to imageEnd - 1, hold these.
     bool ImageHolds(const char* bytes, size_t count) const;
+    // After a load: the revision the image keeps for this drive, as a firmware keeps its
+    // INQUIRY reply: the drive's vendor and product identification, all 24 bytes as
+    // discovery read them, followed at once by four bytes 0x20 to 0x7E, not all spaces.
+    // True when every such place gives the same four bytes; `revision` then holds them
+    // without trailing spaces, and is empty otherwise.
+    bool FindFileRevision(char (&revision)[kRevisionChars + 1]) const;
     // The 16-bit sum of the banks a HEX load addressed, chunk by chunk.
     uint16_t HexImageChecksum() const;
 

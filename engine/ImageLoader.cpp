@@ -79,6 +79,20 @@ bool BeginsWithHexRecord(const uint8_t* bytes, uint32_t size) {
     return sum == 0;
 }
 
+// The drive's identification in its INQUIRY data: vendor, then product, space-padded.
+constexpr size_t kVendorChars = 8;
+constexpr size_t kProductChars = 16;
+constexpr size_t kIdentificationChars = kVendorChars + kProductChars;
+
+bool IsRevisionField(const uint8_t* field) {
+    bool blank = true;
+    for (uint32_t i = 0; i < kRevisionChars; ++i) {
+        if (field[i] < 0x20 || field[i] > 0x7E) return false;
+        blank = blank && field[i] == ' ';
+    }
+    return !blank;
+}
+
 uint16_t SumBytes(const uint8_t* bytes, size_t count) {
     uint32_t sum = 0;
     for (size_t i = 0; i < count; ++i) sum += bytes[i];
@@ -152,7 +166,43 @@ bool FlashEngine::ImageHolds(const char* text, size_t count) const {
     return false;
 }
 
-ImageNaming FindNameInImage(const UpdateJob& job, const char* name) {
+bool FlashEngine::FindFileRevision(char (&revision)[kRevisionChars + 1]) const {
+    revision[0] = '\0';
+    // displayName holds the identification only when discovery copied all 24 bytes: a NUL
+    // among them ends the copy, and the list suffix follows at once. The product, kept
+    // apart, tells: it is all there and where it belongs only after a whole copy.
+    const char* identification = drive.displayName;
+    if (std::memchr(drive.product, '\0', kProductChars) != nullptr ||
+        std::memcmp(identification + kVendorChars, drive.product, kProductChars) != 0) {
+        return false;
+    }
+    const uint8_t* bytes = imageChunks[0];
+    const size_t span = kIdentificationChars + kRevisionChars;
+    if (bytes == nullptr || imageEnd < span) return false;
+    const uint8_t first = static_cast<uint8_t>(identification[0]);
+    const uint8_t* last = bytes + (imageEnd - span);
+    char found[kRevisionChars] = {};
+    bool any = false;
+    for (const uint8_t* at = bytes; at <= last; ++at) {
+        at = static_cast<const uint8_t*>(std::memchr(at, first, size_t(last - at) + 1));
+        if (at == nullptr) break;
+        if (std::memcmp(at, identification, kIdentificationChars) != 0) continue;
+        const uint8_t* field = at + kIdentificationChars;
+        if (!IsRevisionField(field)) continue;
+        // Two revisions for one drive: the file cannot say which it is.
+        if (any && std::memcmp(found, field, kRevisionChars) != 0) return false;
+        std::memcpy(found, field, kRevisionChars);
+        any = true;
+    }
+    if (!any) return false;
+    size_t length = kRevisionChars;
+    while (found[length - 1] == ' ') --length;  // not all spaces: stops at 1
+    std::memcpy(revision, found, length);
+    revision[length] = '\0';
+    return true;
+}
+
+ImageFindings ExamineImage(const UpdateJob& job, const char* name) {
     UpdateJob quiet = job;
     // The engine answers null callbacks with nothing: no line, no stop.
     quiet.SetRevisionText = nullptr;
@@ -162,11 +212,13 @@ ImageNaming FindNameInImage(const UpdateJob& job, const char* name) {
     quiet.SetProgress = nullptr;
     quiet.IsStopRequested = nullptr;
     FlashEngine engine(quiet);
+    ImageFindings findings{ImageNaming::NotLoaded, {}};
     const LoadOutcome outcome = engine.LoadImage();
-    if (outcome != LoadOutcome::Complete && outcome != LoadOutcome::BufferFull) {
-        return ImageNaming::NotLoaded;
-    }
-    return engine.ImageHolds(name, std::strlen(name)) ? ImageNaming::Named : ImageNaming::NotNamed;
+    if (outcome != LoadOutcome::Complete && outcome != LoadOutcome::BufferFull) return findings;
+    findings.naming =
+        engine.ImageHolds(name, std::strlen(name)) ? ImageNaming::Named : ImageNaming::NotNamed;
+    engine.FindFileRevision(findings.revision);
+    return findings;
 }
 
 // ---- HEX ----

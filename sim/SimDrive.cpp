@@ -252,6 +252,25 @@ SimDrive::Outcome SimDrive::WriteBuffer(const uint8_t* cdb, Dir dir, uint8_t* da
     return Good(paramLength);
 }
 
+std::string SimDrive::RevisionInFirmware() const {
+    // A firmware answers INQUIRY from its own bytes: the identification the drive reports,
+    // then its revision. An image without them (most test images) gets `newRevision`.
+    uint8_t identification[24];
+    PutPadded(identification, 8, config_.vendor);
+    PutPadded(identification + 8, 16, config_.product);
+    const size_t span = sizeof identification + 4;
+    for (size_t at = 0; at + span <= firmware_.size(); ++at) {
+        const uint8_t* p = firmware_.data() + at;
+        if (std::memcmp(p, identification, sizeof identification) != 0) continue;
+        const uint8_t* field = p + sizeof identification;
+        const bool printable =
+            std::all_of(field, field + 4, [](uint8_t c) { return c >= 0x20 && c <= 0x7E; });
+        const bool blank = std::all_of(field, field + 4, [](uint8_t c) { return c == ' '; });
+        if (printable && !blank) return std::string(reinterpret_cast<const char*>(field), 4);
+    }
+    return config_.newRevision;
+}
+
 bool SimDrive::TakeDownload() {
     bool ok = downloadEnd_ > kImageStart;
     if (ok) {
@@ -263,8 +282,8 @@ bool SimDrive::TakeDownload() {
     if (ok) {
         firmware_.assign(buffer_.begin() + kImageStart, buffer_.begin() + downloadEnd_);
         flashed_ = true;
-        storedRevision_ = config_.newRevision;
-        if (!config_.newRevisionAtRestart) revision_ = config_.newRevision;
+        storedRevision_ = RevisionInFirmware();
+        if (!config_.newRevisionAtRestart) revision_ = storedRevision_;
     }
     // Either way the next download starts afresh; the bytes stay for inspection.
     downloadEnd_ = 0;

@@ -24,7 +24,9 @@ struct DriveConfig {
     std::string vendor = "TELVIOSM";     // INQUIRY 8..15, padded with spaces to 8
     std::string product = "SIM DVD-RW";  // INQUIRY 16..31, padded to 16
     std::string revision = "1.00";       // INQUIRY 32..35, padded to 4
-    std::string newRevision = "2.00";    // in the flash once a download has been taken
+    // In the flash once a download has been taken, unless the image holds the drive's
+    // vendor and product (24 bytes, padded) followed by a revision: the drive takes that.
+    std::string newRevision = "2.00";
     // When INQUIRY shows newRevision: at once after the mode 7 that took it (false), or
     // only after a restart (true: a later process with the same state).
     bool newRevisionAtRestart = false;
@@ -101,8 +103,8 @@ class SimDrive {
     const std::vector<uint8_t>& DownloadBuffer() const { return buffer_; }
     // Highest buffer offset + 1 written by mode 6 since the last mode 7.
     uint32_t DownloadEnd() const { return downloadEnd_; }
-    // Revision INQUIRY reports now: newRevision once a mode 7 has been taken, unless the
-    // drive shows it only after a restart.
+    // Revision INQUIRY reports now: the new firmware's once a mode 7 has been taken, unless
+    // the drive shows it only after a restart.
     const std::string& Revision() const { return revision_; }
     // Revision in the drive's flash: what it reports after a restart.
     const std::string& StoredRevision() const { return storedRevision_; }
@@ -135,6 +137,9 @@ class SimDrive {
     Outcome WriteBuffer(const uint8_t* cdb, Dir dir, uint8_t* data, uint32_t length);
     // Mode 7: takes the downloaded image when its sum matches the checksum block.
     bool TakeDownload();
+    // The revision the taken firmware reports: the first one that follows the drive's
+    // identification in it, else the configured newRevision.
+    std::string RevisionInFirmware() const;
 
     DriveConfig config_;
     std::string revision_;

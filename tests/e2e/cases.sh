@@ -6,13 +6,16 @@ source "$(dirname "$0")/lib.sh"
 case_name=$1
 e2e_begin "$case_name"
 
-VENDOR=TELVIOSM
+VENDOR=$E2E_VENDOR
 PRODUCT=$E2E_PRODUCT
 NAME0="TELVIOSMSIM DVD-RW      (0)"
 
 NOW="Firmware revision now: 2.00"
 UNCHANGED="Firmware revision unchanged: 1.00"
 DRIVE_EXTRA=""  # more keys for the drive's line
+# The revision the flashed image carries (e2e_image's), which the drive takes; empty: the
+# image carries none, and the drive takes its new-revision, 2.00.
+FILE_REVISION=2.00
 
 one_drive() {  # $1: extra scenario lines
     e2e_scenario <<EOF
@@ -57,7 +60,12 @@ expect_success() {
     check "one mode 7" test "$(record_count 3b07)" = 1
     check "Close gives back" grep -qF "[2] enabled=1 text=Close" "$E2E_WORK/user.out"
     check "Upgrade stays off" grep -qF "[1015] enabled=0" "$E2E_WORK/user.out"
-    check "revision persisted" grep -q "2.00" "$E2E_WORK/state/main.revision"
+    check "revision persisted" grep -qx "${FILE_REVISION:-2.00}" "$E2E_WORK/state/main.revision"
+    if [ -n "$FILE_REVISION" ]; then
+        check "the file's revision after its checksum" test "$(log_lines | grep -A1 '^Check Sum : ' | sed -n 2p)" = "File revision : $FILE_REVISION"
+    else
+        check "no file revision line" test "$(log_lines | grep -c '^File revision')" = 0
+    fi
     check "only read-backs after mode 7" test -z "$(after_save | grep -v '^cdb=120000002400$')"
     check "one to three read-backs" test "$(after_save | wc -l)" -ge 1 -a "$(after_save | wc -l)" -le 3
     if [ -n "$readback" ]; then
@@ -175,7 +183,7 @@ eof-only-hex-xp | erased-bin-aspi | erased-bin-xp | erased-hex-aspi | erased-hex
 question-no-aspi | question-yes-xp)
     # Another model's firmware, as far as the file tells: the user is asked first.
     version=win98 answer=no
-    [ "$case_name" = question-yes-xp ] && version=winxp answer=yes
+    [ "$case_name" = question-yes-xp ] && version=winxp answer=yes FILE_REVISION=""
     one_drive ""
     e2e_image "$E2E_WORK/other.bin" 8192 unnamed
     printf 'This file does not name the drive "%s".\nFirmware for another model can leave the drive unusable.\n\nUpgrade with this file anyway?' \
@@ -223,6 +231,37 @@ any-folder-xp | any-folder-aspi)
     e2e_wait_telvio
     check "the path as chosen" grep -qF "[1028] enabled=1 text=$image" "$E2E_WORK/user.out"
     expect_success
+    ;;
+same-revision-no-aspi | same-revision-yes-xp)
+    # The file holds the revision the drive runs: flashing it again is asked about first.
+    # After Yes the drive takes the file's revision, not the scenario's new one.
+    version=win98 answer=no
+    [ "$case_name" = same-revision-yes-xp ] && version=winxp answer=yes FILE_REVISION=1.00
+    one_drive ""
+    e2e_image "$E2E_WORK/same.bin" 8192 1.00
+    printf 'The drive "%s" already runs revision 1.00, the revision in this file.\nFlash it again only to repair a drive that misbehaves.\n\nUpgrade with this file anyway?' \
+        "$PRODUCT" >"$E2E_WORK/question.txt"
+    steps=("attach 60000" "pick 1000 \"$NAME0\"" "type 1028 \"$(winpath "$E2E_WORK/same.bin")\""
+        "click 1015" "msgbox Warning!! \"@$(winpath "$E2E_WORK/question.txt")\" $answer")
+    if [ $answer = no ]; then
+        # Nothing sent, the window idle; a newer firmware then goes through unasked.
+        e2e_image "$E2E_WORK/fw.bin" 8192
+        steps+=("wait-enabled 2 1 10000" "wait-enabled 1015 1 10000" "expect-text 1012 \"\""
+            "type 1028 \"$(winpath "$E2E_WORK/fw.bin")\"" "click 1015")
+    fi
+    e2e_start $version
+    e2e_user "${steps[@]}" "wait-run 120000" read-log dump "click 2" "wait-exit 20000" ||
+        fail "the scripted user stopped"
+    e2e_wait_telvio
+    check "asked, naming the drive and its revision" grep -qF "msgbox caption=Warning!! text=The drive \"$PRODUCT\" already runs revision 1.00" "$E2E_WORK/user.out"
+    check "owned by the window" grep -qF "buttons=Yes,No topmost=0 owner-main=1" "$E2E_WORK/user.out"
+    check "asked once" test "$(grep -c '^msgbox' "$E2E_WORK/user.out")" = 1
+    check "one image sent" test "$(record_count 3b0600000000000020)" = 1
+    if [ $answer = no ]; then
+        expect_success
+    else
+        expect_success "$UNCHANGED"
+    fi
     ;;
 save-fails)
     upgrade winxp fw.bin 8192 "fault main opcode=0x3B mode=7 count=1 sense=05/26/00"

@@ -81,4 +81,7 @@ for s in main-before warning main-after; do
     convert "$E2E_WORK/$s.bmp" "$OUT/$s.png" 2>/dev/null || cp "$E2E_WORK/$s.bmp" "$OUT/$s.bmp"
 done
 echo "-- screenshots: $OUT/{main-before,warning,main-after}.png"
-[ "$after" = "2.00" ] && grep -q "log| Please Restart Your Computer." "$E2E_WORK/run.txt"
+# The revision the image carries (e2e_image's 2.00), logged before it is sent, is the one
+# the drive reports afterwards.
+[ "$after" = "2.00" ] && grep -q "log| File revision : 2.00" "$E2E_WORK/run.txt" &&
+    grep -q "log| Please Restart Your Computer." "$E2E_WORK/run.txt"

@@ -65,19 +65,22 @@ e2e_scenario() {
     export TELVIO_SIM_SCENARIO=$E2E_WORK/scenario.txt
 }
 
-# The simulated drive's product identification (the scenario's default).
+# The simulated drive's vendor and product identification (the scenario's defaults).
+E2E_VENDOR=TELVIOSM
 E2E_PRODUCT="SIM DVD-RW"
 
 # A raw image of $2 bytes at $1, and its Intel-HEX twin when $1 ends in .hex. Like a
-# drive's own firmware it names the drive (E2E_PRODUCT at offset 64), unless $3 is
-# "unnamed".
+# drive's own firmware it holds the drive's INQUIRY reply at offset 64: vendor and
+# product padded to 8 and 16 bytes, then the revision $3 (default 2.00, the scenarios'
+# new revision, which the drive then takes from it). $3 "unnamed" leaves them out.
 e2e_image() {
-    local path=$1 size=$2
+    local path=$1 size=$2 revision=${3:-2.00}
     local bin=${path%.*}.bin
     E2E_IMAGE_BIN=$bin
     head -c "$size" /dev/urandom >"$bin"
-    if [ "${3:-}" != unnamed ]; then
-        printf '%s' "$E2E_PRODUCT" | dd of="$bin" bs=1 seek=64 conv=notrunc status=none
+    if [ "$revision" != unnamed ]; then
+        printf '%-8s%-16s%-4s' "$E2E_VENDOR" "$E2E_PRODUCT" "$revision" |
+            dd of="$bin" bs=1 seek=64 conv=notrunc status=none
     fi
     if [ "${path##*.}" = "hex" ]; then
         srec_cat "$bin" -binary -o "$path" -intel -Output_Block_Size=16 >/dev/null 2>&1

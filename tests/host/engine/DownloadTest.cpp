@@ -259,6 +259,71 @@ TEST_F(DownloadTest, HexChecksumBlockMatchesTheLoggedSum) {
     EXPECT_EQ(DataBlockOffsets().size(), 48u);
 }
 
+// ---- the revision the file carries ----
+
+// The simulated drive's identification as INQUIRY gives it: vendor and product, padded.
+const char kIdentification[] = "TELVIOSMSIM DVD-RW      ";
+
+struct FileRevisionCase {
+    const char* name;
+    bool hex;
+    size_t size;
+    // The identification, followed by these bytes, at each offset.
+    std::vector<std::pair<size_t, std::string>> places;
+    const char* fileLine;  // null: none
+    const char* readBack;  // what the drive reports after taking the image
+};
+
+TEST_F(DownloadTest, FileRevisionIsLoggedAndTakenByTheDrive) {
+    const FileRevisionCase cases[] = {
+        {"unique", false, 0x3000, {{0x100, "2.10"}}, "File revision : 2.10", "2.10"},
+        {"the same one twice",
+         true,
+         0x3000,
+         {{0x100, "2.10"}, {0x2000, "2.10"}},
+         "File revision : 2.10",
+         "2.10"},
+        {"two revisions", false, 0x3000, {{0x100, "2.10"}, {0x2000, "2.20"}}, nullptr, "2.10"},
+        {"none: the product alone", false, 0x3000, {}, nullptr, "2.00"},
+        // Only four printable bytes, not all blank, make a revision; trailing blanks go.
+        {"blank and unprintable places pass",
+         false,
+         0x3000,
+         {{0x100, "    "}, {0x200, std::string("2.1\x01", 4)}, {0x300, "3.0 "}},
+         "File revision : 3.0",
+         "3.0 "},
+        {"across two HEX records", true, 0x3000, {{0x14, "2.10"}}, "File revision : 2.10", "2.10"},
+        // The image's last byte is the buffer's: nothing past it is read.
+        {"cut short at the end", false, 0x100000, {{0x100000 - 27, "2.1"}}, nullptr, "2.00"},
+    };
+    for (const FileRevisionCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        drive = sim::SimDrive();
+        std::vector<uint8_t> image = PatternBytes(c.size, 13);
+        for (const auto& [offset, revision] : c.places) {
+            const std::string bytes = kIdentification + revision;
+            std::copy(bytes.begin(), bytes.end(),
+                      image.begin() + static_cast<std::ptrdiff_t>(offset));
+        }
+        file = std::make_unique<TempFile>(
+            c.hex ? HexOfImage(image) : std::string(image.begin(), image.end()),
+            c.hex ? ".hex" : ".bin");
+        telvio::UpdateJob job = MakeJob(file->Path(), c.hex);
+        std::snprintf(job.drive.displayName, sizeof job.drive.displayName, "%s(0)",
+                      kIdentification);
+        std::snprintf(job.drive.product, sizeof job.drive.product, "%s", kIdentification + 8);
+        telvio::FlashEngine(job).Run();
+
+        ASSERT_FALSE(Seen().log.empty());
+        std::vector<std::string> log = {Seen().log[0]};
+        if (c.fileLine) log.push_back(c.fileLine);
+        log.push_back("Please wait a minute.....");
+        log.push_back(std::string("Firmware revision now: ") + c.readBack);
+        log.push_back(kSuccess);
+        EXPECT_EQ(Seen().log, log);
+    }
+}
+
 // ---- failures before anything reaches the drive ----
 
 struct EarlyFailure {

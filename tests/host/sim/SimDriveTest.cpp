@@ -226,6 +226,29 @@ TEST(SimDriveWriteBuffer, Mode7TakesImageWhoseSumMatches) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(&reply[32]), 4), "1.60");
 }
 
+// Whole runs show the drive taking an image's revision (DownloadTest); here, what it keeps
+// for a restart, and that only the padded identification announces a revision.
+TEST(SimDriveWriteBuffer, Mode7TakesTheRevisionTheImageCarries) {
+    const struct {
+        std::string image;
+        const char* stored;
+    } cases[] = {{"xxABCDEFGHSAMPLE          1.7Ayy", "1.7A"}, {"ABCDEFGHSAMPLE1.7A", "1.60"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.image);
+        sim::DriveConfig config = Sample();
+        config.newRevisionAtRestart = true;
+        SimDrive d(config);
+        const std::vector<uint8_t> bytes(c.image.begin(), c.image.end());
+        uint16_t sum = 0;
+        for (uint8_t b : bytes) sum = uint16_t(sum + b);
+        ASSERT_EQ(WriteBlock(d, 32, bytes).status, 0);
+        ASSERT_EQ(WriteBlock(d, 0, ChecksumBlock(sum)).status, 0);
+        ASSERT_EQ(Save(d).status, 0);
+        EXPECT_EQ(d.Revision(), "1.5");
+        EXPECT_EQ(d.StoredRevision(), c.stored);
+    }
+}
+
 TEST(SimDriveWriteBuffer, Mode7RefusesAWrongSumAndKeepsTheRevision) {
     const uint16_t sums[] = {0x0000, 0x0B00, 0x000C};  // 0x0B00: the true sum byte-swapped
     for (uint16_t wrong : sums) {

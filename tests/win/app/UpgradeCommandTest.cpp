@@ -232,4 +232,77 @@ TEST(UpgradeCommand, AsksBeforeSendingAnImageThatDoesNotNameTheDrive) {
     }
 }
 
+// The drive's firmware as it keeps its INQUIRY reply: identification, then revision.
+std::string FirmwareAt(const std::string& revision) {
+    return std::string(300, '\x5A') + "TELVIOSMSIM DVD-RW      " + revision + std::string(300, 0);
+}
+
+std::string SameRevisionQuestion(const char* revision) {
+    return std::string("The drive \"SIM DVD-RW\" already runs revision ") + revision +
+           ", the revision in this file.\nFlash it again only to repair a drive that "
+           "misbehaves.\n\nUpgrade with this file anyway?";
+}
+
+TEST(UpgradeCommand, AsksBeforeFlashingTheRevisionTheDriveRuns) {
+    ImageFile same("-same.bin", FirmwareAt("1.00"));
+    ImageFile padded("-padded.bin", FirmwareAt("1.0 "));
+    ImageFile newer("-newer.bin", FirmwareAt("2.00"));
+    ImageFile both("-both.bin", FirmwareAt("1.00") + FirmwareAt("2.00"));
+    struct Case {
+        const char* what;
+        const char* running;
+        const ImageFile& image;
+        int answer;
+        const char* asked;  // the revision the question names; null: none
+        bool runs;
+        bool batteryLow = false;
+    } cases[] = {
+        {"the running revision, No", "1.00", same, IDNO, "1.00", false},
+        {"the running revision, Yes", "1.00", same, IDYES, "1.00", true},
+        {"padding trimmed on both sides", "1.0 ", padded, IDNO, "1.0", false},
+        {"a newer revision", "1.00", newer, IDNO, nullptr, true},
+        {"two revisions in the file", "1.00", both, IDNO, nullptr, true},
+        // The battery is checked after the question, and only when the user goes on.
+        {"Yes, then the battery", "1.00", same, IDYES, "1.00", false, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        apptest::ResetFakes();
+        TheFakes().drives = {{"TELVIOSMSIM DVD-RW      ", c.running, "SIM DVD-RW      "}};
+        TheFakes().messageAnswer = c.answer;
+        TheFakes().powerKnown = c.batteryLow;
+        TheFakes().power.ACLineStatus = 0;
+        TheFakes().power.BatteryLifePercent = 5;
+        RunningWindow window;
+        window.SetText(IDC_FILE_BOX, c.image.path);
+        window.Click(IDC_UPGRADE);
+        if (c.asked) {
+            ASSERT_EQ(TheFakes().messages.size(), c.batteryLow ? 2u : 1u);
+            EXPECT_EQ(TheFakes().messages[0].text, SameRevisionQuestion(c.asked));
+            EXPECT_EQ(TheFakes().messages[0].caption, "Warning!!");
+            EXPECT_EQ(TheFakes().messages[0].style, 0x134u);
+            if (c.batteryLow) {
+                EXPECT_EQ(TheFakes().messages[1].text, kBatteryLow);
+            }
+        } else {
+            EXPECT_TRUE(TheFakes().messages.empty()) << TheFakes().messages[0].text;
+        }
+        if (c.runs) {
+            ASSERT_TRUE(window.WaitFor([] { return TheFakes().engineRuns == 1; }));
+            continue;
+        }
+        Sleep(50);
+        EXPECT_EQ(TheFakes().engineRuns, 0);
+        if (c.batteryLow) continue;
+        // Declined: nothing started, nothing logged, and another file may be tried.
+        EXPECT_EQ(window.Text(IDC_LOG), "");
+        EXPECT_TRUE(IsWindowEnabled(window.Item(IDCANCEL)));
+        EXPECT_TRUE(IsWindowEnabled(window.Item(IDC_UPGRADE)));
+        window.SetText(IDC_FILE_BOX, newer.path);
+        window.Click(IDC_UPGRADE);
+        ASSERT_TRUE(window.WaitFor([] { return TheFakes().engineRuns == 1; }));
+        EXPECT_EQ(TheFakes().messages.size(), 1u) << "asked again about another revision";
+    }
+}
+
 }  // namespace
