@@ -40,9 +40,9 @@ void CopyInquiryField(char* dst, const uint8_t* reply, size_t returned, size_t o
 
 // The texts a drive is known by, from its INQUIRY reply (`returned` bytes of it).
 struct InquiryNames {
-    char name[25];      // vendor (8) and product (16), as the drive list shows them
-    char product[17];   // product identification
-    char revision[5];   // product revision level
+    char name[25];     // vendor (8) and product (16), as the drive list shows them
+    char product[17];  // product identification
+    char revision[5];  // product revision level
 };
 void ReadInquiryNames(const uint8_t* reply, size_t returned, InquiryNames& names);
 

@@ -68,8 +68,8 @@ int ExecutePassThrough(const DriveRecord& drive, uint8_t flags, uint32_t length,
             std::memcpy(data, aligned, length);
         }
         // The platform takes off what the drive did not send (an underrun is no error).
-        transferred = block.sptd.DataTransferLength < length ? block.sptd.DataTransferLength
-                                                             : length;
+        transferred =
+            block.sptd.DataTransferLength < length ? block.sptd.DataTransferLength : length;
         result = 1;
     }
     Device().heapFree(heap, 0, raw);
@@ -191,8 +191,8 @@ int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* 
         timeoutSeconds = kAmpleTimeoutSeconds;
     }
     if (usePassThrough) {
-        return ExecutePassThrough(drive, flags, length, data, cdbLength, cdb, sense,
-                                  timeoutSeconds, count);
+        return ExecutePassThrough(drive, flags, length, data, cdbLength, cdb, sense, timeoutSeconds,
+                                  count);
     }
     const int result =
         timeoutSeconds < kAmpleTimeoutSeconds

@@ -103,7 +103,8 @@ ReadBack FlashEngine::ReadBackRevision(char (&revision)[kRevisionChars + 1]) {
             CopyInquiryField(revision, reply, returned, kRevisionOffset, kRevisionChars);
             TrimTrailingBlanks(revision);
             for (const char* c = revision; *c != '\0'; ++c) {
-                if (*c > ' ' && *c < 0x7F) return ReadBack::Revision;
+                const unsigned char byte = static_cast<unsigned char>(*c);
+                if (byte > ' ' && byte < 0x7F) return ReadBack::Revision;
             }
             return ReadBack::NoRevision;
         }

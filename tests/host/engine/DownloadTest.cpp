@@ -583,8 +583,8 @@ INSTANTIATE_TEST_SUITE_P(
         ReadBackCase{"short_reply_32", 1, true, 0, 0, 32, 1, nullptr},
         ReadBackCase{"short_reply_35_aspi", 0, true, 0, 0, 35, 1,
                      "Firmware revision unchanged: 1.0", false, ' ', "2.00", "1.0"},
-        ReadBackCase{"nul_padded", 1, false, 0, 0, 36, 1, "Firmware revision now: 2.1", false,
-                     0x00, "2.1"},
+        ReadBackCase{"nul_padded", 1, false, 0, 0, 36, 1, "Firmware revision now: 2.1", false, 0x00,
+                     "2.1"},
         ReadBackCase{"unprintable", 1, false, 0, 0, 36, 1, nullptr, false, ' ', "\x01"}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -636,8 +636,8 @@ TEST_F(DownloadTest, StopAfterTheSaveIsOnlyNoted) {
 // is kept, since the drive may be anywhere in its download or its programming.
 TEST_F(DownloadTest, AnExceptionEndsTheRunWithNothingMoreSentAndTheDriveHeld) {
     struct Case {
-        int throwAt;        // the progress value whose callback throws
-        size_t commands;    // what the drive got
+        int throwAt;      // the progress value whose callback throws
+        size_t commands;  // what the drive got
         bool saved;
     };
     static int throwAt;
