@@ -193,9 +193,21 @@ DWORD WINAPI UpdateWorker(void*) {
     // A machine that suspends while the drive programs its flash leaves a dead drive: the
     // system stays awake from the first command to the verdict, whatever the verdict.
     window->services.SetExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
-    {
+    bool faulted = false;
+    try {
         UpdateJob copy = window->job;
         window->services.RunEngine(copy);
+    } catch (...) {
+        // Uncaught, it would end the process, and the window and its log with it. The
+        // engine's own clean-up has run by now: the image buffer is given back, and the
+        // drive stays held, since nothing tells how far its download or its programming
+        // got. Nothing more goes to the drive.
+        faulted = true;
+    }
+    if (faulted) {
+        window->AppendLog("ERR: internal error, the upgrade was stopped.");
+        window->AppendLog(kVerdictFailure);
+        window->SetStatusText("");
     }
     window->services.SetExecutionState(ES_CONTINUOUS);
     StopFlag = 0;

@@ -24,9 +24,6 @@ static_assert(kGetAddress == IOCTL_SCSI_GET_ADDRESS, "control code");
 // Discovery and classification must not hang start-up on a drive that does not answer.
 constexpr ULONG kProbeTimeoutSeconds = 2;
 constexpr uint8_t kCdDvdDevice = 0x05;  // qualifier 0, peripheral type 5
-constexpr size_t kNameChars = 24;       // vendor (8) + product (16)
-constexpr size_t kRevisionChars = 4;
-constexpr size_t kProductChars = 16;
 
 // Allocates the next slot's record; null when the table is full or the heap says no,
 // and the device is then passed over.
@@ -39,14 +36,14 @@ void Keep(DriveTable& table, DriveRecord* record) { table.records[table.driveCou
 
 void FreeRecord(DriveRecord* record) { HeapFree(GetProcessHeap(), 0, record); }
 
-void CopyNames(DriveRecord& record, const uint8_t* inquiry, size_t available) {
-    CopyInquiryText(record.displayName, available > 8 ? inquiry + 8 : inquiry,
-                    available > 8 ? available - 8 : 0, kNameChars);
+// `returned`: the reply's bytes that came back; the rest of the fields read as blanks.
+void CopyNames(DriveRecord& record, const uint8_t* inquiry, size_t returned) {
+    InquiryNames names;
+    ReadInquiryNames(inquiry, returned, names);
+    std::memcpy(record.displayName, names.name, sizeof names.name);
     // Kept apart from the vendor: the upgrade command looks for it in the image.
-    CopyInquiryText(record.product, available > 16 ? inquiry + 16 : inquiry,
-                    available > 16 ? available - 16 : 0, kProductChars);
-    CopyInquiryText(record.revision, available > 32 ? inquiry + 32 : inquiry,
-                    available > 32 ? available - 32 : 0, kRevisionChars);
+    std::memcpy(record.product, names.product, sizeof names.product);
+    std::memcpy(record.revision, names.revision, sizeof names.revision);
 }
 
 HANDLE OpenLetter(char letter) {
@@ -213,15 +210,20 @@ void DiscoverNt5(TransportState& state, DriveTable& table) {
         const BOOL ok = Device().deviceIoControl(state.currentHandle, kPassThroughDirect, &block,
                                                  kPassThroughBlockSize, &block,
                                                  kPassThroughBlockSize, &returned, nullptr);
+        // What the drive sent: the platform takes the rest off the transfer length, and
+        // the 0xFF bytes beyond it are not the drive's.
+        const size_t replied = block.sptd.DataTransferLength < sizeof reply
+                                   ? block.sptd.DataTransferLength
+                                   : sizeof reply;
         DriveRecord* record = nullptr;
-        if (ok && reply[0] == kCdDvdDevice) record = NewRecord(table);
+        if (ok && replied >= 1 && reply[0] == kCdDvdDevice) record = NewRecord(table);
         if (record == nullptr) {
             DropLetter(state);
             continue;
         }
         record->handle = state.currentHandle;
         record->letter = letter;
-        CopyNames(*record, reply, sizeof reply);
+        CopyNames(*record, reply, replied);
         record->alignMask = 0x7FF;
         Keep(table, record);
     }

@@ -4,6 +4,8 @@
 // before.
 #pragma once
 
+#include <exception>
+
 #include "drive/DriveRecord.h"
 
 namespace telvio {
@@ -13,23 +15,40 @@ struct DriveHold {
     // or null when nothing is held (which is never a reason to stop).
     void* (*Hold)(const DriveRecord& drive);
     void (*Release)(void* held);
+    // Instead of Release: what was held stays held until the process ends. Null: it is
+    // only never released, which comes to the same.
+    void (*KeepUntilExit)(void* held);
 };
 
 // Holds the drive for as long as it lives: from the first WRITE BUFFER to the end of the
-// run, whichever way the run ends.
+// run, or to the end of the program for a drive that may still be busy. Releasing is what
+// makes the system speak to the drive again, so a run cut short by an exception, which
+// may have left the drive anywhere in its download or its programming, keeps it held.
 class DriveHoldScope {
   public:
     DriveHoldScope(const DriveHold& hold, const DriveRecord& drive)
-        : release_(hold.Release), held_(hold.Hold != nullptr ? hold.Hold(drive) : nullptr) {}
+        : hold_(hold),
+          held_(hold.Hold != nullptr ? hold.Hold(drive) : nullptr),
+          exceptions_(std::uncaught_exceptions()) {}
     ~DriveHoldScope() {
-        if (held_ != nullptr && release_ != nullptr) release_(held_);
+        if (std::uncaught_exceptions() > exceptions_) {
+            KeepUntilExit();
+        } else if (held_ != nullptr && hold_.Release != nullptr) {
+            hold_.Release(held_);
+        }
     }
     DriveHoldScope(const DriveHoldScope&) = delete;
     DriveHoldScope& operator=(const DriveHoldScope&) = delete;
 
+    void KeepUntilExit() {
+        if (held_ != nullptr && hold_.KeepUntilExit != nullptr) hold_.KeepUntilExit(held_);
+        held_ = nullptr;
+    }
+
   private:
-    void (*release_)(void*);
+    DriveHold hold_;
     void* held_;
+    int exceptions_;
 };
 
 }  // namespace telvio

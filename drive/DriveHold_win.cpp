@@ -46,13 +46,27 @@ void ReleaseDrive(void* held) {
     Device().closeHandle(held);
 }
 
+// The handles of holds that last as long as the process (one per run, and a start of the
+// program allows one run): never closed, so the system's end of the process is what lets
+// go of the drive, by which time the user has waited as the log and README.txt ask.
+HANDLE keptHolds[4];
+
+void KeepDrive(void* held) {
+    for (HANDLE& slot : keptHolds) {
+        if (slot == nullptr) {
+            slot = held;
+            return;
+        }
+    }
+}
+
 }  // namespace
 
 DriveHold DriveHoldFor(const TransportState& state) {
     // NT 4's class driver knows neither request, and ASPI has no handle to hold.
     if (state.UsePassThrough == 1 && state.isNT4OrOlder == 0)
-        return DriveHold{HoldDrive, ReleaseDrive};
-    return DriveHold{nullptr, nullptr};
+        return DriveHold{HoldDrive, ReleaseDrive, KeepDrive};
+    return DriveHold{nullptr, nullptr, nullptr};
 }
 
 }  // namespace telvio

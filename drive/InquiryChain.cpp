@@ -1,5 +1,7 @@
 #include "drive/InquiryChain.h"
 
+#include <cstring>
+
 namespace telvio {
 namespace {
 
@@ -41,6 +43,37 @@ void CopyInquiryText(char* dst, const uint8_t* src, size_t available, size_t cou
     size_t i = 0;
     for (; i < count && i < available && src[i] != 0; ++i) dst[i] = char(src[i]);
     dst[i] = '\0';
+}
+
+void CopyInquiryField(char* dst, const uint8_t* reply, size_t returned, size_t offset,
+                      size_t count) {
+    auto byteAt = [&](size_t i) -> uint8_t {
+        return offset + i < returned ? reply[offset + i] : uint8_t(' ');
+    };
+    size_t text = 0;  // the field's bytes up to its last one that is neither blank nor NUL
+    for (size_t i = 0; i < count; ++i) {
+        if (byteAt(i) != ' ' && byteAt(i) != 0) text = i + 1;
+    }
+    size_t n = 0;
+    for (; n < count; ++n) {
+        const uint8_t c = byteAt(n);
+        if (c == 0 && n < text) break;
+        dst[n] = c == 0 ? ' ' : char(c);
+    }
+    dst[n] = '\0';
+}
+
+void ReadInquiryNames(const uint8_t* reply, size_t returned, InquiryNames& names) {
+    char vendor[9];
+    CopyInquiryField(vendor, reply, returned, 8, 8);
+    CopyInquiryField(names.product, reply, returned, 16, 16);
+    CopyInquiryField(names.revision, reply, returned, 32, 4);
+    // The list shows both fields as one text, which a NUL inside the vendor ends.
+    const size_t vendorLength = std::strlen(vendor);
+    std::memcpy(names.name, vendor, vendorLength);
+    size_t productLength = vendorLength == 8 ? std::strlen(names.product) : 0;
+    std::memcpy(names.name + vendorLength, names.product, productLength);
+    names.name[vendorLength + productLength] = '\0';
 }
 
 }  // namespace telvio

@@ -31,4 +31,19 @@ std::vector<InquiryEntry> ReadInquiryChains(const uint8_t* buffer, size_t size);
 // stopping early at a NUL, and terminates it. `dst` holds count + 1 bytes at least.
 void CopyInquiryText(char* dst, const uint8_t* src, size_t available, size_t count);
 
+// One text field of standard INQUIRY data, `count` bytes at `offset` of a reply of which
+// `returned` bytes came back. A byte that did not come back is a blank, and so is a NUL
+// at the field's end: some drives pad with NULs where the standard says spaces. A NUL
+// inside the field still ends the text there. `dst` holds count + 1 bytes at least.
+void CopyInquiryField(char* dst, const uint8_t* reply, size_t returned, size_t offset,
+                      size_t count);
+
+// The texts a drive is known by, from its INQUIRY reply (`returned` bytes of it).
+struct InquiryNames {
+    char name[25];     // vendor (8) and product (16), as the drive list shows them
+    char product[17];  // product identification
+    char revision[5];  // product revision level
+};
+void ReadInquiryNames(const uint8_t* reply, size_t returned, InquiryNames& names);
+
 }  // namespace telvio

@@ -31,8 +31,12 @@ constexpr uint32_t kAmpleTimeoutSeconds = 0xFFFF;
 // carries it, and an ASPI request still pending after it counts as failed and is left to
 // the library, never aborted. Either way `sense` stays cleared, so a caller tells a
 // drive that answered with a check condition from one that did not answer at all.
+// `transferred`, when given, gets the data bytes that moved after a command with good
+// status (0 otherwise): what the pass-through wrote back into the request's
+// DataTransferLength, at most `length`; ASPI tells no such count, so `length` there. A
+// drive may send less than it was asked for, and the rest of the buffer is not its data.
 int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
                 uint8_t cdbLength, const uint8_t* cdb, uint8_t usePassThrough, SenseData& sense,
-                uint32_t timeoutSeconds = kAmpleTimeoutSeconds);
+                uint32_t timeoutSeconds = kAmpleTimeoutSeconds, uint32_t* transferred = nullptr);
 
 }  // namespace telvio

@@ -20,7 +20,7 @@ static_assert(kPassThroughDirect == IOCTL_SCSI_PASS_THROUGH_DIRECT, "control cod
 
 int ExecutePassThrough(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
                        uint8_t cdbLength, const uint8_t* cdb, SenseData& sense,
-                       uint32_t timeoutSeconds) {
+                       uint32_t timeoutSeconds, uint32_t& transferred) {
     PassThroughBlock block;
     std::memset(&block, 0, sizeof block);
     std::memcpy(block.sptd.Cdb, cdb, cdbLength);
@@ -67,6 +67,9 @@ int ExecutePassThrough(const DriveRecord& drive, uint8_t flags, uint32_t length,
         if ((flags & SRB_DIR_IN) && !(flags & SRB_DIR_OUT) && length) {
             std::memcpy(data, aligned, length);
         }
+        // The platform takes off what the drive did not send (an underrun is no error).
+        transferred =
+            block.sptd.DataTransferLength < length ? block.sptd.DataTransferLength : length;
         result = 1;
     }
     Device().heapFree(heap, 0, raw);
@@ -177,22 +180,26 @@ int ExecuteAspiBounded(const DriveRecord& drive, uint8_t flags, uint32_t length,
 
 int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
                 uint8_t cdbLength, const uint8_t* cdb, uint8_t usePassThrough, SenseData& sense,
-                uint32_t timeoutSeconds) {
+                uint32_t timeoutSeconds, uint32_t* transferred) {
     std::memset(sense.bytes, 0, 16);
+    uint32_t moved = 0;
+    uint32_t& count = transferred != nullptr ? *transferred : moved;
+    count = 0;
     if (cdbLength > 16) return 0;
     // A time-out of 0 would be no time at all; nothing beyond the ample one is needed.
     if (timeoutSeconds == 0 || timeoutSeconds > kAmpleTimeoutSeconds) {
         timeoutSeconds = kAmpleTimeoutSeconds;
     }
     if (usePassThrough) {
-        return ExecutePassThrough(drive, flags, length, data, cdbLength, cdb, sense,
-                                  timeoutSeconds);
+        return ExecutePassThrough(drive, flags, length, data, cdbLength, cdb, sense, timeoutSeconds,
+                                  count);
     }
-    if (timeoutSeconds < kAmpleTimeoutSeconds) {
-        return ExecuteAspiBounded(drive, flags, length, data, cdbLength, cdb, sense,
-                                  timeoutSeconds);
-    }
-    return ExecuteAspi(drive, flags, length, data, cdbLength, cdb, sense);
+    const int result =
+        timeoutSeconds < kAmpleTimeoutSeconds
+            ? ExecuteAspiBounded(drive, flags, length, data, cdbLength, cdb, sense, timeoutSeconds)
+            : ExecuteAspi(drive, flags, length, data, cdbLength, cdb, sense);
+    if (result == 1) count = length;
+    return result;
 }
 
 }  // namespace telvio

@@ -34,6 +34,11 @@ bool HoldsSenseData(const SenseData& sense) {
     return responseCode >= 0x70 && responseCode <= 0x73;
 }
 
+void TrimTrailingBlanks(char* text) {
+    size_t n = std::strlen(text);
+    while (n > 0 && text[n - 1] == ' ') text[--n] = '\0';
+}
+
 void PutBigEndian24(uint8_t* out, uint32_t value) {
     out[0] = static_cast<uint8_t>(value >> 16);
     out[1] = static_cast<uint8_t>(value >> 8);
@@ -82,29 +87,33 @@ bool FlashEngine::SaveMicrocode(SenseData& sense) {
     return SendWriteBuffer(SRB_DIR_IN, kDataBlockSize, blockArea, cdb, sense);
 }
 
-bool FlashEngine::ReadBackRevision(char (&revision)[kRevisionChars + 1]) {
+ReadBack FlashEngine::ReadBackRevision(char (&revision)[kRevisionChars + 1]) {
     const uint8_t cdb[6] = {kInquiry, 0, 0, 0, kInquiryLength, 0};
     uint8_t reply[kInquiryLength];
     SenseData sense{};
     for (int attempt = 0; attempt < kReadBackTries; ++attempt) {
         if (attempt > 0) platform::SleepFor(kReadBackPauseMs);
         std::memset(reply, 0, sizeof reply);
+        uint32_t returned = 0;
         if (ScsiExecute(drive, SRB_DIR_IN, sizeof reply, reply, sizeof cdb, cdb, UsePassThrough,
-                        sense, kReadBackTimeoutSeconds) == 1) {
-            // The revision is four printable bytes; a reply that stops short of them
-            // leaves zeros here and would read as a changed revision. The drive is up, so
+                        sense, kReadBackTimeoutSeconds, &returned) == 1) {
+            // Only what the drive sent counts, and it must hold some of the revision
+            // itself: blanks alone would read as a changed revision. The drive is up, so
             // asking again would only bring the same reply.
-            const uint8_t* field = reply + kRevisionOffset;
-            if (std::memchr(field, 0, kRevisionChars) != nullptr) return false;
-            CopyInquiryText(revision, field, kRevisionChars, kRevisionChars);
-            return true;
+            CopyInquiryField(revision, reply, returned, kRevisionOffset, kRevisionChars);
+            TrimTrailingBlanks(revision);
+            for (const char* c = revision; *c != '\0'; ++c) {
+                const unsigned char byte = static_cast<unsigned char>(*c);
+                if (byte > ' ' && byte < 0x7F) return ReadBack::Revision;
+            }
+            return ReadBack::NoRevision;
         }
         // No answer within the time-out: the drive may still be busy programming, and
         // each further request that times out resets it again. Only a drive that
         // answered (a reset's unit attention, not ready) is asked again.
-        if (!HoldsSenseData(sense)) return false;
+        if (!HoldsSenseData(sense)) return ReadBack::NoAnswer;
     }
-    return false;
+    return ReadBack::NoRevision;
 }
 
 void FlashEngine::LogRevisionNow(const char* revision) {
@@ -117,7 +126,12 @@ void FlashEngine::LogRevisionNow(const char* revision) {
         shown[n] = c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
     }
     shown[n] = '\0';
-    const bool same = std::strncmp(revision, drive.revision, kRevisionChars) == 0;
+    // The revision found at start-up may carry the blanks the read-back trimmed.
+    char before[sizeof drive.revision];
+    std::memcpy(before, drive.revision, sizeof before);
+    before[sizeof before - 1] = '\0';
+    TrimTrailingBlanks(before);
+    const bool same = std::strcmp(revision, before) == 0;
     char line[48];
     std::snprintf(line, sizeof(line), "%s%s",
                   same ? "Firmware revision unchanged: " : "Firmware revision now: ", shown);
@@ -182,7 +196,7 @@ bool FlashEngine::Download() {
     }
 
     // From here until the run has ended the drive may be programming its flash.
-    const DriveHoldScope held(hold, drive);
+    DriveHoldScope held(hold, drive);
     SenseData sense{};
     while (blockAddress < imageEnd) {
         if (IsStopRequested()) {
@@ -237,13 +251,21 @@ bool FlashEngine::Download() {
     // Only now may the drive be asked again: whether it took the firmware at once or
     // takes it at the next power-on, the user learns it before being told to restart.
     char revisionNow[kRevisionChars + 1];
-    const bool answered = ReadBackRevision(revisionNow);
+    const ReadBack readBack = ReadBackRevision(revisionNow);
+    // A drive that did not answer may be programming still. Letting go of the hold now
+    // would have the system send it commands at once (the door's unlock, media polling),
+    // each of which can time out and reset it: the hold lasts as long as the program.
+    if (readBack == ReadBack::NoAnswer) held.KeepUntilExit();
     SetProgress(kProgressProgrammed);
     SetDriveText("");
     SetRevisionText("");
     // Too late to stop anything; the flag is only noted.
     if (IsStopRequested()) ReportError(kErrTerminateUpgrade);
-    if (answered) LogRevisionNow(revisionNow);
+    if (readBack == ReadBack::Revision) {
+        LogRevisionNow(revisionNow);
+    } else if (readBack == ReadBack::NoAnswer && UsePassThrough) {
+        AppendLog(kNoAnswerLine);
+    }
     SetProgress(100);
     return true;
 }

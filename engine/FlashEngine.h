@@ -38,6 +38,8 @@ constexpr int kReadBackTries = 3;
 constexpr uint32_t kReadBackPauseMs = 1000;
 constexpr uint32_t kReadBackTimeoutSeconds = 35;
 constexpr uint8_t kInquiryLength = 36;
+// In place of the revision line, on the pass-through, when the read-back got no answer.
+constexpr char kNoAnswerLine[] = "Firmware revision not read: the drive did not answer.";
 constexpr uint32_t kRevisionOffset = 32;
 constexpr uint32_t kRevisionChars = 4;
 
@@ -49,6 +51,13 @@ enum class LoadOutcome : uint8_t {
     AllocationFailure,
     Stopped,   // the stop flag was seen while reading a HEX file
     TooLarge,  // a raw file with firmware past the 1 MiB the buffer holds
+};
+
+// What reading the revision back after the flash brought.
+enum class ReadBack : uint8_t {
+    Revision,    // a revision with at least one printable byte the drive sent
+    NoRevision,  // the drive answered, but not with a revision to show
+    NoAnswer,    // no answer in time, or a failed call with no sense data
 };
 
 // Whether an image names a drive, asked before anything is sent.
@@ -188,9 +197,8 @@ class FlashEngine {
     }
     uint32_t CursorAddress() const { return chunkIndex * kImageChunkSize + chunkOffset; }
     void LogCommandError(const SenseData& sense);
-    // The revision the drive reports now (4 characters, terminated); false when no try
-    // brought all four.
-    bool ReadBackRevision(char (&revision)[kRevisionChars + 1]);
+    // The revision the drive reports now, trailing blanks trimmed, when it gives one.
+    ReadBack ReadBackRevision(char (&revision)[kRevisionChars + 1]);
     void LogRevisionNow(const char* revision);
     bool SendWriteBuffer(uint8_t flags, uint32_t length, void* data, const uint8_t* cdb,
                          SenseData& sense);

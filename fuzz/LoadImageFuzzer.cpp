@@ -122,7 +122,7 @@ void CheckRawFile(const uint8_t* file, size_t size, const std::string& path) {
 // builds and reads every byte it hands over.
 int telvio::ScsiExecute(const DriveRecord&, uint8_t flags, uint32_t length, void* data,
                         uint8_t cdbLength, const uint8_t* cdb, uint8_t, SenseData& sense,
-                        uint32_t timeoutSeconds) {
+                        uint32_t timeoutSeconds, uint32_t*) {
     std::memset(sense.bytes, 0, 16);
     if (saves != 0) {
         // After the save only the revision is read back, once when the drive answers.

@@ -23,8 +23,9 @@ namespace telvio {
 
 int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
                 uint8_t cdbLength, const uint8_t* cdb, uint8_t usePassThrough, SenseData& sense,
-                uint32_t timeoutSeconds) {
+                uint32_t timeoutSeconds, uint32_t* transferred) {
     std::memset(sense.bytes, 0, 16);
+    if (transferred != nullptr) *transferred = 0;
     sim::SimDrive* simDrive = sim::attached;
     if (simDrive == nullptr || cdbLength > 16 || cdb == nullptr) return 0;
     if (length > 0 && data == nullptr) return 0;
@@ -42,7 +43,10 @@ int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* 
             std::memset(sense.bytes, 0, sizeof sense.bytes);
             std::memcpy(sense.bytes, r.sense.data(), std::min(r.sense.size(), SENSE_LEN));
         }
-        return r.status == STATUS_GOOD ? 1 : 0;
+        if (r.status != STATUS_GOOD) return 0;
+        // The library tells no count: the whole buffer, as the Windows side reports.
+        if (transferred != nullptr) *transferred = length;
+        return 1;
     }
 
     // The pass-through works on a transfer buffer of its own: the caller's buffer is
@@ -60,6 +64,7 @@ int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* 
         return 0;
     }
     if (dir == sim::Dir::In && length > 0) std::memcpy(bytes, transfer.data(), length);
+    if (transferred != nullptr) *transferred = dir == sim::Dir::In ? r.transferred : length;
     return 1;
 }
 

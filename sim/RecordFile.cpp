@@ -65,9 +65,15 @@ std::string FormatRecordLine(const RecordEntry& e) {
 }
 
 std::string FormatDoorLockLine(const std::string& door, const std::string& drive, uint32_t pid,
-                               bool prevent) {
+                               bool prevent, int fd) {
     return "lock door=" + door + " drive=" + drive + " pid=" + std::to_string(pid) +
-           " prevent=" + (prevent ? "1" : "0");
+           " prevent=" + (prevent ? "1" : "0") + " fd=" + std::to_string(fd);
+}
+
+std::string FormatCloseLine(const std::string& door, const std::string& drive, uint32_t pid,
+                            int fd) {
+    return "close door=" + door + " drive=" + drive + " pid=" + std::to_string(pid) +
+           " fd=" + std::to_string(fd);
 }
 
 bool ParseRecordLine(const std::string& line, RecordEntry& entry) {

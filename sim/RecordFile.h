@@ -19,9 +19,14 @@ struct RecordEntry {
 
 std::string FormatRecordLine(const RecordEntry& entry);
 // A drive's door locked (or unlocked) by the system, which is no command: a line of its
-// own, "lock door=... drive=... pid=... prevent=1|0", that the command readers pass over.
+// own, "lock door=... drive=... pid=... prevent=1|0 fd=N", that the command readers pass
+// over. `fd` is the descriptor it came on, which tells one handle of a drive from another.
 std::string FormatDoorLockLine(const std::string& door, const std::string& drive, uint32_t pid,
-                               bool prevent);
+                               bool prevent, int fd);
+// A descriptor of a drive's letter closed, "close door=... drive=... pid=... fd=N": what a
+// handle's close comes to on the door, passed over by the command readers too.
+std::string FormatCloseLine(const std::string& door, const std::string& drive, uint32_t pid,
+                            int fd);
 // False for a line that is not a well-formed command line.
 bool ParseRecordLine(const std::string& line, RecordEntry& entry);
 // Every well-formed line of the file in order; false when the file cannot be read.

@@ -222,13 +222,14 @@ class LineParser {
         DriveConfig& c = d.config;
         uint64_t peripheral = c.peripheral, readCaps = c.readCaps, writeCaps = c.writeCaps,
                  buffer = c.bufferSize, adapter = uint64_t(-1), target = 0, lun = 0,
-                 devType = uint64_t(-1), inquiryLength = c.inquiryLength;
+                 devType = uint64_t(-1), inquiryLength = c.inquiryLength, pad = c.inquiryPad;
         if (!Number(o, "peripheral", 0xFF, peripheral, problem) ||
             !Number(o, "devtype", 0xFF, devType, problem) ||
             !Number(o, "read-caps", 0xFF, readCaps, problem) ||
             !Number(o, "write-caps", 0xFF, writeCaps, problem) ||
             !Number(o, "buffer", 0x1000000, buffer, problem) ||
             !Number(o, "inquiry-length", SimDrive::kInquiryLength, inquiryLength, problem) ||
+            !Number(o, "inquiry-pad", 0xFF, pad, problem) ||
             !Number(o, "adapter", 0xFF, adapter, problem) ||
             !Number(o, "target", 0xFF, target, problem) || !Number(o, "lun", 0xFF, lun, problem) ||
             !Text(o, "vendor", c.vendor, problem) || !Text(o, "product", c.product, problem) ||
@@ -247,6 +248,7 @@ class LineParser {
         c.bufferSize = uint32_t(buffer);
         if (inquiryLength < 5) return Fail(problem, "'inquiry-length' is 5 to 36");
         c.inquiryLength = uint32_t(inquiryLength);
+        c.inquiryPad = uint8_t(pad);
         if (devType != uint64_t(-1)) d.devType = int(devType);
         if (adapter != uint64_t(-1)) {
             if (s_.Adapter(uint8_t(adapter)) == nullptr)

@@ -32,8 +32,8 @@ uint32_t Be24(const uint8_t* p) {
     return (uint32_t(p[0]) << 16) | (uint32_t(p[1]) << 8) | p[2];
 }
 
-void PutPadded(uint8_t* dst, size_t width, const std::string& text) {
-    std::memset(dst, ' ', width);
+void PutPadded(uint8_t* dst, size_t width, const std::string& text, uint8_t pad = ' ') {
+    std::memset(dst, pad, width);
     std::memcpy(dst, text.data(), std::min(width, text.size()));
 }
 
@@ -196,9 +196,9 @@ SimDrive::Outcome SimDrive::Inquiry(const uint8_t* cdb, Dir dir, uint8_t* data, 
     reply[3] = 0x32;  // response data format 2
     const uint32_t size = std::min(config_.inquiryLength, kInquiryLength);
     reply[4] = static_cast<uint8_t>(size - 5);
-    PutPadded(reply + 8, 8, config_.vendor);
-    PutPadded(reply + 16, 16, config_.product);
-    PutPadded(reply + 32, 4, revision_);
+    PutPadded(reply + 8, 8, config_.vendor, config_.inquiryPad);
+    PutPadded(reply + 16, 16, config_.product, config_.inquiryPad);
+    PutPadded(reply + 32, 4, revision_, config_.inquiryPad);
     const uint32_t allocation = Be16(cdb + 3);
     return Good(Reply(reply, size, allocation, dir, data, length));
 }

@@ -36,6 +36,9 @@ struct DriveConfig {
     // Standard INQUIRY bytes the drive has (5 to 36); byte 4 says so. Some drives stop
     // short of the revision field.
     uint32_t inquiryLength = 36;
+    // What the names are padded with: a space, as the standard says, or a NUL, as some
+    // drives do.
+    uint8_t inquiryPad = ' ';
 };
 
 // A fault: the next `count` commands that match fail. `opcode` -1 matches any; for

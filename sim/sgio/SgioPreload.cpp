@@ -12,6 +12,9 @@
 //   CDROM_LOCKDOOR        what Wine makes of IOCTL_STORAGE_EJECTION_CONTROL: noted in the
 //                         record file, since a real door lock never reaches the drive
 //                         as a command the simulator would see
+//   close                 of a drive letter's file: noted too, and passed on. Wine
+//                         closes its copy of the descriptor when the program closes the
+//                         handle, so the record tells how long a handle stayed open
 // Every other call, and every call on any other file, goes straight on. It is loaded
 // into every Wine process, so it does nothing until a device file is seen.
 //
@@ -52,6 +55,7 @@ namespace {
 
 using FstatFn = int (*)(int, struct stat*);
 using IoctlFn = int (*)(int, unsigned long, void*);
+using CloseFn = int (*)(int);
 
 constexpr int kLetters = 'z' - 'c' + 1;
 constexpr unsigned kScsiCdromMajor = 11;  // not an IDE major: Wine then asks for the id/lun
@@ -73,6 +77,16 @@ IoctlFn RealIoctl() {
     IoctlFn f = fn.load(std::memory_order_acquire);
     if (f == nullptr) {
         f = reinterpret_cast<IoctlFn>(dlsym(RTLD_NEXT, SGIO_IOCTL_NAME));
+        fn.store(f, std::memory_order_release);
+    }
+    return f;
+}
+
+CloseFn RealClose() {
+    static std::atomic<CloseFn> fn{nullptr};
+    CloseFn f = fn.load(std::memory_order_acquire);
+    if (f == nullptr) {
+        f = reinterpret_cast<CloseFn>(dlsym(RTLD_NEXT, "close"));
         fn.store(f, std::memory_order_release);
     }
     return f;
@@ -199,14 +213,30 @@ int ServeSgIo(const sim::LetterSpec& letter, sg_io_hdr_t* h) {
 }
 
 // The lock's argument is an int passed by value, not an address: nonzero locks.
-void NoteDoorLock(const sim::LetterSpec& letter, void* arg) {
+void NoteDoorLock(const sim::LetterSpec& letter, int fd, void* arg) {
     const bool prevent = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(arg)) != 0;
     sim::SimRuntime& runtime = sim::ProcessRuntime();
     const std::string& record = runtime.GetScenario().recordPath;
     if (record.empty()) return;
     sim::AppendLine(record,
                     sim::FormatDoorLockLine("sgio", runtime.GetScenario().drives[letter.drive].name,
-                                            sim::ProcessId(), prevent));
+                                            sim::ProcessId(), prevent, fd));
+}
+
+void NoteClose(int fd) {
+    if (!Devices().active) return;
+    struct stat st;
+    if (RealFstat()(fd, &st) != 0) return;
+    const int index = LetterOf(st);
+    if (index < 0) return;
+    const sim::LetterSpec* letter = DriveLetter(index);
+    if (letter == nullptr) return;
+    sim::SimRuntime& runtime = sim::ProcessRuntime();
+    const std::string& record = runtime.GetScenario().recordPath;
+    if (record.empty()) return;
+    sim::AppendLine(record,
+                    sim::FormatCloseLine("sgio", runtime.GetScenario().drives[letter->drive].name,
+                                         sim::ProcessId(), fd));
 }
 
 // Answers `request` for a simulated drive; false hands it to the real ioctl.
@@ -222,7 +252,7 @@ bool Serve(int fd, unsigned long request, void* arg, int& result) {
     const sim::LetterSpec* letter = DriveLetter(index);
     if (letter == nullptr) return false;
     if (request == CDROM_LOCKDOOR) {
-        NoteDoorLock(*letter, arg);
+        NoteDoorLock(*letter, fd, arg);
         result = 0;
         return true;
     }
@@ -301,6 +331,15 @@ __attribute__((visibility("default"))) int ioctl(int fd, unsigned long request, 
     IoctlFn real = RealIoctl();
     if (real == nullptr) return errno = ENOSYS, -1;
     return real(fd, request, arg);
+}
+
+__attribute__((visibility("default"))) int close(int fd) {
+    const int saved = errno;
+    NoteClose(fd);
+    errno = saved;
+    CloseFn real = RealClose();
+    if (real == nullptr) return errno = ENOSYS, -1;
+    return real(fd);
 }
 
 }  // extern "C"

@@ -42,6 +42,12 @@ upgrade() {
 
 # The door locks the SG_IO library noted (Wine's form of the ejection control).
 door_locks() { grep -c '^lock ' "$E2E_WORK/record.txt" 2>/dev/null || true; }
+# The descriptor the hold locked the door on, and the record's lines from $1 on that
+# close it (the library notes each close of a drive letter's descriptor).
+hold_fd() { sed -n 's/^lock door=sgio drive=main pid=[0-9]* prevent=1 fd=\([0-9]*\)$/\1/p' "$E2E_WORK/record.txt" | head -1; }
+hold_closes() { sed -n "$1,\$p" "$E2E_WORK/record.txt" | grep -c "^close door=sgio drive=main pid=[0-9]* fd=$(hold_fd)\$" || true; }
+main_closes() { grep -c '^close door=sgio drive=main ' "$E2E_WORK/record.txt" || true; }
+last_readback_at() { grep -n 'cdb=120000002400 ' "$E2E_WORK/record.txt" | tail -1 | cut -d: -f1; }
 
 log_has() { grep -qF -- "log| $1" "$E2E_WORK/user.out"; }
 
@@ -106,15 +112,20 @@ upgrade-xp-bin)
     expect_success "$NOW"
     check "the read-back waits past a busy drive" grep -q "timeout=35 cdb=120000002400 " "$E2E_WORK/record.txt"
     # Wine's answer to the ejection control: the door lock, before the first WRITE BUFFER.
-    check "door locked before the first WRITE BUFFER" bash -c "grep -E '^lock |cdb=3b' '$E2E_WORK/record.txt' | head -1 | grep -qx 'lock door=sgio drive=main pid=[0-9]* prevent=1'"
+    check "door locked before the first WRITE BUFFER" bash -c "grep -E '^lock |cdb=3b' '$E2E_WORK/record.txt' | head -1 | grep -qx 'lock door=sgio drive=main pid=[0-9]* prevent=1 fd=[0-9]*'"
     check "locked once" test "$(door_locks)" = 1
+    check "the hold let go after the read-back" test "$(hold_closes "$(last_readback_at)")" = 1
     ;;
 upgrade-xp-hex)
     # No answer after the flash: the drive may still be programming, so it is not asked
-    # again; the run still ends well, without the line.
+    # again, and the log says so in place of the revision. The hold lasts as long as the
+    # program: its handle is never closed, only the program's end lets go of it.
     upgrade winxp fw.hex 40000 "fault main opcode=0x12 after-save count=3 transport"
-    expect_success ""
+    expect_success "Firmware revision not read: the drive did not answer."
     check "one read-back" test "$(after_save | wc -l)" = 1
+    check "held" test -n "$(hold_fd)"
+    check "the hold never let go" test "$(hold_closes 1)" = 0
+    check "the drive's own handle closed at the end" test "$(main_closes)" -ge 1
     ;;
 
 retries)

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "engine/FlashEngine.h"
@@ -52,6 +53,20 @@ std::vector<int> ProgressOf(int blocks, int banks) {
     return p;
 }
 
+// A hold that notes what the engine does with it.
+std::vector<std::string> holdSteps;
+int heldToken;
+telvio::DriveHold RecordingHold() {
+    telvio::DriveHold hold{};
+    hold.Hold = [](const telvio::DriveRecord&) -> void* {
+        holdSteps.push_back("hold");
+        return &heldToken;
+    };
+    hold.Release = [](void*) { holdSteps.push_back("release"); };
+    hold.KeepUntilExit = [](void*) { holdSteps.push_back("keep"); };
+    return hold;
+}
+
 std::vector<uint32_t> WaitsOf(int banks) {
     std::vector<uint32_t> w(static_cast<size_t>(banks), 4000);
     w.push_back(1000);
@@ -63,9 +78,12 @@ class DownloadTest : public ::testing::Test {
     void SetUp() override { sim::AttachHostDrive(&drive); }
     void TearDown() override { sim::AttachHostDrive(nullptr); }
 
-    void RunFile(const std::string& content, bool hex, uint8_t usePassThrough = 1) {
+    void RunFile(const std::string& content, bool hex, uint8_t usePassThrough = 1,
+                 const std::function<void(telvio::UpdateJob&)>& adjust = {}) {
         file = std::make_unique<TempFile>(content, hex ? ".hex" : ".bin");
-        telvio::FlashEngine engine(MakeJob(file->Path(), hex, usePassThrough));
+        telvio::UpdateJob job = MakeJob(file->Path(), hex, usePassThrough);
+        if (adjust) adjust(job);
+        telvio::FlashEngine engine(job);
         engine.Run();
         EXPECT_EQ(engine.View().imageChunks[0], nullptr) << "the buffer outlives the run";
         EXPECT_EQ(CountingMemory::outstanding, 0);
@@ -562,7 +580,11 @@ struct ReadBackCase {
     uint32_t timeouts;       // then read-backs that get no answer
     uint32_t inquiryLength;  // the INQUIRY bytes the drive has
     uint32_t tries;          // INQUIRYs sent
-    const char* line;  // null: none
+    const char* line;        // null: none
+    bool keptToExit = false;  // the hold outlives the run
+    uint8_t pad = ' ';        // what the drive pads its names with
+    const char* newRevision = "2.00";
+    const char* revisionFound = "1.00";  // the record's, as discovery read it
 };
 
 class ReadBackTest : public DownloadTest, public ::testing::WithParamInterface<ReadBackCase> {};
@@ -572,6 +594,8 @@ TEST_P(ReadBackTest, TriesAndTheLine) {
     sim::DriveConfig config;
     config.newRevisionAtRestart = c.atRestart;
     config.inquiryLength = c.inquiryLength;
+    config.inquiryPad = c.pad;
+    config.newRevision = c.newRevision;
     drive = sim::SimDrive(config);
     sim::Fault fault;
     fault.opcode = 0x12;
@@ -582,7 +606,11 @@ TEST_P(ReadBackTest, TriesAndTheLine) {
     fault.count = c.timeouts;
     fault.kind = sim::Fault::Kind::TransportFail;
     drive.AddFault(fault);
-    RunFile(ZeroSumHex(), true, c.usePassThrough);
+    holdSteps.clear();
+    RunFile(ZeroSumHex(), true, c.usePassThrough, [&c](telvio::UpdateJob& job) {
+        job.hold = RecordingHold();
+        std::snprintf(job.drive.revision, sizeof job.drive.revision, "%s", c.revisionFound);
+    });
 
     std::vector<std::string> log = {"Check Sum : 0", "Please wait a minute....."};
     if (c.line != nullptr) log.push_back(c.line);
@@ -592,6 +620,7 @@ TEST_P(ReadBackTest, TriesAndTheLine) {
     waits.insert(waits.end(), c.tries - 1, telvio::kReadBackPauseMs);
     EXPECT_EQ(RecordingSleeper::waits, waits) << "one second between tries, after the last wait";
     EXPECT_EQ(Seen().progress, ProgressOf(16, 1));
+    EXPECT_EQ(holdSteps, (std::vector<std::string>{"hold", c.keptToExit ? "keep" : "release"}));
 
     const auto& record = drive.Record();
     ASSERT_GE(record.size(), c.tries + 1);
@@ -603,6 +632,8 @@ TEST_P(ReadBackTest, TriesAndTheLine) {
     EXPECT_EQ(record[record.size() - c.tries - 1].cdb[1], 7) << "read back before the save";
 }
 
+const char kNoAnswer[] = "Firmware revision not read: the drive did not answer.";
+
 INSTANTIATE_TEST_SUITE_P(
     Table, ReadBackTest,
     ::testing::Values(
@@ -610,12 +641,20 @@ INSTANTIATE_TEST_SUITE_P(
         ReadBackCase{"unchanged_aspi", 0, true, 0, 0, 36, 1, kUnchangedLine},
         ReadBackCase{"unit_attention_twice", 1, false, 2, 0, 36, 3, kNowLine},
         ReadBackCase{"unit_attention_thrice_aspi", 0, false, 3, 0, 36, 3, nullptr},
-        // A drive that does not answer may still be programming: it is not asked again.
-        ReadBackCase{"no_answer", 1, true, 0, 3, 36, 1, nullptr},
-        ReadBackCase{"unit_attention_then_no_answer_aspi", 0, false, 1, 2, 36, 2, nullptr},
-        // A reply without all four revision bytes tells nothing, and would again.
-        ReadBackCase{"short_reply_33", 1, true, 0, 0, 33, 1, nullptr},
-        ReadBackCase{"short_reply_35_aspi", 0, true, 0, 0, 35, 1, nullptr}),
+        // A drive that does not answer may still be programming: it is not asked again,
+        // and the system is kept from speaking to it until the program ends.
+        ReadBackCase{"no_answer", 1, true, 0, 3, 36, 1, kNoAnswer, true},
+        // ASPI says nothing of it, as before; there is no hold on that door.
+        ReadBackCase{"unit_attention_then_no_answer_aspi", 0, false, 1, 2, 36, 2, nullptr, true},
+        // Only the bytes the drive sent count, and at least one must be printable.
+        ReadBackCase{"short_reply_33", 1, true, 0, 0, 33, 1, "Firmware revision unchanged: 1",
+                     false, ' ', "2.00", "1   "},
+        ReadBackCase{"short_reply_32", 1, true, 0, 0, 32, 1, nullptr},
+        ReadBackCase{"short_reply_35_aspi", 0, true, 0, 0, 35, 1,
+                     "Firmware revision unchanged: 1.0", false, ' ', "2.00", "1.0"},
+        ReadBackCase{"nul_padded", 1, false, 0, 0, 36, 1, "Firmware revision now: 2.1", false, 0x00,
+                     "2.1"},
+        ReadBackCase{"unprintable", 1, false, 0, 0, 36, 1, nullptr, false, ' ', "\x01"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- stop requests ----
@@ -659,6 +698,39 @@ TEST_F(DownloadTest, StopAfterTheSaveIsOnlyNoted) {
     EXPECT_EQ(RecordingSleeper::waits, WaitsOf(1));
     EXPECT_THAT(Seen().driveText, ElementsAre(""));
     EXPECT_THAT(Seen().revisionText, ElementsAre(""));
+}
+
+// A fault that escapes the engine (here from the window's side of a callback) ends the
+// run where it stands: nothing more goes to the drive, the buffer goes back, and the hold
+// is kept, since the drive may be anywhere in its download or its programming.
+TEST_F(DownloadTest, AnExceptionEndsTheRunWithNothingMoreSentAndTheDriveHeld) {
+    struct Case {
+        int throwAt;      // the progress value whose callback throws
+        size_t commands;  // what the drive got
+        bool saved;
+    };
+    static int throwAt;
+    for (const Case& c : {Case{10, 1, false}, Case{15, 17, false}, Case{20, 18, true}}) {
+        SCOPED_TRACE("throw at progress " + std::to_string(c.throwAt));
+        drive = sim::SimDrive();
+        holdSteps.clear();
+        throwAt = c.throwAt;
+        file = std::make_unique<TempFile>(ZeroSumHex(), ".hex");
+        telvio::UpdateJob job = MakeJob(file->Path(), true);
+        job.hold = RecordingHold();
+        job.SetProgress = [](int percent) {
+            if (percent == throwAt) throw std::bad_alloc();
+        };
+        {
+            telvio::FlashEngine engine(job);
+            EXPECT_THROW(engine.Run(), std::bad_alloc);
+        }
+        EXPECT_EQ(drive.Record().size(), c.commands);
+        EXPECT_EQ(SaveCommands(), c.saved ? 1 : 0);
+        EXPECT_EQ(holdSteps, (std::vector<std::string>{"hold", "keep"}));
+        EXPECT_EQ(CountingMemory::outstanding, 0);
+        EXPECT_EQ(CountingMemory::unlocks, CountingMemory::locks);
+    }
 }
 
 TEST_F(DownloadTest, AspiTransportRunsTheSameWay) {

@@ -24,6 +24,7 @@ namespace {
 
 using FstatFn = int (*)(int, struct stat*);
 using IoctlFn = int (*)(int, unsigned long, ...);
+using CloseFn = int (*)(int);
 
 class SgioPreload : public ::testing::Test {
   protected:
@@ -55,8 +56,10 @@ class SgioPreload : public ::testing::Test {
         ASSERT_NE(handle_, nullptr) << dlerror();
         fstat_ = reinterpret_cast<FstatFn>(dlsym(handle_, "fstat"));
         ioctl_ = reinterpret_cast<IoctlFn>(dlsym(handle_, "ioctl"));
+        close_ = reinterpret_cast<CloseFn>(dlsym(handle_, "close"));
         ASSERT_NE(fstat_, nullptr);
         ASSERT_NE(ioctl_, nullptr);
+        ASSERT_NE(close_, nullptr);
     }
 
     static void TearDownTestSuite() {
@@ -93,6 +96,7 @@ class SgioPreload : public ::testing::Test {
     static void* handle_;
     static FstatFn fstat_;
     static IoctlFn ioctl_;
+    static CloseFn close_;
 };
 
 std::string SgioPreload::dir_;
@@ -100,6 +104,7 @@ std::string SgioPreload::record_;
 void* SgioPreload::handle_;
 FstatFn SgioPreload::fstat_;
 IoctlFn SgioPreload::ioctl_;
+CloseFn SgioPreload::close_;
 
 TEST_F(SgioPreload, PrefixSetupLinksEveryLetter) {
     for (char l = 'c'; l <= 'z'; ++l) {
@@ -164,21 +169,29 @@ TEST_F(SgioPreload, AnswersVersionAndAddress) {
     EXPECT_EQ(ioctl_(d, FIONREAD, &pending), 0);
     EXPECT_EQ(pending, 0);
     // Wine's ejection control, the door lock, is no command: it gets a line of its own,
-    // which the command readers pass over; on a letter without a drive it is refused.
+    // which the command readers pass over; on a letter without a drive it is refused. So
+    // does the close of a drive letter's descriptor, which passes on to the real close.
     const size_t commands = Records().size();
     EXPECT_EQ(ioctl_(d, CDROM_LOCKDOOR, 1), 0);
     EXPECT_EQ(ioctl_(d, CDROM_LOCKDOOR, 0), 0);
     errno = 0;
     EXPECT_EQ(ioctl_(g, CDROM_LOCKDOOR, 1), -1);
     EXPECT_EQ(errno, ENOTTY);
+    EXPECT_EQ(close_(d), 0);
+    EXPECT_EQ(close_(g), 0);
+    EXPECT_EQ(fcntl(d, F_GETFD), -1) << "closed for real";
     std::string text;
     ASSERT_TRUE(sim::ReadWholeFile(record_, text));
-    const std::string lock = "lock door=sgio drive=main pid=" + std::to_string(getpid());
-    EXPECT_NE(text.find(lock + " prevent=1\n" + lock + " prevent=0\n"), std::string::npos) << text;
+    const std::string pid = " pid=" + std::to_string(getpid());
+    const std::string fd = " fd=" + std::to_string(d);
+    const std::string lock = "lock door=sgio drive=main" + pid;
+    EXPECT_NE(text.find(lock + " prevent=1" + fd + "\n" + lock + " prevent=0" + fd + "\n" +
+                        "close door=sgio drive=main" + pid + fd + "\n"),
+              std::string::npos)
+        << text;
+    EXPECT_EQ(text.find("fd=" + std::to_string(g)), std::string::npos) << "g has no drive";
     EXPECT_EQ(Records().size(), commands);
-    close(d);
     close(x);
-    close(g);
 }
 
 TEST_F(SgioPreload, SgIoReachesTheDriveAndTheRecord) {

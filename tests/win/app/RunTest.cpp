@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstring>
+#include <stdexcept>
 #include <string>
 
 #include "resources/resource.h"
@@ -192,7 +193,9 @@ TEST(Run, RealLookupsReachTheSystem) {
 
 // The taskbar button through a fake taskbar: it follows the bar, shows the drive's
 // programming time as indeterminate and ends cleared or in the error state; a window not
-// in front has its button flashed when the run ends. Without a taskbar list, nothing.
+// in front has its button flashed when the run ends. Without a taskbar list, nothing. An
+// exception out of the engine ends the run as a failure too, with its own line, and
+// leaves the window to be closed.
 TEST(Run, TaskbarButtonFollowsTheRun) {
     using S = telvio::TaskbarState;
     struct Case {
@@ -200,18 +203,22 @@ TEST(Run, TaskbarButtonFollowsTheRun) {
         bool fails;
         bool inFront;
         bool taskbar;
+        bool throws = false;
     };
     const Case cases[] = {{"good run, window behind", false, false, true},
                           {"failed run, window in front", true, true, true},
-                          {"no taskbar list, as on 98 to Vista", false, false, false}};
+                          {"no taskbar list, as on 98 to Vista", false, false, false},
+                          {"fault on the worker", true, true, true, true}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         apptest::ResetFakes();
         TheFakes().taskbarAvailable = c.taskbar;
-        const bool fails = c.fails;
-        TheFakes().engine = [fails](const telvio::UpdateJob& job) {
+        const Case run = c;
+        TheFakes().engine = [run](const telvio::UpdateJob& job) {
+            job.SetStatusText("Updating.....");
             for (int p : {0, 5, 10}) job.SetProgress(p);
-            if (fails) {
+            if (run.throws) throw std::runtime_error("injected");
+            if (run.fails) {
                 job.AppendLog("Flashing is incorrect!!");
                 return;
             }
@@ -244,6 +251,13 @@ TEST(Run, TaskbarButtonFollowsTheRun) {
         }
         EXPECT_EQ(TheFakes().taskbarShown, expected);
         EXPECT_EQ(TheFakes().flashes, c.inFront ? 0 : 1);
+        if (c.throws) {
+            EXPECT_EQ(window.Text(IDC_LOG),
+                      "ERR: internal error, the upgrade was stopped.\r\nFlashing is incorrect!!");
+            EXPECT_EQ(window.Text(IDC_STATUS), "");
+            EXPECT_EQ(window.Text(IDCANCEL), "Close");
+            EXPECT_EQ(TheFakes().executionStates, kAwakeThenCleared);
+        }
         window.Command(IDCANCEL);
         EXPECT_EQ(window.WaitEnded(), IDCANCEL);
         EXPECT_EQ(TheFakes().taskbarCloses, c.taskbar ? 1 : 0);

@@ -146,6 +146,19 @@ TEST(DiscoverNt5, LettersCThroughZ) {
     }
 }
 
+// Only the bytes the drive sent are its names: the rest of the reply buffer (0xFF before
+// the call) reads as blanks, and so do the NULs some drives pad with.
+TEST(DiscoverNt5, ShortAndNulPaddedReplies) {
+    Found f;
+    ASSERT_EQ(2, f.table.driveCount);
+    EXPECT_EQ("SHORTVNDCUT             ", f.Name(0));
+    EXPECT_STREQ("CUT             ", f.table.records[0]->product);
+    EXPECT_STREQ("    ", f.table.records[0]->revision);
+    EXPECT_EQ("NUL     PADDED          ", f.Name(1));
+    EXPECT_STREQ("PADDED          ", f.table.records[1]->product);
+    EXPECT_STREQ("N1  ", f.table.records[1]->revision);
+}
+
 TEST(DiscoverNt5, MoreThanEightDrives) {
     Found f;
     ASSERT_EQ(8, f.table.driveCount);

@@ -52,10 +52,13 @@ protected:
 
 TEST_F(PassThroughDoor, WhatReachesTheDriveForEachDirection) {
     SenseData sense;
-    // Data in.
-    uint8_t reply[36] = {};
-    ASSERT_EQ(1, ScsiExecute(drive, SRB_DIR_IN, 36, reply, 12, kInquiry, 1, sense));
+    // Data in: the platform reports the 36 bytes the drive sent of the 40 asked for.
+    uint8_t reply[40] = {};
+    uint32_t transferred = 0;
+    ASSERT_EQ(1, ScsiExecute(drive, SRB_DIR_IN, 40, reply, 12, kInquiry, 1, sense,
+                             kAmpleTimeoutSeconds, &transferred));
     EXPECT_EQ(0, std::memcmp(reply + 8, "DOORVENDDOOR DRIVE      1.00", 28));
+    EXPECT_EQ(36u, transferred);
     // Data out, and both bits (taken as data out).
     const auto block = Pattern(4096, 1);
     auto data = block;
@@ -77,7 +80,7 @@ TEST_F(PassThroughDoor, WhatReachesTheDriveForEachDirection) {
         uint32_t length;
         uint32_t digest;
     } expect[] = {
-        {0x12, sim::Dir::In, 36, 0},
+        {0x12, sim::Dir::In, 40, 0},
         {0x3B, sim::Dir::Out, 4096, sim::Fnv1a(block.data(), block.size())},
         {0x3B, sim::Dir::Out, 32, sim::Fnv1a(small.data(), small.size())},
         // DataIn stays 0 without a direction bit, which is SCSI_IOCTL_DATA_OUT.

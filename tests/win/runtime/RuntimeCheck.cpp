@@ -76,6 +76,28 @@ void ThrowsAcrossFunctions() {
     Check(caught, "a plain struct is caught by catch (...)");
 }
 
+DWORD WINAPI ThrowOnThread(void* caught) {
+    try {
+        ThrowFrom(Opaque(2));
+    } catch (const std::runtime_error&) {
+        *static_cast<bool*>(caught) = true;
+    }
+    return 0;
+}
+
+// The upgrade's worker catches what its run throws: on a thread of CreateThread's own,
+// whose exception state the emulated TLS makes when it is first asked.
+void ThrowsOnAWorkerThread() {
+    bool caught = false;
+    DWORD id = 0;
+    HANDLE thread = CreateThread(nullptr, 0, &ThrowOnThread, &caught, 0, &id);
+    Check(thread != nullptr, "the thread starts");
+    if (thread == nullptr) return;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    Check(caught, "an exception thrown on a worker thread is caught there");
+}
+
 // The window layer's own door: a handler's exception is kept by the window procedure
 // and thrown again once the system's frames are left.
 class ThrowingWindow : public telvio::Window {
@@ -239,6 +261,7 @@ void BareNamesComeFromTheSystemDirectory() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     ThrowsAcrossFunctions();
+    ThrowsOnAWorkerThread();
     ThrowsAcrossWindowProcedure();
     NewRunsOut();
     SnprintfKeepsItsContract();
