@@ -191,18 +191,34 @@ eof-only-hex-xp | erased-bin-aspi | erased-bin-xp | erased-hex-aspi | erased-hex
     check "drive box kept" grep -qE "^\[1000\] enabled=. text=${NAME0//[()]/.}" "$E2E_WORK/user.out"
     check "revision kept" grep -qE '^\[1016\] enabled=. text=1\.00' "$E2E_WORK/user.out"
     ;;
-question-no-aspi | question-yes-xp)
-    # Another model's firmware, as far as the file tells: the user is asked first.
+question-no-aspi | question-yes-xp | same-revision-no-aspi | same-revision-yes-xp)
+    # Before anything is sent the user is asked about a file that does not name the drive
+    # (another model's firmware, as far as the file tells) or that holds the revision the
+    # drive runs already. After Yes the drive takes the file's revision, if it has one.
     version=win98 answer=no
-    [ "$case_name" = question-yes-xp ] && version=winxp answer=yes FILE_REVISION=""
+    case $case_name in *-yes-xp) version=winxp answer=yes ;; esac
     one_drive ""
-    e2e_image "$E2E_WORK/other.bin" 8192 unnamed
-    printf 'This file does not name the drive "%s".\nFirmware for another model can leave the drive unusable.\n\nUpgrade with this file anyway?' \
-        "$PRODUCT" >"$E2E_WORK/question.txt"
-    steps=("attach 60000" "pick 1000 \"$NAME0\"" "type 1028 \"$(winpath "$E2E_WORK/other.bin")\""
+    case $case_name in
+    question-*)
+        [ $answer = yes ] && FILE_REVISION=""
+        e2e_image "$E2E_WORK/asked.bin" 8192 unnamed
+        asked="This file does not name the drive \"$PRODUCT\"."
+        printf '%s\nFirmware for another model can leave the drive unusable.\n\nUpgrade with this file anyway?' \
+            "$asked" >"$E2E_WORK/question.txt"
+        ;;
+    *)
+        [ $answer = yes ] && FILE_REVISION=1.00
+        e2e_image "$E2E_WORK/asked.bin" 8192 1.00
+        asked="The drive \"$PRODUCT\" already runs revision 1.00, the revision in this file."
+        printf '%s\nFlash it again only to repair a drive that misbehaves.\n\nUpgrade with this file anyway?' \
+            "$asked" >"$E2E_WORK/question.txt"
+        ;;
+    esac
+    steps=("attach 60000" "pick 1000 \"$NAME0\"" "type 1028 \"$(winpath "$E2E_WORK/asked.bin")\""
         "click 1015" "msgbox Warning!! \"@$(winpath "$E2E_WORK/question.txt")\" $answer")
     if [ $answer = no ]; then
-        # Nothing sent, the window idle; the drive's own firmware then goes through.
+        # Nothing sent, the window idle; the drive's own newer firmware then goes through
+        # unasked.
         e2e_image "$E2E_WORK/fw.bin" 8192
         steps+=("wait-enabled 2 1 10000" "wait-enabled 1015 1 10000" "expect-text 1012 \"\""
             "type 1028 \"$(winpath "$E2E_WORK/fw.bin")\"" "click 1015")
@@ -211,11 +227,15 @@ question-no-aspi | question-yes-xp)
     e2e_user "${steps[@]}" "wait-run 120000" read-log dump "click 2" "wait-exit 20000" ||
         fail "the scripted user stopped"
     e2e_wait_telvio
-    check "asked, naming the drive" grep -qF "msgbox caption=Warning!! text=This file does not name the drive \"$PRODUCT\"." "$E2E_WORK/user.out"
-    check "Yes and No" grep -qF "buttons=Yes,No topmost=0 owner-main=1" "$E2E_WORK/user.out"
+    check "asked, naming the drive" grep -qF "msgbox caption=Warning!! text=$asked" "$E2E_WORK/user.out"
+    check "Yes and No, owned by the window" grep -qF "buttons=Yes,No topmost=0 owner-main=1" "$E2E_WORK/user.out"
     check "asked once" test "$(grep -c '^msgbox' "$E2E_WORK/user.out")" = 1
     check "one image sent" test "$(record_count 3b0600000000000020)" = 1
-    expect_success
+    if [ "$case_name" = same-revision-yes-xp ]; then
+        expect_success "$UNCHANGED"
+    else
+        expect_success
+    fi
     ;;
 any-folder-xp | any-folder-aspi)
     # A folder named outside the Western code page: the file dialog hands its path over
@@ -242,37 +262,6 @@ any-folder-xp | any-folder-aspi)
     e2e_wait_telvio
     check "the path as chosen" grep -qF "[1028] enabled=1 text=$image" "$E2E_WORK/user.out"
     expect_success
-    ;;
-same-revision-no-aspi | same-revision-yes-xp)
-    # The file holds the revision the drive runs: flashing it again is asked about first.
-    # After Yes the drive takes the file's revision, not the scenario's new one.
-    version=win98 answer=no
-    [ "$case_name" = same-revision-yes-xp ] && version=winxp answer=yes FILE_REVISION=1.00
-    one_drive ""
-    e2e_image "$E2E_WORK/same.bin" 8192 1.00
-    printf 'The drive "%s" already runs revision 1.00, the revision in this file.\nFlash it again only to repair a drive that misbehaves.\n\nUpgrade with this file anyway?' \
-        "$PRODUCT" >"$E2E_WORK/question.txt"
-    steps=("attach 60000" "pick 1000 \"$NAME0\"" "type 1028 \"$(winpath "$E2E_WORK/same.bin")\""
-        "click 1015" "msgbox Warning!! \"@$(winpath "$E2E_WORK/question.txt")\" $answer")
-    if [ $answer = no ]; then
-        # Nothing sent, the window idle; a newer firmware then goes through unasked.
-        e2e_image "$E2E_WORK/fw.bin" 8192
-        steps+=("wait-enabled 2 1 10000" "wait-enabled 1015 1 10000" "expect-text 1012 \"\""
-            "type 1028 \"$(winpath "$E2E_WORK/fw.bin")\"" "click 1015")
-    fi
-    e2e_start $version
-    e2e_user "${steps[@]}" "wait-run 120000" read-log dump "click 2" "wait-exit 20000" ||
-        fail "the scripted user stopped"
-    e2e_wait_telvio
-    check "asked, naming the drive and its revision" grep -qF "msgbox caption=Warning!! text=The drive \"$PRODUCT\" already runs revision 1.00" "$E2E_WORK/user.out"
-    check "owned by the window" grep -qF "buttons=Yes,No topmost=0 owner-main=1" "$E2E_WORK/user.out"
-    check "asked once" test "$(grep -c '^msgbox' "$E2E_WORK/user.out")" = 1
-    check "one image sent" test "$(record_count 3b0600000000000020)" = 1
-    if [ $answer = no ]; then
-        expect_success
-    else
-        expect_success "$UNCHANGED"
-    fi
     ;;
 save-fails)
     upgrade winxp fw.bin 8192 "fault main opcode=0x3B mode=7 count=1 sense=05/26/00"
