@@ -177,8 +177,8 @@ TEST_F(EngineDoors, HexImageGoesOutAsAWholeBank) {
 // from no answer (asked no more, and said so on the pass-through).
 TEST_F(Door, RetriesAndTheChecksumRule) {
     Run(ZeroSumHex(), true);
-    std::vector<std::string> log = {"Check Sum : 0", "Please wait a minute.....",
-                                    "dAddr is 8192\n", "dAddr is 8192\n"};
+    std::vector<std::string> log = {"Check Sum : 0", "Please wait a minute.....", "dAddr is 8192\n",
+                                    "dAddr is 8192\n"};
     if (state.UsePassThrough) log.push_back(telvio::kNoAnswerLine);
     log.push_back(kSuccess);
     EXPECT_EQ(Seen().log, log);
