@@ -6,6 +6,7 @@
 #include "app/MainDialog.h"
 #include "app/UpgradeRules.h"
 #include "drive/Discovery.h"
+#include "drive/InquiryChain.h"
 #include "engine/FlashEngine.h"
 #include "resources/resource.h"
 
@@ -20,15 +21,6 @@ constexpr int kTextBufferSize = 512;
 // Below this, on battery, the machine may switch itself off mid-flash (the share that
 // firmware updaters commonly require).
 constexpr BYTE kLowestBatteryPercent = 10;
-
-// An INQUIRY text field of a drive record without the padding that fills it.
-template <size_t N>
-void CopyTrimmed(char (&out)[N], const char (&field)[N]) {
-    std::memcpy(out, field, N);
-    out[N - 1] = '\0';
-    size_t length = std::strlen(out);
-    while (length > 0 && out[length - 1] == ' ') out[--length] = '\0';
-}
 
 }  // namespace
 
@@ -60,7 +52,7 @@ bool MainDialog::ImageNamesDrive(const char* product, ImageNaming naming) {
 // the revision label shows for it.
 bool MainDialog::FileRevisionIsNew(const char* product, const char* fileRevision) {
     char running[sizeof job.drive.revision];
-    CopyTrimmed(running, job.drive.revision);
+    CopyTrimmedField(running, job.drive.revision, sizeof running);
     if (fileRevision[0] == '\0' || std::strcmp(fileRevision, running) != 0) return true;
     char text[224];
     std::snprintf(text, sizeof text,
@@ -145,7 +137,7 @@ void MainDialog::OnUpgrade() {
 
     // One silent load of the file answers both questions.
     char product[sizeof job.drive.product];
-    CopyTrimmed(product, job.drive.product);
+    CopyTrimmedField(product, job.drive.product, sizeof product);
     const ImageFindings findings = ExamineImage(job, product);
     if (!ImageNamesDrive(product, findings.naming) ||
         !FileRevisionIsNew(product, findings.revision)) {

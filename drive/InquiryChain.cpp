@@ -63,6 +63,14 @@ void CopyInquiryField(char* dst, const uint8_t* reply, size_t returned, size_t o
     dst[n] = '\0';
 }
 
+void CopyTrimmedField(char* dst, const char* field, size_t size) {
+    size_t n = 0;
+    while (n + 1 < size && field[n] != '\0') ++n;
+    while (n > 0 && field[n - 1] == ' ') --n;
+    std::memmove(dst, field, n);
+    dst[n] = '\0';
+}
+
 void ReadInquiryNames(const uint8_t* reply, size_t returned, InquiryNames& names) {
     char vendor[9];
     CopyInquiryField(vendor, reply, returned, 8, 8);

@@ -38,6 +38,10 @@ void CopyInquiryText(char* dst, const uint8_t* src, size_t available, size_t cou
 void CopyInquiryField(char* dst, const uint8_t* reply, size_t returned, size_t offset,
                       size_t count);
 
+// A copy of a drive record's text field (`size` bytes, the last kept for the terminator)
+// without the blanks that pad it at the end.
+void CopyTrimmedField(char* dst, const char* field, size_t size);
+
 // The texts a drive is known by, from its INQUIRY reply (`returned` bytes of it).
 struct InquiryNames {
     char name[25];     // vendor (8) and product (16), as the drive list shows them

@@ -34,11 +34,6 @@ bool HoldsSenseData(const SenseData& sense) {
     return responseCode >= 0x70 && responseCode <= 0x73;
 }
 
-void TrimTrailingBlanks(char* text) {
-    size_t n = std::strlen(text);
-    while (n > 0 && text[n - 1] == ' ') text[--n] = '\0';
-}
-
 void PutBigEndian24(uint8_t* out, uint32_t value) {
     out[0] = static_cast<uint8_t>(value >> 16);
     out[1] = static_cast<uint8_t>(value >> 8);
@@ -101,7 +96,7 @@ ReadBack FlashEngine::ReadBackRevision(char (&revision)[kRevisionChars + 1]) {
             // itself: blanks alone would read as a changed revision. The drive is up, so
             // asking again would only bring the same reply.
             CopyInquiryField(revision, reply, returned, kRevisionOffset, kRevisionChars);
-            TrimTrailingBlanks(revision);
+            CopyTrimmedField(revision, revision, sizeof revision);
             for (const char* c = revision; *c != '\0'; ++c) {
                 const unsigned char byte = static_cast<unsigned char>(*c);
                 if (byte > ' ' && byte < 0x7F) return ReadBack::Revision;
@@ -128,9 +123,7 @@ void FlashEngine::LogRevisionNow(const char* revision) {
     shown[n] = '\0';
     // The revision found at start-up may carry the blanks the read-back trimmed.
     char before[sizeof drive.revision];
-    std::memcpy(before, drive.revision, sizeof before);
-    before[sizeof before - 1] = '\0';
-    TrimTrailingBlanks(before);
+    CopyTrimmedField(before, drive.revision, sizeof before);
     const bool same = std::strcmp(revision, before) == 0;
     char line[48];
     std::snprintf(line, sizeof(line), "%s%s",

@@ -174,6 +174,18 @@ struct ImageFile {
     ~ImageFile() { DeleteFileA(path.c_str()); }
 };
 
+// After a question answered No: nothing logged, the window idle, and `next`, a file
+// nothing is asked about, then runs after the one question already asked.
+void ExpectIdleThenRuns(RunningWindow& window, const std::string& next, const char* why) {
+    EXPECT_EQ(window.Text(IDC_LOG), "");
+    EXPECT_TRUE(IsWindowEnabled(window.Item(IDCANCEL)));
+    EXPECT_TRUE(IsWindowEnabled(window.Item(IDC_UPGRADE)));
+    window.SetText(IDC_FILE_BOX, next);
+    window.Click(IDC_UPGRADE);
+    ASSERT_TRUE(window.WaitFor([] { return TheFakes().engineRuns == 1; }));
+    EXPECT_EQ(TheFakes().messages.size(), 1u) << why;
+}
+
 const char kQuestion[] =
     "This file does not name the drive \"SIM DVD-RW\".\nFirmware for another model can leave "
     "the drive unusable.\n\nUpgrade with this file anyway?";
@@ -222,13 +234,7 @@ TEST(UpgradeCommand, AsksBeforeSendingAnImageThatDoesNotNameTheDrive) {
         // Declined: nothing started, nothing logged, and another file may be tried.
         Sleep(50);
         EXPECT_EQ(TheFakes().engineRuns, 0);
-        EXPECT_EQ(window.Text(IDC_LOG), "");
-        EXPECT_TRUE(IsWindowEnabled(window.Item(IDCANCEL)));
-        EXPECT_TRUE(IsWindowEnabled(window.Item(IDC_UPGRADE)));
-        window.SetText(IDC_FILE_BOX, named.path);
-        window.Click(IDC_UPGRADE);
-        ASSERT_TRUE(window.WaitFor([] { return TheFakes().engineRuns == 1; }));
-        EXPECT_EQ(TheFakes().messages.size(), 1u) << "asked again about a file that names it";
+        ExpectIdleThenRuns(window, named.path, "asked again about a file that names it");
     }
 }
 
@@ -295,13 +301,7 @@ TEST(UpgradeCommand, AsksBeforeFlashingTheRevisionTheDriveRuns) {
         EXPECT_EQ(TheFakes().engineRuns, 0);
         if (c.batteryLow) continue;
         // Declined: nothing started, nothing logged, and another file may be tried.
-        EXPECT_EQ(window.Text(IDC_LOG), "");
-        EXPECT_TRUE(IsWindowEnabled(window.Item(IDCANCEL)));
-        EXPECT_TRUE(IsWindowEnabled(window.Item(IDC_UPGRADE)));
-        window.SetText(IDC_FILE_BOX, newer.path);
-        window.Click(IDC_UPGRADE);
-        ASSERT_TRUE(window.WaitFor([] { return TheFakes().engineRuns == 1; }));
-        EXPECT_EQ(TheFakes().messages.size(), 1u) << "asked again about another revision";
+        ExpectIdleThenRuns(window, newer.path, "asked again about another revision");
     }
 }
 
