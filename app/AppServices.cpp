@@ -6,6 +6,7 @@
 #include "framework/SystemEntry.h"
 #include "app/WarningDialog.h"
 #include "drive/Discovery.h"
+#include "drive/ExclusiveAccess.h"
 #include "engine/FlashEngine.h"
 
 namespace telvio {
@@ -77,6 +78,7 @@ constexpr AppServices MakeDefaults() {
     services.RunEngine = &RunFlashEngine;
     services.SetExecutionState = &SetThreadExecutionStateIfAny;
     services.GetPowerStatus = &GetSystemPowerStatusIfAny;
+    services.DriveLockedByOther = &DriveLockedByOther;
     services.TaskbarButtonMessage = &TaskbarButtonMessage;
     services.OpenTaskbarList = &OpenTaskbarList;
     services.ShowTaskbarProgress = &ShowTaskbarProgress;

@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "drive/DriveRecord.h"
+#include "drive/ExclusiveAccess.h"
 #include "drive/Transport.h"
 #include "engine/UpdateJob.h"
 
@@ -50,6 +51,10 @@ struct AppServices {
     HWND (*ForegroundWindow)();
     // GetSystemPowerStatus where the system has it (not on NT 4); FALSE elsewhere.
     BOOL (*GetPowerStatus)(SYSTEM_POWER_STATUS* status);
+    // Whether another program holds the drive for itself (Vista on), with its name as the
+    // driver gave it: NUL-terminated only when shorter than the 64 bytes.
+    bool (*DriveLockedByOther)(const TransportState& state, const DriveRecord& drive,
+                               uint8_t (&holder)[kCallerNameLength]);
 };
 
 const AppServices& DefaultServices();

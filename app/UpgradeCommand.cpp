@@ -6,6 +6,7 @@
 #include "app/MainDialog.h"
 #include "app/UpgradeRules.h"
 #include "drive/Discovery.h"
+#include "drive/ExclusiveAccess.h"
 #include "drive/InquiryChain.h"
 #include "engine/FlashEngine.h"
 #include "resources/resource.h"
@@ -149,6 +150,21 @@ void MainDialog::OnUpgrade() {
         Message("The battery is too low to upgrade the firmware safely. Connect the computer to "
                 "mains power and press Upgrade again.",
                 "Error!!", kStopStyle);
+        StopCommand();
+        return;
+    }
+
+    // Another program's lock would refuse the first WRITE BUFFER; the user can end it.
+    uint8_t holder[kCallerNameLength] = {};
+    if (services.DriveLockedByOther(transport, job.drive, holder)) {
+        char shown[kShownHolderSize];
+        ShowHolderName(holder, shown);
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "The drive is in use by \"%s\". Close that program, then press Upgrade "
+                      "again.",
+                      shown);
+        Message(text, "Error!!", kStopStyle);
         StopCommand();
         return;
     }

@@ -18,6 +18,13 @@ struct DriveHold {
     // Instead of Release: what was held stays held until the process ends. Null: it is
     // only never released, which comes to the same.
     void (*KeepUntilExit)(void* held);
+    // What Hold got: the handle every later command of the run goes on, once the drive is
+    // this program's alone and refuses every other handle; null (or a null member): the
+    // drive's own.
+    DeviceHandle (*CommandHandle)(void* held);
+    // What Hold found instead: the name of another program that holds the drive for
+    // itself, fit to be shown; null (or a null member): none. The run then sends nothing.
+    const char* (*OtherHolder)(void* held);
 };
 
 // Holds the drive for as long as it lives: from the first WRITE BUFFER to the end of the
@@ -43,6 +50,14 @@ class DriveHoldScope {
     void KeepUntilExit() {
         if (held_ != nullptr && hold_.KeepUntilExit != nullptr) hold_.KeepUntilExit(held_);
         held_ = nullptr;
+    }
+    DeviceHandle CommandHandle() const {
+        return held_ != nullptr && hold_.CommandHandle != nullptr ? hold_.CommandHandle(held_)
+                                                                  : nullptr;
+    }
+    const char* OtherHolder() const {
+        return held_ != nullptr && hold_.OtherHolder != nullptr ? hold_.OtherHolder(held_)
+                                                                : nullptr;
     }
 
   private:

@@ -7,7 +7,10 @@
 #include <windows.h>
 #include <winioctl.h>
 
+#include <new>
+
 #include "drive/DeviceCalls.h"
+#include "drive/ExclusiveAccess.h"
 #include "drive/Transport.h"
 
 namespace telvio {
@@ -18,46 +21,76 @@ constexpr DWORD kEjectionControl = 0x2D0940;
 static_assert(kMediaChangeControl == IOCTL_STORAGE_MCN_CONTROL, "control code");
 static_assert(kEjectionControl == IOCTL_STORAGE_EJECTION_CONTROL, "control code");
 
+// A run's hold, and the lock taken with it where the driver has one.
+struct HeldDrive {
+    HANDLE hold;  // INVALID_HANDLE_VALUE when the driver took neither request
+    DriveLock lock;
+};
+
 void* HoldDrive(const DriveRecord& drive) {
     if (drive.letter == 0) return nullptr;
     char path[] = "\\\\.\\?:";
     path[4] = drive.letter;
-    HANDLE held =
+    HANDLE hold =
         Device().createFile(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_EXISTING, 0, nullptr);
-    if (held == INVALID_HANDLE_VALUE) return nullptr;
+    if (hold == INVALID_HANDLE_VALUE) return nullptr;
     // The class driver stops polling for media changes (so AutoPlay hears nothing), and
     // the eject button is locked. A driver that knows neither request changes nothing.
     PREVENT_MEDIA_REMOVAL prevent{};
     prevent.PreventMediaRemoval = TRUE;
     DWORD returned = 0;
-    const BOOL quiet = Device().deviceIoControl(held, kMediaChangeControl, &prevent, sizeof prevent,
+    const BOOL quiet = Device().deviceIoControl(hold, kMediaChangeControl, &prevent, sizeof prevent,
                                                 nullptr, 0, &returned, nullptr);
-    const BOOL locked = Device().deviceIoControl(held, kEjectionControl, &prevent, sizeof prevent,
+    const BOOL locked = Device().deviceIoControl(hold, kEjectionControl, &prevent, sizeof prevent,
                                                  nullptr, 0, &returned, nullptr);
+    // Then the lock, which would refuse both requests on the hold's handle. Another
+    // program's lock refuses them too: the handle still tells the drive's number.
+    const DriveLock lock = LockDrive(drive, hold);
     if (!quiet && !locked) {
-        Device().closeHandle(held);
-        return nullptr;
+        Device().closeHandle(hold);
+        hold = INVALID_HANDLE_VALUE;
+        if (lock.handle == INVALID_HANDLE_VALUE && !lock.heldByOther) return nullptr;
+    }
+    HeldDrive* held = new (std::nothrow) HeldDrive{hold, lock};
+    if (held == nullptr) {
+        if (lock.handle != INVALID_HANDLE_VALUE) UnlockDrive(lock.handle);
+        if (hold != INVALID_HANDLE_VALUE) Device().closeHandle(hold);
     }
     return held;
 }
 
 void ReleaseDrive(void* held) {
-    Device().closeHandle(held);
+    HeldDrive* drive = static_cast<HeldDrive*>(held);
+    // The lock goes first and quietly; the hold's close then lets the system back in.
+    if (drive->lock.handle != INVALID_HANDLE_VALUE) UnlockDrive(drive->lock.handle);
+    if (drive->hold != INVALID_HANDLE_VALUE) Device().closeHandle(drive->hold);
+    delete drive;
 }
 
-// The handles of holds that last as long as the process (one per run, and a start of the
-// program allows one run): never closed, so the system's end of the process is what lets
-// go of the drive, by which time the user has waited as the log and README.txt ask.
-HANDLE keptHolds[4];
+// The holds that last as long as the process (one per run, and a start of the program
+// allows one run), the lock with its hold: never closed, so the system's end of the
+// process is what lets go of the drive, by which time the user has waited as the log and
+// README.txt ask.
+HeldDrive* keptHolds[4];
 
 void KeepDrive(void* held) {
-    for (HANDLE& slot : keptHolds) {
+    for (HeldDrive*& slot : keptHolds) {
         if (slot == nullptr) {
-            slot = held;
+            slot = static_cast<HeldDrive*>(held);
             return;
         }
     }
+}
+
+DeviceHandle LockedHandle(void* held) {
+    const DriveLock& lock = static_cast<HeldDrive*>(held)->lock;
+    return lock.handle != INVALID_HANDLE_VALUE ? lock.handle : nullptr;
+}
+
+const char* OtherHolder(void* held) {
+    const DriveLock& lock = static_cast<HeldDrive*>(held)->lock;
+    return lock.heldByOther ? lock.holder : nullptr;
 }
 
 }  // namespace
@@ -65,8 +98,8 @@ void KeepDrive(void* held) {
 DriveHold DriveHoldFor(const TransportState& state) {
     // NT 4's class driver knows neither request, and ASPI has no handle to hold.
     if (state.UsePassThrough == 1 && state.isNT4OrOlder == 0)
-        return DriveHold{HoldDrive, ReleaseDrive, KeepDrive};
-    return DriveHold{nullptr, nullptr, nullptr};
+        return DriveHold{HoldDrive, ReleaseDrive, KeepDrive, LockedHandle, OtherHolder};
+    return DriveHold{};
 }
 
 }  // namespace telvio

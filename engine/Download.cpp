@@ -190,6 +190,14 @@ bool FlashEngine::Download() {
 
     // From here until the run has ended the drive may be programming its flash.
     DriveHoldScope held(hold, drive);
+    if (const char* holder = held.OtherHolder()) {
+        char busy[96];
+        std::snprintf(busy, sizeof busy, "ERR: the drive is in use by \"%s\".", holder);
+        AppendLog(busy);
+        return false;
+    }
+    // A drive locked for this run refuses every other handle, its letter's included.
+    if (const DeviceHandle locked = held.CommandHandle()) drive.handle = locked;
     SenseData sense{};
     while (blockAddress < imageEnd) {
         if (IsStopRequested()) {

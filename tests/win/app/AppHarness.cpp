@@ -3,6 +3,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -105,6 +106,14 @@ BOOL FakeGetPowerStatus(SYSTEM_POWER_STATUS* status) {
     return TRUE;
 }
 
+bool FakeDriveLockedByOther(const telvio::TransportState&, const telvio::DriveRecord&,
+                            uint8_t (&holder)[telvio::kCallerNameLength]) {
+    if (fakes.lockHolder.empty()) return false;
+    std::memcpy(holder, fakes.lockHolder.data(),
+                std::min(fakes.lockHolder.size(), sizeof holder));
+    return true;
+}
+
 // A name of the tests' own: Wine's taskbar never sends it.
 UINT FakeTaskbarButtonMessage(HWND window) {
     fakes.taskbarWindow = window;
@@ -178,6 +187,7 @@ constexpr telvio::AppServices MakeFakeServices() {
     services.RunEngine = &FakeRunEngine;
     services.SetExecutionState = &FakeSetExecutionState;
     services.GetPowerStatus = &FakeGetPowerStatus;
+    services.DriveLockedByOther = &FakeDriveLockedByOther;
     services.TaskbarButtonMessage = &FakeTaskbarButtonMessage;
     services.OpenTaskbarList = &FakeOpenTaskbarList;
     services.ShowTaskbarProgress = &FakeShowTaskbarProgress;

@@ -43,6 +43,9 @@ struct Fakes {
     // What GetPowerStatus reports; without it the system has no such call (NT 4).
     bool powerKnown = false;
     SYSTEM_POWER_STATUS power{};
+    // The name another program holds the drive by, as its driver hands it back (at most 64
+    // bytes are given); empty: nobody holds it.
+    std::string lockHolder;
     // Runs on the worker in place of the engine; the default logs one line.
     std::function<void(const telvio::UpdateJob&)> engine;
     // The taskbar: whether the system gives out a taskbar list, which window is in front.

@@ -30,12 +30,19 @@ struct CommandCase {
     bool powerKnown = false;
     BYTE acLine = 1;
     BYTE batteryPercent = 100;
+    // The name another program locked the drive by, as its driver gives it.
+    const char* lockHolder = nullptr;
 };
 
 constexpr UINT kStop = 0x10;
 const char kBatteryLow[] =
     "The battery is too low to upgrade the firmware safely. Connect the computer to mains "
     "power and press Upgrade again.";
+// 70 bytes from the driver: only 64 are a name, and some of those no caller may use.
+const char kForeignHolder[] = "Burn\xE9(Pro) 2.0/x" "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
+const char kInUse[] =
+    "The drive is in use by \"Burn??Pro? 2.0?xAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\". "
+    "Close that program, then press Upgrade again.";
 
 const CommandCase kCases[] = {
     {"empty file box", {{"VENDOR  MODEL", "1.00"}}, nullptr, "", false, IDOK, false,
@@ -72,6 +79,8 @@ const CommandCase kCases[] = {
      nullptr, nullptr, 0, nullptr, true, true, 1, 5},
     {"on battery, share unknown", {{"VENDOR  MODEL", "1.00"}}, nullptr, "a.bin", false, IDOK,
      false, nullptr, nullptr, 0, nullptr, true, true, 0, 255},
+    {"another program holds the drive", {{"VENDOR  MODEL", "1.00"}}, nullptr, "a.bin", false,
+     IDOK, false, kInUse, "Error!!", kStop, nullptr, false, false, 1, 100, kForeignHolder},
 };
 
 class UpgradeCommandTest : public ::testing::TestWithParam<CommandCase> {};
@@ -85,6 +94,7 @@ TEST_P(UpgradeCommandTest, StopsWithItsMessageOrStartsTheRun) {
     TheFakes().powerKnown = c.powerKnown;
     TheFakes().power.ACLineStatus = c.acLine;
     TheFakes().power.BatteryLifePercent = c.batteryPercent;
+    TheFakes().lockHolder = c.lockHolder ? c.lockHolder : "";
     RunningWindow window;
     if (c.driveText) window.SetText(IDC_DRIVE_BOX, c.driveText);
     if (c.browse) {
