@@ -73,8 +73,7 @@ static_assert(sizeof(CdromExclusiveLockState) == 65 && alignof(CdromExclusiveLoc
                   offsetof(CdromExclusiveLockState, lockState) == 0 &&
                   offsetof(CdromExclusiveLockState, callerName) == 1,
               "CDROM_EXCLUSIVE_LOCK_STATE layout");
-static_assert(sizeof(StorageDeviceNumber) == 12 &&
-                  offsetof(StorageDeviceNumber, deviceType) == 0 &&
+static_assert(sizeof(StorageDeviceNumber) == 12 && offsetof(StorageDeviceNumber, deviceType) == 0 &&
                   offsetof(StorageDeviceNumber, deviceNumber) == 4 &&
                   offsetof(StorageDeviceNumber, partitionNumber) == 8,
               "STORAGE_DEVICE_NUMBER layout");

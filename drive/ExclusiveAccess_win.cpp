@@ -156,8 +156,8 @@ DWORD RequestLock(HANDLE handle, uint32_t flags) {
     request.access.flags = flags;
     std::memcpy(request.callerName, kCallerName, sizeof kCallerName);
     DWORD returned = 0;
-    if (Device().deviceIoControl(handle, kExclusiveAccessControl, &request, sizeof request,
-                                 nullptr, 0, &returned, nullptr)) {
+    if (Device().deviceIoControl(handle, kExclusiveAccessControl, &request, sizeof request, nullptr,
+                                 0, &returned, nullptr)) {
         return ERROR_SUCCESS;
     }
     return GetLastError();

@@ -109,8 +109,7 @@ BOOL FakeGetPowerStatus(SYSTEM_POWER_STATUS* status) {
 bool FakeDriveLockedByOther(const telvio::TransportState&, const telvio::DriveRecord&,
                             uint8_t (&holder)[telvio::kCallerNameLength]) {
     if (fakes.lockHolder.empty()) return false;
-    std::memcpy(holder, fakes.lockHolder.data(),
-                std::min(fakes.lockHolder.size(), sizeof holder));
+    std::memcpy(holder, fakes.lockHolder.data(), std::min(fakes.lockHolder.size(), sizeof holder));
     return true;
 }
 

@@ -39,7 +39,9 @@ const char kBatteryLow[] =
     "The battery is too low to upgrade the firmware safely. Connect the computer to mains "
     "power and press Upgrade again.";
 // 70 bytes from the driver: only 64 are a name, and some of those no caller may use.
-const char kForeignHolder[] = "Burn\xE9(Pro) 2.0/x" "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
+const char kForeignHolder[] =
+    "Burn\xE9(Pro) 2.0/x"
+    "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
 const char kInUse[] =
     "The drive is in use by \"Burn??Pro? 2.0?xAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\". "
     "Close that program, then press Upgrade again.";

@@ -6,7 +6,57 @@
 namespace telvio::test {
 namespace {
 FakeDevice* current = nullptr;
+
+const GUID kCdromInterface = {
+    0x53F56308, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
+const HDEVINFO kList = reinterpret_cast<HDEVINFO>(0x7000);
+
+BOOL Fail(DWORD error) {
+    SetLastError(error);
+    return FALSE;
 }
+
+HDEVINFO WINAPI ClassDevs(const GUID* guid, PCSTR enumerator, HWND, DWORD flags) {
+    if (!IsEqualGUID(*guid, kCdromInterface) || enumerator ||
+        flags != (DIGCF_PRESENT | DIGCF_DEVICEINTERFACE)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return INVALID_HANDLE_VALUE;
+    }
+    ++current->openLists;
+    return kList;
+}
+
+BOOL WINAPI EnumInterfaces(HDEVINFO list, PSP_DEVINFO_DATA, const GUID* guid, DWORD index,
+                           PSP_DEVICE_INTERFACE_DATA data) {
+    if (list != kList || !IsEqualGUID(*guid, kCdromInterface) || data->cbSize != sizeof *data)
+        return Fail(ERROR_INVALID_PARAMETER);
+    if (index >= current->interfaces.size()) return Fail(ERROR_NO_MORE_ITEMS);
+    data->Reserved = index + 1;
+    return TRUE;
+}
+
+BOOL WINAPI InterfaceDetail(HDEVINFO, PSP_DEVICE_INTERFACE_DATA data,
+                            PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD size, PDWORD required,
+                            PSP_DEVINFO_DATA) {
+    const std::string& path = current->interfaces.at(data->Reserved - 1);
+    const DWORD needed =
+        DWORD(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1);
+    if (required) *required = needed;
+    if (detail == nullptr || size < needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
+    if (detail->cbSize != sizeof *detail) return Fail(ERROR_INVALID_USER_BUFFER);
+    std::memcpy(detail->DevicePath, path.c_str(), path.size() + 1);
+    return TRUE;
+}
+
+BOOL WINAPI DestroyList(HDEVINFO list) {
+    return list == kList && current->openLists-- > 0;
+}
+
+BOOL WINAPI VolumeInformation(LPCSTR root, LPSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPSTR, DWORD) {
+    current->volumeRoots.push_back(root);
+    return current->volumeReadable ? TRUE : Fail(ERROR_UNRECOGNIZED_VOLUME);
+}
+}  // namespace
 
 FakeDevice::FakeDevice() : saved_(Device()) {
     current = this;
@@ -14,11 +64,11 @@ FakeDevice::FakeDevice() : saved_(Device()) {
     calls.createFile = &FakeDevice::Create;
     calls.deviceIoControl = &FakeDevice::Control;
     calls.closeHandle = &FakeDevice::Close;
-    calls.setupDiGetClassDevsA = &FakeDevice::ClassDevs;
-    calls.setupDiEnumDeviceInterfaces = &FakeDevice::EnumInterfaces;
-    calls.setupDiGetDeviceInterfaceDetailA = &FakeDevice::InterfaceDetail;
-    calls.setupDiDestroyDeviceInfoList = &FakeDevice::DestroyList;
-    calls.getVolumeInformationA = &FakeDevice::VolumeInformation;
+    calls.setupDiGetClassDevsA = &ClassDevs;
+    calls.setupDiEnumDeviceInterfaces = &EnumInterfaces;
+    calls.setupDiGetDeviceInterfaceDetailA = &InterfaceDetail;
+    calls.setupDiDestroyDeviceInfoList = &DestroyList;
+    calls.getVolumeInformationA = &VolumeInformation;
     Device() = calls;
 }
 
@@ -49,14 +99,13 @@ HANDLE WINAPI FakeDevice::Create(LPCSTR path, DWORD access, DWORD share, LPSECUR
     d.lastDisposition = disposition;
     d.lastFlags = flags;
     const std::string p = path;
-    char letter = d.paths_.count(p) ? d.paths_[p] : 0;
-    if (p.size() == 6 && p.compare(0, 4, "\\\\.\\") == 0 && p[5] == ':' && d.letters_.count(p[4]))
-        letter = p[4];
-    if (letter != 0) {
+    const bool letter =
+        p.size() == 6 && p.compare(0, 4, "\\\\.\\") == 0 && p[5] == ':' && d.letters_.count(p[4]);
+    if (letter || d.paths_.count(p)) {
         HANDLE h = reinterpret_cast<HANDLE>(d.nextHandle_);
         d.nextHandle_ += 4;
-        d.handleLetter_[h] = letter;
-        d.opens_[h] = {p, access};
+        d.handleLetter_[h] = letter ? p[4] : d.paths_[p];
+        d.opens[h] = {p, access};
         d.handles.push_back(h);
         d.steps.push_back({'o', h, access});
         return h;
@@ -88,71 +137,6 @@ BOOL WINAPI FakeDevice::Control(HANDLE h, DWORD code, LPVOID in, DWORD inSize, L
     const BOOL ok = it->second(call, out, outSize);
     if (ok && returned) *returned = outSize;
     return ok;
-}
-
-DWORD FakeDevice::AccessOf(HANDLE h) const {
-    auto it = opens_.find(h);
-    return it == opens_.end() ? 0 : it->second.second;
-}
-
-std::string FakeDevice::PathOf(HANDLE h) const {
-    auto it = opens_.find(h);
-    return it == opens_.end() ? "" : it->second.first;
-}
-
-namespace {
-const GUID kCdromInterface = {0x53F56308, 0xB6BF, 0x11D0, {0x94, 0xF2, 0x00, 0xA0, 0xC9, 0x1E, 0xFB, 0x8B}};
-const HDEVINFO kList = reinterpret_cast<HDEVINFO>(0x7000);
-
-BOOL Fail(DWORD error) {
-    SetLastError(error);
-    return FALSE;
-}
-}  // namespace
-
-HDEVINFO WINAPI FakeDevice::ClassDevs(const GUID* guid, PCSTR enumerator, HWND, DWORD flags) {
-    if (!IsEqualGUID(*guid, kCdromInterface) || enumerator || flags != (DIGCF_PRESENT | DIGCF_DEVICEINTERFACE)) {
-        Fail(ERROR_INVALID_PARAMETER);
-        return INVALID_HANDLE_VALUE;
-    }
-    ++current->openLists;
-    return kList;
-}
-
-BOOL WINAPI FakeDevice::EnumInterfaces(HDEVINFO list, PSP_DEVINFO_DATA, const GUID* guid, DWORD index,
-                                       PSP_DEVICE_INTERFACE_DATA data) {
-    if (list != kList || !IsEqualGUID(*guid, kCdromInterface)) return Fail(ERROR_INVALID_PARAMETER);
-    if (data->cbSize != sizeof *data) return Fail(ERROR_INVALID_USER_BUFFER);
-    if (index >= current->interfaces.size()) return Fail(ERROR_NO_MORE_ITEMS);
-    data->Reserved = index + 1;
-    return TRUE;
-}
-
-BOOL WINAPI FakeDevice::InterfaceDetail(HDEVINFO list, PSP_DEVICE_INTERFACE_DATA data,
-                                        PSP_DEVICE_INTERFACE_DETAIL_DATA_A detail, DWORD size,
-                                        PDWORD required, PSP_DEVINFO_DATA) {
-    if (list != kList || data->Reserved == 0) return Fail(ERROR_INVALID_PARAMETER);
-    const std::string& path = current->interfaces.at(data->Reserved - 1);
-    const DWORD needed = DWORD(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath) + path.size() + 1);
-    if (required) *required = needed;
-    if (detail == nullptr || size < needed) return Fail(ERROR_INSUFFICIENT_BUFFER);
-    if (detail->cbSize != sizeof *detail) return Fail(ERROR_INVALID_USER_BUFFER);
-    std::memcpy(detail->DevicePath, path.c_str(), path.size() + 1);
-    return TRUE;
-}
-
-BOOL WINAPI FakeDevice::DestroyList(HDEVINFO list) {
-    if (list != kList) return Fail(ERROR_INVALID_HANDLE);
-    --current->openLists;
-    return TRUE;
-}
-
-BOOL WINAPI FakeDevice::VolumeInformation(LPCSTR root, LPSTR, DWORD, LPDWORD, LPDWORD, LPDWORD,
-                                          LPSTR system, DWORD systemSize) {
-    current->volumeRoots.push_back(root);
-    if (!current->volumeReadable) return Fail(ERROR_UNRECOGNIZED_VOLUME);
-    if (system && systemSize > 4) std::memcpy(system, "CDFS", 5);
-    return TRUE;
 }
 
 BOOL WINAPI FakeDevice::Close(HANDLE h) {

@@ -36,7 +36,7 @@ public:
 
     // Letters that open; each open hands out a fresh handle.
     void AddLetter(char letter) { letters_[letter] = true; }
-    // Another name of a device, a device interface's path: its handles count as `letter`'s.
+    // A device interface's path: its handles reach the letter's device.
     void AddPath(const std::string& path, char letter) { paths_[path] = letter; }
     void SetHandler(DWORD code, Handler handler) { handlers_[code] = std::move(handler); }
 
@@ -57,14 +57,11 @@ public:
     };
     std::vector<Step> steps;
     DWORD lastAccess = 0, lastShare = 0, lastDisposition = 0, lastFlags = 0;
-    DWORD AccessOf(HANDLE h) const;
-    std::string PathOf(HANDLE h) const;
-
-    // SetupDi: the present CD-ROM interfaces, listed in this order (none, as under Wine);
-    // a wrong class, flags or cbSize is refused as the system refuses it.
+    std::map<HANDLE, std::pair<std::string, DWORD>> opens;  // path and access per handle
+    // SetupDi lists these CD-ROM interfaces (none, as under Wine), refusing what the system
+    // refuses; GetVolumeInformationA tells whether a file system reads the disc.
     std::vector<std::string> interfaces;
-    int openLists = 0;  // device information lists made and not destroyed
-    // GetVolumeInformationA: whether a file system reads the disc; the roots asked about.
+    int openLists = 0;  // device information lists not destroyed
     bool volumeReadable = false;
     std::vector<std::string> volumeRoots;
 
@@ -72,19 +69,9 @@ private:
     static HANDLE WINAPI Create(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE);
     static BOOL WINAPI Control(HANDLE, DWORD, LPVOID, DWORD, LPVOID, DWORD, LPDWORD, LPOVERLAPPED);
     static BOOL WINAPI Close(HANDLE);
-    static HDEVINFO WINAPI ClassDevs(const GUID*, PCSTR, HWND, DWORD);
-    static BOOL WINAPI EnumInterfaces(HDEVINFO, PSP_DEVINFO_DATA, const GUID*, DWORD,
-                                      PSP_DEVICE_INTERFACE_DATA);
-    static BOOL WINAPI InterfaceDetail(HDEVINFO, PSP_DEVICE_INTERFACE_DATA,
-                                       PSP_DEVICE_INTERFACE_DETAIL_DATA_A, DWORD, PDWORD,
-                                       PSP_DEVINFO_DATA);
-    static BOOL WINAPI DestroyList(HDEVINFO);
-    static BOOL WINAPI VolumeInformation(LPCSTR, LPSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPSTR,
-                                         DWORD);
 
     std::map<char, bool> letters_;
     std::map<std::string, char> paths_;
-    std::map<HANDLE, std::pair<std::string, DWORD>> opens_;  // path and access per handle
     std::map<DWORD, Handler> handlers_;
     std::map<HANDLE, char> handleLetter_;
     uintptr_t nextHandle_ = 0x1000;
