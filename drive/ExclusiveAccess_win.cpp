@@ -216,8 +216,8 @@ void ShowHolderName(const uint8_t (&name)[kCallerNameLength], char (&shown)[kSho
     size_t n = 0;
     for (; n < kCallerNameLength && name[n] != 0; ++n) {
         const uint8_t c = name[n];
-        const bool taken = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                           (c >= '0' && c <= '9') || std::strchr(" .,:;-_", c) != nullptr;
+        bool taken = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        for (const char also : {' ', '.', ',', ':', ';', '-', '_'}) taken = taken || c == also;
         shown[n] = taken ? static_cast<char>(c) : '?';
     }
     shown[n] = '\0';
