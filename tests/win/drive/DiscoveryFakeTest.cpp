@@ -50,12 +50,17 @@ FakeDevice::Handler Capabilities(uint32_t alignMask, uint32_t maxTransfer) {
     };
 }
 
-// Answers IOCTL_SCSI_GET_INQUIRY_DATA per letter with a prepared reply.
+// Answers IOCTL_SCSI_GET_INQUIRY_DATA per letter with a prepared reply, whole or not at
+// all, as the port driver does: a buffer smaller than the reply is refused as too small.
 FakeDevice::Handler InquiryData(FakeDevice& fake, std::map<char, std::vector<uint8_t>>& replies) {
     return [&fake, &replies](const IoCall& call, void* out, DWORD outSize) -> BOOL {
         auto it = replies.find(fake.LetterOf(call.handle));
         if (it == replies.end()) return FALSE;
-        std::memcpy(out, it->second.data(), outSize < it->second.size() ? outSize : it->second.size());
+        if (outSize < it->second.size()) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        std::memcpy(out, it->second.data(), it->second.size());
         return TRUE;
     };
 }
@@ -249,12 +254,25 @@ TEST(DiscoverNt4, SharedAdapterListsEachDriveOnceWithItsOwnLettersHandle) {
     for (HANDLE h : fake.handles) EXPECT_EQ(1, fake.closes[h]) << "a second release closes nothing";
 }
 
+int heldBuffers = 0;
+
+LPVOID WINAPI CountedAlloc(HANDLE heap, DWORD flags, SIZE_T size) {
+    ++heldBuffers;
+    return HeapAlloc(heap, flags, size);
+}
+
+BOOL WINAPI CountedFree(HANDLE heap, DWORD flags, LPVOID p) {
+    --heldBuffers;
+    return HeapFree(heap, flags, p);
+}
+
 TEST(DiscoverNt4, MalformedRepliesStayInsideTheBufferAndEnd) {
     struct Case {
         const char* what;
         void (*build)(BusInfo&);
         int expected;
         const char* firstName = nullptr;
+        std::vector<DWORD> asked = {2048};  // the buffer sizes of the inquiry data calls
     } cases[] = {
         {"chain points back to itself",
          [](BusInfo& b) {
@@ -309,6 +327,21 @@ TEST(DiscoverNt4, MalformedRepliesStayInsideTheBufferAndEnd) {
              for (unsigned i = 0; i < 255; ++i) b.SetBusOffset(i, 0xFFFFFFF0u - i);
          },
          0},
+        {"a reply larger than 2 KiB: asked again with twice the buffer until it fits",
+         [](BusInfo& b) {
+             b.Bytes().resize(5000);
+             b.SetBusOffset(0, 64);
+             b.Entry(64, 0, 1, 4900, Inquiry(0, "DISK", "OTHER ADDRESS", "1"));
+             b.Entry(4900, 0, 0, 0, Inquiry(5, "FAR", "AWAY", "1"));
+         },
+         1, "FAR     AWAY            ", {2048, 4096, 8192}},
+        {"a reply larger than 64 KiB: no drive",
+         [](BusInfo& b) {
+             b.Bytes().resize(64 * 1024 + 1);
+             b.SetBusOffset(0, 64);
+             b.Entry(64, 0, 0, 0, Inquiry(5, "TOO", "MUCH", "1"));
+         },
+         0, nullptr, {2048, 4096, 8192, 16384, 32768, 65536}},
     };
     for (const Case& c : cases) {
         FakeDevice fake;
@@ -318,12 +351,22 @@ TEST(DiscoverNt4, MalformedRepliesStayInsideTheBufferAndEnd) {
         std::map<char, std::vector<uint8_t>> replies{{'d', info.Bytes()}};
         fake.SetHandler(IOCTL_SCSI_GET_INQUIRY_DATA, InquiryData(fake, replies));
         fake.SetHandler(IOCTL_SCSI_GET_ADDRESS, LetterAddresses(fake, {{'d', {0, 0, 0, 0}}}));
+        // Every buffer discovery takes from the heap it gives back.
+        heldBuffers = 0;
+        Device().heapAlloc = &CountedAlloc;
+        Device().heapFree = &CountedFree;
         Table t;
         t.Discover(true);
         EXPECT_EQ(c.expected, t.table.driveCount) << c.what;
         if (c.firstName && t.table.driveCount > 0) {
             EXPECT_STREQ(c.firstName, t.table.records[0]->displayName) << c.what;
         }
+        std::vector<DWORD> asked;
+        for (const IoCall& call : fake.calls) {
+            if (call.code == IOCTL_SCSI_GET_INQUIRY_DATA) asked.push_back(call.outSize);
+        }
+        EXPECT_EQ(c.asked, asked) << c.what;
+        EXPECT_EQ(0, heldBuffers) << c.what;
     }
 }
 
