@@ -170,7 +170,9 @@ uint8_t* ReadInquiryData(HANDLE handle, DWORD& size) {
     return nullptr;
 }
 
-void FreeInquiryData(uint8_t* info) { Device().heapFree(GetProcessHeap(), 0, info); }
+void FreeInquiryData(uint8_t* info) {
+    Device().heapFree(GetProcessHeap(), 0, info);
+}
 
 void DiscoverNt4(TransportState& state, DriveTable& table) {
     SCSI_ADDRESS listed[kDriveTableSlots];

@@ -16,8 +16,8 @@ constexpr DWORD kSearchSystem32 = 0x00000800;
 // dialog, the rest for the shell, COM and accessibility. Once loaded from the system
 // directory, a later load by that name takes the loaded one.
 constexpr const char* kPreloaded[] = {
-    "uxtheme.dll",   "userenv.dll", "setupapi.dll", "apphelp.dll", "propsys.dll",
-    "dwmapi.dll",    "cryptbase.dll", "oleacc.dll", "clbcatq.dll", "version.dll",
+    "uxtheme.dll", "userenv.dll",   "setupapi.dll", "apphelp.dll", "propsys.dll",
+    "dwmapi.dll",  "cryptbase.dll", "oleacc.dll",   "clbcatq.dll", "version.dll",
 };
 
 }  // namespace

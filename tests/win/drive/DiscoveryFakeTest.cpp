@@ -334,14 +334,18 @@ TEST(DiscoverNt4, MalformedRepliesStayInsideTheBufferAndEnd) {
              b.Entry(64, 0, 1, 4900, Inquiry(0, "DISK", "OTHER ADDRESS", "1"));
              b.Entry(4900, 0, 0, 0, Inquiry(5, "FAR", "AWAY", "1"));
          },
-         1, "FAR     AWAY            ", {2048, 4096, 8192}},
+         1,
+         "FAR     AWAY            ",
+         {2048, 4096, 8192}},
         {"a reply larger than 64 KiB: no drive",
          [](BusInfo& b) {
              b.Bytes().resize(64 * 1024 + 1);
              b.SetBusOffset(0, 64);
              b.Entry(64, 0, 0, 0, Inquiry(5, "TOO", "MUCH", "1"));
          },
-         0, nullptr, {2048, 4096, 8192, 16384, 32768, 65536}},
+         0,
+         nullptr,
+         {2048, 4096, 8192, 16384, 32768, 65536}},
     };
     for (const Case& c : cases) {
         FakeDevice fake;
