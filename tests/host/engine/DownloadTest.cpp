@@ -327,7 +327,7 @@ TEST_F(DownloadTest, FileRevisionIsLoggedAndTakenByTheDrive) {
             c.hex ? HexOfImage(image) : std::string(image.begin(), image.end()),
             c.hex ? ".hex" : ".bin");
         telvio::UpdateJob job = MakeJob(file->Path(), c.hex);
-        std::snprintf(job.drive.displayName, sizeof job.drive.displayName, "%s(0)",
+        std::snprintf(job.drive.identification, sizeof job.drive.identification, "%s",
                       kIdentification);
         std::snprintf(job.drive.product, sizeof job.drive.product, "%s", kIdentification + 8);
         telvio::FlashEngine(job).Run();
