@@ -1,6 +1,5 @@
 // The Upgrade button: the checks, the job, the confirmation and the worker; and the
 // callbacks through which the engine shows its progress in the window.
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -149,7 +148,7 @@ void MainDialog::OnUpgrade() {
                           "Telvio cannot reach drive %c:, where this file is. A network drive "
                           "mapped in your account is not visible to a program run as an "
                           "administrator: copy the file to a folder on this computer.",
-                          std::toupper(static_cast<unsigned char>(letter)));
+                          letter >= 'a' ? char(letter - 'a' + 'A') : letter);
             Message(text, "Error!!", kStopStyle);
             StopCommand();
             return;
