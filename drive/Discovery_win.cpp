@@ -41,6 +41,8 @@ void CopyNames(DriveRecord& record, const uint8_t* inquiry, size_t returned) {
     InquiryNames names;
     ReadInquiryNames(inquiry, returned, names);
     std::memcpy(record.displayName, names.name, sizeof names.name);
+    // The image holds the drive's own bytes, which the shown name may not.
+    std::memcpy(record.identification, names.identification, sizeof names.identification);
     // Kept apart from the vendor: the upgrade command looks for it in the image.
     std::memcpy(record.product, names.product, sizeof names.product);
     std::memcpy(record.revision, names.revision, sizeof names.revision);
@@ -322,7 +324,9 @@ void SelectDrive(HWND dialog, const DriveTable& table) {
     for (int i = 0; i < table.driveCount && i < kDriveTableSlots; ++i) {
         const DriveRecord* record = table.records[i];
         if (record != nullptr && std::strcmp(record->displayName, text) == 0) {
-            SetDlgItemTextA(dialog, kRevisionLabelId, record->revision);
+            char shown[sizeof record->revision];
+            CopyShownText(shown, record->revision, sizeof shown);
+            SetDlgItemTextA(dialog, kRevisionLabelId, shown);
         }
     }
 }
