@@ -11,6 +11,7 @@
 #include "app/UpgradeRules.h"
 #include "controls/SystemLook.h"
 #include "drive/Discovery.h"
+#include "drive/InquiryChain.h"
 #include "resources/resource.h"
 
 namespace telvio {
@@ -108,7 +109,9 @@ void MainDialog::ListDrives() {
         if (record == nullptr) continue;
         AppendListSuffix(*record, i);
         SetWindowTextA(driveBox.GetHwnd(), record->displayName);
-        SetWindowTextA(revisionLabel.GetHwnd(), record->revision);
+        char revision[sizeof record->revision];
+        CopyShownText(revision, record->revision, sizeof revision);
+        SetWindowTextA(revisionLabel.GetHwnd(), revision);
         SendMessageA(driveBox.GetHwnd(), CB_ADDSTRING, 0,
                      reinterpret_cast<LPARAM>(record->displayName));
     }

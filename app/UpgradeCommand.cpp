@@ -136,12 +136,35 @@ void MainDialog::OnUpgrade() {
         return;
     }
 
-    // One silent load of the file answers both questions.
+    // An elevated program does not see the network drives mapped in the user's own logon
+    // session; the load would only say the file cannot be opened, which reads as a
+    // missing file.
+    const char letter = job.imagePath[0];
+    if (((letter >= 'A' && letter <= 'Z') || (letter >= 'a' && letter <= 'z')) &&
+        job.imagePath[1] == ':') {
+        const char root[] = {letter, ':', '\\', '\0'};
+        if (GetDriveTypeA(root) == DRIVE_NO_ROOT_DIR) {
+            char text[224];
+            std::snprintf(text, sizeof text,
+                          "Telvio cannot reach drive %c:, where this file is. A network drive "
+                          "mapped in your account is not visible to a program run as an "
+                          "administrator: copy the file to a folder on this computer.",
+                          letter >= 'a' ? char(letter - 'a' + 'A') : letter);
+            Message(text, "Error!!", kStopStyle);
+            StopCommand();
+            return;
+        }
+    }
+
+    // One silent load of the file answers both questions. It looks for the drive's own
+    // bytes; the questions name the drive as the window shows it.
     char product[sizeof job.drive.product];
     CopyTrimmedField(product, job.drive.product, sizeof product);
     const ImageFindings findings = ExamineImage(job, product);
-    if (!ImageNamesDrive(product, findings.naming) ||
-        !FileRevisionIsNew(product, findings.revision)) {
+    char shownProduct[sizeof product];
+    CopyShownText(shownProduct, product, sizeof shownProduct);
+    if (!ImageNamesDrive(shownProduct, findings.naming) ||
+        !FileRevisionIsNew(shownProduct, findings.revision)) {
         StopCommand();
         return;
     }

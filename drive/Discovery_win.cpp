@@ -41,6 +41,8 @@ void CopyNames(DriveRecord& record, const uint8_t* inquiry, size_t returned) {
     InquiryNames names;
     ReadInquiryNames(inquiry, returned, names);
     std::memcpy(record.displayName, names.name, sizeof names.name);
+    // The image holds the drive's own bytes, which the shown name may not.
+    std::memcpy(record.identification, names.identification, sizeof names.identification);
     // Kept apart from the vendor: the upgrade command looks for it in the image.
     std::memcpy(record.product, names.product, sizeof names.product);
     std::memcpy(record.revision, names.revision, sizeof names.revision);
@@ -144,6 +146,36 @@ bool AlreadyListed(const SCSI_ADDRESS* listed, int count, const SCSI_ADDRESS& ad
     return false;
 }
 
+// The adapter's inquiry data comes whole or not at all: a buffer too small for every
+// device on every bus is refused. So the buffer starts at 2 KiB, doubles on each refusal
+// for its size, and stops at a bound no adapter of the era comes near.
+constexpr DWORD kInquiryDataFirstSize = 2048;
+constexpr DWORD kInquiryDataMostSize = 64 * 1024;
+
+// The inquiry data of the adapter behind `handle`, in a zeroed buffer of `size` bytes
+// (whatever the platform does not write reads as "no more"); null when the call fails
+// or no size up to the bound is enough. Given back with FreeInquiryData.
+uint8_t* ReadInquiryData(HANDLE handle, DWORD& size) {
+    const HANDLE heap = GetProcessHeap();
+    for (size = kInquiryDataFirstSize; size <= kInquiryDataMostSize; size *= 2) {
+        uint8_t* info = static_cast<uint8_t*>(Device().heapAlloc(heap, HEAP_ZERO_MEMORY, size));
+        if (info == nullptr) return nullptr;
+        DWORD returned = 0;
+        if (Device().deviceIoControl(handle, kGetInquiryData, nullptr, 0, info, size, &returned,
+                                     nullptr)) {
+            return info;
+        }
+        const DWORD error = GetLastError();
+        Device().heapFree(heap, 0, info);
+        if (error != ERROR_INSUFFICIENT_BUFFER && error != ERROR_MORE_DATA) return nullptr;
+    }
+    return nullptr;
+}
+
+void FreeInquiryData(uint8_t* info) {
+    Device().heapFree(GetProcessHeap(), 0, info);
+}
+
 void DiscoverNt4(TransportState& state, DriveTable& table) {
     SCSI_ADDRESS listed[kDriveTableSlots];
     int listedCount = 0;
@@ -152,18 +184,16 @@ void DiscoverNt4(TransportState& state, DriveTable& table) {
         if (state.currentHandle == INVALID_HANDLE_VALUE) continue;
 
         SCSI_ADDRESS own;
-        // Zeroed first: whatever the platform does not write reads as "no more".
-        uint8_t info[2048] = {};
-        DWORD returned = 0;
+        DWORD infoSize = 0;
+        uint8_t* info = nullptr;
         if (!ReadLetterAddress(state.currentHandle, own) ||
             AlreadyListed(listed, listedCount, own) ||
-            !Device().deviceIoControl(state.currentHandle, kGetInquiryData, nullptr, 0, info,
-                                      sizeof info, &returned, nullptr)) {
+            (info = ReadInquiryData(state.currentHandle, infoSize)) == nullptr) {
             DropLetter(state);
             continue;
         }
         DriveRecord* record = nullptr;
-        for (const InquiryEntry& entry : ReadInquiryChains(info, sizeof info)) {
+        for (const InquiryEntry& entry : ReadInquiryChains(info, infoSize)) {
             if (entry.pathId != own.PathId || entry.targetId != own.TargetId ||
                 entry.lun != own.Lun) {
                 continue;
@@ -180,11 +210,13 @@ void DiscoverNt4(TransportState& state, DriveTable& table) {
             }
             break;
         }
+        FreeInquiryData(info);
         if (record == nullptr) {
             DropLetter(state);
             continue;
         }
         uint8_t caps[kCapabilitiesSize] = {};
+        DWORD returned = 0;
         if (Device().deviceIoControl(state.currentHandle, kGetCapabilities, nullptr, 0, caps,
                                      sizeof caps, &returned, nullptr)) {
             const IO_SCSI_CAPABILITIES* c = reinterpret_cast<const IO_SCSI_CAPABILITIES*>(caps);
@@ -292,7 +324,9 @@ void SelectDrive(HWND dialog, const DriveTable& table) {
     for (int i = 0; i < table.driveCount && i < kDriveTableSlots; ++i) {
         const DriveRecord* record = table.records[i];
         if (record != nullptr && std::strcmp(record->displayName, text) == 0) {
-            SetDlgItemTextA(dialog, kRevisionLabelId, record->revision);
+            char shown[sizeof record->revision];
+            CopyShownText(shown, record->revision, sizeof shown);
+            SetDlgItemTextA(dialog, kRevisionLabelId, shown);
         }
     }
 }

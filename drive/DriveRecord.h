@@ -15,11 +15,14 @@ struct DriveRecord {
     uint8_t target;           // SCSI target id; the LUN is always 0
     uint32_t maxTransfer;     // adapter's maximum transfer length (kept, not consulted)
     uint32_t alignMask;       // pass-through data buffer alignment mask
-    char displayName[32];     // vendor + product (24 chars, untrimmed) + "(n)" suffix
+    char displayName[32];     // vendor + product (24 chars, untrimmed, as shown) + "(n)" suffix
     char revision[5];         // product revision level, 4 chars + NUL
     uint32_t driveClass;      // 2 or 0, from the capabilities page (kept, not consulted)
     char letter;              // pass-through: the letter its handle was opened on; ASPI: 0
     char product[17];         // product identification (16 chars, untrimmed) + NUL
+    // vendor + product as the drive sent them (displayName shows a byte outside 0x20-0x7E
+    // as '?'), 24 chars + NUL when discovery read them whole
+    char identification[25];
 };
 
 constexpr int kDriveTableSlots = 8;

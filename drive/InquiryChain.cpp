@@ -71,17 +71,27 @@ void CopyTrimmedField(char* dst, const char* field, size_t size) {
     dst[n] = '\0';
 }
 
+void CopyShownText(char* dst, const char* src, size_t size) {
+    size_t n = 0;
+    for (; n + 1 < size && src[n] != '\0'; ++n) {
+        const unsigned char c = static_cast<unsigned char>(src[n]);
+        dst[n] = c < 0x20 || c > 0x7E ? '?' : char(c);
+    }
+    dst[n] = '\0';
+}
+
 void ReadInquiryNames(const uint8_t* reply, size_t returned, InquiryNames& names) {
     char vendor[9];
     CopyInquiryField(vendor, reply, returned, 8, 8);
     CopyInquiryField(names.product, reply, returned, 16, 16);
     CopyInquiryField(names.revision, reply, returned, 32, 4);
-    // The list shows both fields as one text, which a NUL inside the vendor ends.
+    // Both fields as one text, which a NUL inside the vendor ends.
     const size_t vendorLength = std::strlen(vendor);
-    std::memcpy(names.name, vendor, vendorLength);
+    std::memcpy(names.identification, vendor, vendorLength);
     size_t productLength = vendorLength == 8 ? std::strlen(names.product) : 0;
-    std::memcpy(names.name + vendorLength, names.product, productLength);
-    names.name[vendorLength + productLength] = '\0';
+    std::memcpy(names.identification + vendorLength, names.product, productLength);
+    names.identification[vendorLength + productLength] = '\0';
+    CopyShownText(names.name, names.identification, sizeof names.name);
 }
 
 }  // namespace telvio

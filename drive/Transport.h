@@ -19,8 +19,8 @@ struct TransportState {
     HANDLE currentHandle = INVALID_HANDLE_VALUE;  // the device handle discovery opened last
 };
 
-// Reads the platform: NT family -> pass-through (and whether it is NT 4 or older),
-// anything else -> ASPI.
+// Reads the real platform, whatever a compatibility mode reports: NT family ->
+// pass-through (and whether it is NT 4 or older), anything else -> ASPI.
 void SelectPlatform(TransportState& state);
 
 // Binds WNASPI32 when the ASPI transport is in use. 1 = a transport is ready. Its two

@@ -4,17 +4,18 @@
 #include "drive/AspiEntries.h"
 #include "drive/DeviceCalls.h"
 #include "drive/Transport.h"
+#include "framework/PlatformCalls.h"
 
 namespace telvio {
 
 void SelectPlatform(TransportState& state) {
-    OSVERSIONINFOA info;
-    ZeroMemory(&info, sizeof info);
-    info.dwOSVersionInfoSize = sizeof info;  // 148
-    GetVersionExA(&info);
-    if (info.dwPlatformId == VER_PLATFORM_WIN32_NT) {
+    // The real family, not what a compatibility mode makes GetVersionExA say: on NT in
+    // "Windows 98" mode the ASPI door would load its library by bare name, elevated. The
+    // drive hold follows from this state too.
+    const WindowsVersion version = RealWindowsVersion();
+    if (version.platformId == VER_PLATFORM_WIN32_NT) {
         state.UsePassThrough = 1;
-        state.isNT4OrOlder = info.dwMajorVersion <= 4 ? 1 : 0;
+        state.isNT4OrOlder = version.major <= 4 ? 1 : 0;
     } else {
         state.UsePassThrough = 0;
     }

@@ -112,15 +112,10 @@ ReadBack FlashEngine::ReadBackRevision(char (&revision)[kRevisionChars + 1]) {
 }
 
 void FlashEngine::LogRevisionNow(const char* revision) {
-    // The drive's bytes go into one log line as they are, save that a control character
-    // must not break it.
+    // The drive's bytes go into one log line as the window shows them: a control
+    // character must not break it, nor a byte the UTF-8 code page cannot read garble it.
     char shown[kRevisionChars + 1];
-    size_t n = 0;
-    for (; revision[n] != '\0' && n < kRevisionChars; ++n) {
-        const unsigned char c = static_cast<unsigned char>(revision[n]);
-        shown[n] = c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
-    }
-    shown[n] = '\0';
+    CopyShownText(shown, revision, sizeof shown);
     // The revision found at start-up may carry the blanks the read-back trimmed.
     char before[sizeof drive.revision];
     CopyTrimmedField(before, drive.revision, sizeof before);

@@ -168,14 +168,10 @@ bool FlashEngine::ImageHolds(const char* text, size_t count) const {
 
 bool FlashEngine::FindFileRevision(char (&revision)[kRevisionChars + 1]) const {
     revision[0] = '\0';
-    // displayName holds the identification only when discovery copied all 24 bytes: a NUL
-    // among them ends the copy, and the list suffix follows at once. The product, kept
-    // apart, tells: it is all there and where it belongs only after a whole copy.
-    const char* identification = drive.displayName;
-    if (std::memchr(drive.product, '\0', kProductChars) != nullptr ||
-        std::memcmp(identification + kVendorChars, drive.product, kProductChars) != 0) {
-        return false;
-    }
+    // The drive's own bytes, not the name the list shows. They are the identification only
+    // when discovery copied all 24: a NUL among them ends the copy.
+    const char* identification = drive.identification;
+    if (std::memchr(identification, '\0', kIdentificationChars) != nullptr) return false;
     const uint8_t* bytes = imageChunks[0];
     const size_t span = kIdentificationChars + kRevisionChars;
     if (bytes == nullptr || imageEnd < span) return false;

@@ -2,12 +2,23 @@
 
 #include <cstring>
 
+#include "framework/PlatformCalls.h"
+
 namespace telvio {
 
 namespace {
 
 // SetDefaultDllDirectories' flag, hidden by the headers below Windows 8.
 constexpr DWORD kSearchSystem32 = 0x00000800;
+
+// The DLLs outside KnownDLLs that system code loads by bare name on the program's behalf:
+// uxtheme for the version 6 common controls, propsys, dwmapi and cryptbase for the file
+// dialog, the rest for the shell, COM and accessibility. Once loaded from the system
+// directory, a later load by that name takes the loaded one.
+constexpr const char* kPreloaded[] = {
+    "uxtheme.dll", "userenv.dll",   "setupapi.dll", "apphelp.dll", "propsys.dll",
+    "dwmapi.dll",  "cryptbase.dll", "oleacc.dll",   "clbcatq.dll", "version.dll",
+};
 
 }  // namespace
 
@@ -28,18 +39,22 @@ HMODULE LoadSystemLibrary(const char* name) {
 }
 
 void NarrowDllSearch() {
-    if ((GetVersion() & 0x80000000u) != 0) return;  // 9x: no elevation to guard
-    HMODULE kernel = GetModuleHandleA("kernel32.dll");
-    // Windows 8 on, and Vista and 7 with the update that added it: the system directory
-    // alone, for every later load that names no directory.
-    if (auto setDefault = SystemEntry<BOOL(WINAPI*)(DWORD)>(kernel, "SetDefaultDllDirectories")) {
-        if (setDefault(kSearchSystem32)) return;
+    const WindowsVersion version = RealWindowsVersion();
+    if (version.platformId != VER_PLATFORM_WIN32_NT) return;  // 9x: no elevation to guard
+    const PlatformCalls& calls = Platform();
+    // Windows 8 on, and 7 with the update that added it: the system directory alone, for
+    // every later load that names no directory. Not on Vista, where CoCreateInstance of
+    // the shell link object fails afterwards, and the file dialog needs that object.
+    const bool vista = version.major == 6 && version.minor == 0;
+    if (!vista && calls.setDefaultDllDirectories != nullptr &&
+        calls.setDefaultDllDirectories(kSearchSystem32)) {
+        return;
     }
-    // XP SP1 on: an empty string takes the current directory out of the search; the
-    // program's folder stays in it, but only names outside KnownDLLs reach it.
-    if (auto setDirectory = SystemEntry<BOOL(WINAPI*)(LPCSTR)>(kernel, "SetDllDirectoryA")) {
-        setDirectory("");
-    }
+    // XP SP1 on: an empty string takes the current directory out of the search. The
+    // program's folder stays first in it, so what system code will load by name is
+    // loaded now from the system directory; a DLL this system lacks is passed over.
+    if (calls.setDllDirectoryA != nullptr) calls.setDllDirectoryA("");
+    for (const char* name : kPreloaded) calls.loadSystemLibrary(name);
 }
 
 }  // namespace telvio

@@ -28,8 +28,10 @@ Function SystemEntry(const char* loadedModule, const char* name) {
 HMODULE LoadSystemLibrary(const char* name);
 
 // Takes the program's folder and the current directory out of the search for the DLLs
-// that system code loads on the program's behalf later on. Called once, before any
-// window. On NT only: 9x has no elevation, and its ASPI library is found by that search.
+// that system code loads on the program's behalf later on; where Windows cannot narrow
+// the search that far (below 7 with its update, and Vista), loads those DLLs from the
+// system directory first. Called once, before any window. On the real NT family only: 9x
+// has no elevation, and its ASPI library is found by that search.
 void NarrowDllSearch();
 
 }  // namespace telvio

@@ -141,13 +141,25 @@ class LineParser {
         return true;
     }
 
+    // "\xHH" stands for the byte HH: a drive's names may hold bytes a line cannot.
     bool Text(std::map<std::string, std::string>& options, const char* key, std::string& value,
               std::string& problem) {
         auto it = options.find(key);
         if (it == options.end()) return true;
-        if (it->second.size() > kMaxText)
-            return Fail(problem, std::string("'") + key + "' is too long");
-        value = it->second;
+        std::string text;
+        const std::string& given = it->second;
+        for (size_t i = 0; i < given.size(); ++i) {
+            uint8_t byte = uint8_t(given[i]);
+            if (given[i] == '\\') {
+                if (given.size() - i < 4 || given.compare(i, 2, "\\x") != 0 ||
+                    !ParseHexByte(given.substr(i + 2, 2), byte))
+                    return Fail(problem, std::string("'") + key + "': \\ wants xHH");
+                i += 3;
+            }
+            text.push_back(char(byte));
+        }
+        if (text.size() > kMaxText) return Fail(problem, std::string("'") + key + "' is too long");
+        value = text;
         options.erase(it);
         return true;
     }

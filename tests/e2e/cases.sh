@@ -13,6 +13,8 @@ NAME0="TELVIOSMSIM DVD-RW      (0)"
 NOW="Firmware revision now: 2.00"
 UNCHANGED="Firmware revision unchanged: 1.00"
 DRIVE_EXTRA=""  # more keys for the drive's line
+REVISION=1.00   # the drive's, as the scenario gives it; LABEL: as the window shows it
+LABEL=1.00
 # The revision the flashed image carries (e2e_image's), which the drive takes; empty: the
 # image carries none, and the drive takes its new-revision, 2.00.
 FILE_REVISION=2.00
@@ -20,7 +22,7 @@ FILE_REVISION=2.00
 one_drive() {  # $1: extra scenario lines
     e2e_scenario <<EOF
 adapter 0 targets=2
-drive main adapter=0 target=1 vendor=$VENDOR product="$PRODUCT" revision=1.00 new-revision=2.00 $DRIVE_EXTRA
+drive main adapter=0 target=1 vendor=$VENDOR product="$PRODUCT" revision=$REVISION new-revision=2.00 $DRIVE_EXTRA
 letter d drive=main path=0 target=1
 $1
 EOF
@@ -34,7 +36,7 @@ upgrade() {
     one_drive "${4:-}"
     [ "$3" = - ] || e2e_image "$image" "$3"
     e2e_start "$version"
-    e2e_user "attach 60000" "pick 1000 \"$NAME0\"" "expect-text 1016 1.00" \
+    e2e_user "attach 60000" "pick 1000 \"$NAME0\"" "expect-text 1016 \"$LABEL\"" \
         "type 1028 \"$(winpath "$image")\"" "click 1015" "wait-run 120000" "read-log" dump \
         "click 2" "wait-exit 20000" || fail "the scripted user stopped"
     e2e_wait_telvio
@@ -128,6 +130,14 @@ upgrade-xp-hex)
     check "the drive's own handle closed at the end" test "$(main_closes)" -ge 1
     ;;
 
+name-beyond-ascii-xp)
+    # Bytes beyond ASCII in the drive's names: the window lists and labels them as '?',
+    # the image names the drive with its own bytes, and the drive is flashed all the same.
+    VENDOR='ABCD\xC9FGH' E2E_VENDOR=$'ABCD\xC9FGH' NAME0="ABCD?FGHSIM DVD-RW      (0)"
+    REVISION='1.0\xC9' LABEL=1.0?
+    upgrade winxp fw.bin 65536
+    expect_success "$NOW"
+    ;;
 retries)
     upgrade winxp fw.bin 65536 "fault main opcode=0x3B mode=6 offset=0x1020 count=3 sense=02/04/01"
     expect_success

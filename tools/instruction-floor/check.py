@@ -11,7 +11,7 @@ outside the floor, naming each kind with a count and its first addresses:
   x86-64  the first Athlon 64 and Opteron: the base set with x87, CMOV, MMX, SSE and SSE2;
           no SSE3, SSSE3, SSE4, AVX, POPCNT, LZCNT, BMI, CMPXCHG16B, RDRAND or RDSEED.
           TZCNT is allowed: those processors run it as BSF, which gives the same result for
-          any input but zero (see the README for where the exe uses it).
+          any input but zero (see docs/platforms.md for where the exe uses it).
 The list is of what is allowed, so an instruction nobody thought of fails too. Wine and
 qemu run on today's processors and cannot show a violation; this check can.
 

@@ -327,7 +327,7 @@ TEST_F(DownloadTest, FileRevisionIsLoggedAndTakenByTheDrive) {
             c.hex ? HexOfImage(image) : std::string(image.begin(), image.end()),
             c.hex ? ".hex" : ".bin");
         telvio::UpdateJob job = MakeJob(file->Path(), c.hex);
-        std::snprintf(job.drive.displayName, sizeof job.drive.displayName, "%s(0)",
+        std::snprintf(job.drive.identification, sizeof job.drive.identification, "%s",
                       kIdentification);
         std::snprintf(job.drive.product, sizeof job.drive.product, "%s", kIdentification + 8);
         telvio::FlashEngine(job).Run();
@@ -657,7 +657,10 @@ INSTANTIATE_TEST_SUITE_P(
                      "Firmware revision unchanged: 1.0", false, ' ', "2.00", "1.0"},
         ReadBackCase{"nul_padded", 1, false, 0, 0, 36, 1, "Firmware revision now: 2.1", false, 0x00,
                      "2.1"},
-        ReadBackCase{"unprintable", 1, false, 0, 0, 36, 1, nullptr, false, ' ', "\x01"}),
+        ReadBackCase{"unprintable", 1, false, 0, 0, 36, 1, nullptr, false, ' ', "\x01"},
+        // Shown as the window shows it, compared as the drive sent it.
+        ReadBackCase{"beyond_ascii", 1, false, 0, 0, 36, 1, "Firmware revision now: 2.?", false,
+                     ' ', "2.\xC9", "2.?"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- stop requests ----

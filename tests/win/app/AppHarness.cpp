@@ -44,6 +44,7 @@ void FakeDiscoverDrives(telvio::TransportState&, telvio::DriveTable& table) {
         telvio::DriveRecord& r = records.back();
         r = telvio::DriveRecord{};
         std::strncpy(r.displayName, d.name.c_str(), 24);
+        std::strncpy(r.identification, d.name.c_str(), 24);
         std::strncpy(r.revision, d.revision.c_str(), 4);
         std::strncpy(r.product, d.product.c_str(), 16);
         r.adapter = uint8_t(table.driveCount);  // tells the records apart in the job

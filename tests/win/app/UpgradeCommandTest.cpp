@@ -66,6 +66,14 @@ const CommandCase kCases[] = {
      "a.hex", false, IDOK, false, "No Target Drive.", "Error!!", kStop, nullptr, false},
     {"no drive and an empty box", {}, nullptr, "a.bin", false, IDOK, false, "No Target Drive.",
      "Error!!", kStop, nullptr, false},
+    // No such letter under Wine here, as a network drive mapped in the user's own session
+    // is not there for an elevated program.
+    {"a drive the program cannot see", {{"VENDOR  MODEL", "1.00"}}, nullptr, "b:\\fw\\a.hex",
+     false, IDOK, false,
+     "Telvio cannot reach drive B:, where this file is. A network drive mapped in your account "
+     "is not visible to a program run as an administrator: copy the file to a folder on this "
+     "computer.",
+     "Error!!", kStop, nullptr, false},
     {"current directory unreadable", {{"VENDOR  MODEL", "1.00"}}, nullptr, "a.hex", false,
      IDOK, true, "Can't retrieves the current directory.", "GetCurrentDirectory Error !!",
      0x1010, nullptr, false},

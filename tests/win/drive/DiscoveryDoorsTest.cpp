@@ -147,16 +147,21 @@ TEST(DiscoverNt5, LettersCThroughZ) {
 }
 
 // Only the bytes the drive sent are its names: the rest of the reply buffer (0xFF before
-// the call) reads as blanks, and so do the NULs some drives pad with.
+// the call) reads as blanks, and so do the NULs some drives pad with. A byte beyond ASCII
+// is shown as '?' and kept as it came for the image search.
 TEST(DiscoverNt5, ShortAndNulPaddedReplies) {
     Found f;
-    ASSERT_EQ(2, f.table.driveCount);
+    ASSERT_EQ(3, f.table.driveCount);
     EXPECT_EQ("SHORTVNDCUT             ", f.Name(0));
     EXPECT_STREQ("CUT             ", f.table.records[0]->product);
     EXPECT_STREQ("    ", f.table.records[0]->revision);
     EXPECT_EQ("NUL     PADDED          ", f.Name(1));
     EXPECT_STREQ("PADDED          ", f.table.records[1]->product);
     EXPECT_STREQ("N1  ", f.table.records[1]->revision);
+    EXPECT_EQ("ABCD?FGHSIM DVD-RW      ", f.Name(2));
+    EXPECT_STREQ("ABCD\311FGHSIM DVD-RW      ", f.table.records[2]->identification);  // 0xC9
+    EXPECT_STREQ("SIM DVD-RW      ", f.table.records[2]->product);
+    EXPECT_STREQ("1.0\xC9", f.table.records[2]->revision);
 }
 
 TEST(DiscoverNt5, MoreThanEightDrives) {

@@ -50,12 +50,17 @@ FakeDevice::Handler Capabilities(uint32_t alignMask, uint32_t maxTransfer) {
     };
 }
 
-// Answers IOCTL_SCSI_GET_INQUIRY_DATA per letter with a prepared reply.
+// Answers IOCTL_SCSI_GET_INQUIRY_DATA per letter with a prepared reply, whole or not at
+// all, as the port driver does: a buffer smaller than the reply is refused as too small.
 FakeDevice::Handler InquiryData(FakeDevice& fake, std::map<char, std::vector<uint8_t>>& replies) {
     return [&fake, &replies](const IoCall& call, void* out, DWORD outSize) -> BOOL {
         auto it = replies.find(fake.LetterOf(call.handle));
         if (it == replies.end()) return FALSE;
-        std::memcpy(out, it->second.data(), outSize < it->second.size() ? outSize : it->second.size());
+        if (outSize < it->second.size()) {
+            SetLastError(ERROR_INSUFFICIENT_BUFFER);
+            return FALSE;
+        }
+        std::memcpy(out, it->second.data(), it->second.size());
         return TRUE;
     };
 }
@@ -255,6 +260,7 @@ TEST(DiscoverNt4, MalformedRepliesStayInsideTheBufferAndEnd) {
         void (*build)(BusInfo&);
         int expected;
         const char* firstName = nullptr;
+        std::vector<DWORD> asked = {2048};  // the buffer sizes of the inquiry data calls
     } cases[] = {
         {"chain points back to itself",
          [](BusInfo& b) {
@@ -309,6 +315,25 @@ TEST(DiscoverNt4, MalformedRepliesStayInsideTheBufferAndEnd) {
              for (unsigned i = 0; i < 255; ++i) b.SetBusOffset(i, 0xFFFFFFF0u - i);
          },
          0},
+        {"a reply larger than 2 KiB: asked again with twice the buffer until it fits",
+         [](BusInfo& b) {
+             b.Bytes().resize(5000);
+             b.SetBusOffset(0, 64);
+             b.Entry(64, 0, 1, 4900, Inquiry(0, "DISK", "OTHER ADDRESS", "1"));
+             b.Entry(4900, 0, 0, 0, Inquiry(5, "FAR", "AWAY", "1"));
+         },
+         1,
+         "FAR     AWAY            ",
+         {2048, 4096, 8192}},
+        {"a reply larger than 64 KiB: no drive",
+         [](BusInfo& b) {
+             b.Bytes().resize(64 * 1024 + 1);
+             b.SetBusOffset(0, 64);
+             b.Entry(64, 0, 0, 0, Inquiry(5, "TOO", "MUCH", "1"));
+         },
+         0,
+         nullptr,
+         {2048, 4096, 8192, 16384, 32768, 65536}},
     };
     for (const Case& c : cases) {
         FakeDevice fake;
@@ -324,6 +349,11 @@ TEST(DiscoverNt4, MalformedRepliesStayInsideTheBufferAndEnd) {
         if (c.firstName && t.table.driveCount > 0) {
             EXPECT_STREQ(c.firstName, t.table.records[0]->displayName) << c.what;
         }
+        std::vector<DWORD> asked;
+        for (const IoCall& call : fake.calls) {
+            if (call.code == IOCTL_SCSI_GET_INQUIRY_DATA) asked.push_back(call.outSize);
+        }
+        EXPECT_EQ(c.asked, asked) << c.what;
     }
 }
 
