@@ -182,7 +182,8 @@ bool NoFileSystemReads(char letter) {
     return !read && error != ERROR_PROC_NOT_FOUND;
 }
 
-// The locked handle reaches the drive discovery found: the same INQUIRY names.
+// The locked handle reaches the drive discovery found: INQUIRY names it with the same
+// bytes.
 bool SameDriveAnswers(const DriveRecord& drive, HANDLE locked) {
     DriveRecord onLock = drive;
     onLock.handle = locked;
@@ -197,11 +198,8 @@ bool SameDriveAnswers(const DriveRecord& drive, HANDLE locked) {
     }
     InquiryNames names;
     ReadInquiryNames(reply, returned, names);
-    // The list's name is the vendor and product, with "(n)" after it.
-    const size_t nameLength = std::strlen(names.name);
-    const char after = drive.displayName[nameLength];
-    return std::strncmp(drive.displayName, names.name, nameLength) == 0 &&
-           (after == '\0' || after == '(') && std::strcmp(names.product, drive.product) == 0 &&
+    return std::strcmp(names.identification, drive.identification) == 0 &&
+           std::strcmp(names.product, drive.product) == 0 &&
            std::strcmp(names.revision, drive.revision) == 0;
 }
 

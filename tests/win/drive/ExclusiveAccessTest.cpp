@@ -172,9 +172,12 @@ TEST(ExclusiveAccess, LocksTheDriveForTheRunOrRunsAsBefore) {
         ClassDriver driver{fake, r};
         if (r.foreignAt == 0) driver.owner = kForeign;
         driver.Install();
-        DriveRecord drive{
-            nullptr,           0, 0, 0, 0x7FF, "SIM     DVD-RW          (0)", "1.00", 0, 'd',
-            "DVD-RW          "};
+        DriveRecord drive{};
+        drive.letter = 'd';
+        drive.alignMask = 0x7FF;
+        std::strcpy(drive.identification, "SIM     DVD-RW          ");  // as discovery reads it
+        std::strcpy(drive.product, "DVD-RW          ");
+        std::strcpy(drive.revision, "1.00");
         drive.handle = Device().createFile("\\\\.\\d:", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                            OPEN_EXISTING, 0, nullptr);
         TransportState state;
