@@ -390,7 +390,7 @@ void MainDialog::OnRunFinished() {
 
 void MainDialog::StartProgrammingWait() {
     waitLeft_ = services.programmingWaitSeconds;
-    // Without a timer the wait could never end: the window ends it now, as it did before.
+    // Without a timer the window would refuse to end for ever: it gives everything back now.
     if (waitLeft_ == 0 || SetTimer(GetHwnd(), kWaitTimer, kWaitTickMs, nullptr) == 0) {
         waitLeft_ = 1;
         OnWaitTick();

@@ -92,6 +92,8 @@ bool MainDialog::TakeUpgradeLock() {
 
 void MainDialog::StopCommand() {
     SetClosingAllowed(true);
+    // A refusal after the machine's upgrade was taken gives it back.
+    ReleaseUpgradeLock();
 }
 
 void MainDialog::OnUpgrade() {
