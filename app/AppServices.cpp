@@ -60,6 +60,27 @@ BOOL GetSystemPowerStatusIfAny(SYSTEM_POWER_STATUS* status) {
     return get ? get(status) : FALSE;
 }
 
+bool TakeNamedMutex(const char* name, HANDLE* lock) {
+    *lock = nullptr;
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+    // Made by a Telvio of another user or session, whose mutex grants us nothing.
+    if (mutex == nullptr) return GetLastError() != ERROR_ACCESS_DENIED;
+    // Abandoned: a Telvio that ended without giving it back, which is as good as free.
+    const DWORD waited = WaitForSingleObject(mutex, 0);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) {
+        *lock = mutex;
+        return true;
+    }
+    CloseHandle(mutex);
+    return waited != WAIT_TIMEOUT;
+}
+
+void ReleaseNamedMutex(HANDLE lock) {
+    if (lock == nullptr) return;
+    ReleaseMutex(lock);
+    CloseHandle(lock);
+}
+
 HWND ForegroundWindowNow() {
     return GetForegroundWindow();
 }
@@ -85,6 +106,10 @@ constexpr AppServices MakeDefaults() {
     services.CloseTaskbarList = &CloseTaskbarList;
     services.FlashTaskbarButton = &FlashTaskbarButton;
     services.ForegroundWindow = &ForegroundWindowNow;
+    services.TakeUpgradeLock = &TakeNamedMutex;
+    services.ReleaseUpgradeLock = &ReleaseNamedMutex;
+    // Long enough for a drive to finish programming its flash, however slow.
+    services.programmingWaitSeconds = 5 * 60;
     return services;
 }
 

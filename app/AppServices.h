@@ -55,6 +55,15 @@ struct AppServices {
     // driver gave it: NUL-terminated only when shorter than the 64 bytes.
     bool (*DriveLockedByOther)(const TransportState& state, const DriveRecord& drive,
                                uint8_t (&holder)[kCallerNameLength]);
+    // One upgrade at a time on the machine: the named mutex `name`, owned by the calling
+    // thread from now on. False when another program holds it. True with `lock` null when
+    // the system gives no mutex for another reason: the upgrade goes on as it always did.
+    bool (*TakeUpgradeLock)(const char* name, HANDLE* lock);
+    // Gives back what TakeUpgradeLock took, on the thread that took it; null does nothing.
+    void (*ReleaseUpgradeLock)(HANDLE lock);
+    // How long the window stays as during a run after a run that left the drive perhaps
+    // still programming.
+    UINT programmingWaitSeconds;
 };
 
 const AppServices& DefaultServices();

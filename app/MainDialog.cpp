@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -18,6 +19,8 @@ namespace telvio {
 
 MainDialog* ActiveMainDialog = nullptr;
 std::atomic<uint8_t> StopFlag{0};
+std::atomic<bool> DownloadBegun{false};
+std::atomic<bool> HoldKept{false};
 std::string MainDialog::sharedModelText;
 std::string MainDialog::sharedRevisionText;
 
@@ -29,6 +32,10 @@ using BlockReasonDestroy = BOOL(WINAPI*)(HWND);
 
 // WM_COPYGLOBALDATA, which carries a drop's file list across processes; no header names it.
 constexpr UINT kCopyGlobalDataMessage = 0x0049;
+
+// The once-a-second count-down while the drive may still be programming.
+constexpr UINT_PTR kWaitTimer = 1;
+constexpr UINT kWaitTickMs = 1000;
 
 // Through the dialog manager, so that the default-button look follows the focus.
 void FocusItem(HWND dialog, int id) {
@@ -129,8 +136,8 @@ bool MainDialog::OnCommand(WORD id, WORD code, HWND control) {
         case IDC_DRIVE_BOX:  // show the chosen drive's revision
             if (code == CBN_SELENDOK) SelectDrive(GetHwnd(), driveTable);
             return true;
-        case IDCANCEL:  // Close, Esc, the close box: never while a run is in progress
-            if (!runInProgress_) EndDialog(IDCANCEL);
+        case IDCANCEL:  // Close, Esc, the close box: never during a run or its wait
+            if (!Guarded()) EndDialog(IDCANCEL);
             return true;
         case IDOK:  // Enter: the window has no OK button, so it ends nothing
             return true;
@@ -150,23 +157,26 @@ std::optional<LRESULT> MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lPa
         case WM_CLOSE:
             // Refused during a run whatever sent it; otherwise it becomes the cancel
             // command as usual.
-            if (runInProgress_) return 0;
+            if (Guarded()) return 0;
             return std::nullopt;
         case WM_QUERYENDSESSION:
             // A session that ends mid-flash leaves a dead drive.
-            if (runInProgress_) return FALSE;
+            if (Guarded()) return FALSE;
             return std::nullopt;
         case WM_POWERBROADCAST:
             // So does a suspend: 98, Me, 2000 and XP ask every window before a user or
             // the battery sends the machine to sleep (Vista and later no longer ask).
-            if (runInProgress_ &&
-                (wParam == PBT_APMQUERYSUSPEND || wParam == PBT_APMQUERYSTANDBY)) {
+            if (Guarded() && (wParam == PBT_APMQUERYSUSPEND || wParam == PBT_APMQUERYSTANDBY)) {
                 return BROADCAST_QUERY_DENY;
             }
             return std::nullopt;
         case WM_PAINT:
             if (OnPaintMinimised()) return 0;
             return std::nullopt;
+        case WM_TIMER:
+            if (wParam != kWaitTimer) return std::nullopt;
+            OnWaitTick();
+            return 0;
         case WM_DROPFILES:
             OnDropFiles(reinterpret_cast<HDROP>(wParam));
             return 0;
@@ -186,7 +196,7 @@ std::optional<LRESULT> MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lPa
         case kRunFinishedMessage:
             OnRunFinished();
             // Close is the one way on. Not while a box of ours is up: the focus is there.
-            if (!(GetWindowLongA(GetHwnd(), GWL_STYLE) & WS_DISABLED)) {
+            if (!Guarded() && !(GetWindowLongA(GetHwnd(), GWL_STYLE) & WS_DISABLED)) {
                 FocusItem(GetHwnd(), IDCANCEL);
             }
             AnnounceRunEnd();
@@ -206,7 +216,7 @@ std::optional<LRESULT> MainDialog::OnSysCommand(UINT id) {
         return 0;
     }
     // The close box is refused during a run, like WM_CLOSE.
-    if ((id & 0xFFF0) == SC_CLOSE && runInProgress_) return 0;
+    if ((id & 0xFFF0) == SC_CLOSE && Guarded()) return 0;
     return std::nullopt;
 }
 
@@ -346,6 +356,12 @@ void MainDialog::AppendLogNow(const char* text) {
         runFailed_ = true;
         ShowRunOnTaskbar();
     }
+    if (runInProgress_ && !mayBeProgramming_ && std::strcmp(text, kMayStillProgramLine) == 0) {
+        mayBeProgramming_ = true;
+        // The worker keeps the system awake only until it ends; this thread lives
+        // through the wait.
+        services.SetExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+    }
     HWND edit = logEdit.GetHwnd();
     // Appended at the end, never rewritten: earlier lines are the record of the run.
     int length = GetWindowTextLengthA(edit);
@@ -365,6 +381,49 @@ void MainDialog::OnRunFinished() {
     StopFlag = 0;
     runInProgress_ = false;
     runDone_ = true;
+    if (mayBeProgramming_) {
+        StartProgrammingWait();
+        return;
+    }
+    GiveClosingBack();
+    ReleaseUpgradeLock();
+    // A handler that threw during the run left the window open for the worker's sake.
+    EndIfExceptionPending();
+}
+
+void MainDialog::StartProgrammingWait() {
+    waitLeft_ = services.programmingWaitSeconds;
+    // Without a timer the window would refuse to end for ever: it gives everything back now.
+    if (waitLeft_ == 0 || SetTimer(GetHwnd(), kWaitTimer, kWaitTickMs, nullptr) == 0) {
+        waitLeft_ = 1;
+        OnWaitTick();
+    }
+}
+
+void MainDialog::OnWaitTick() {
+    if (waitLeft_ == 0) return;
+    if (--waitLeft_ > 0) {
+        char text[24];
+        std::snprintf(text, sizeof text, "Wait %u:%02u", waitLeft_ / 60, waitLeft_ % 60);
+        SetDlgItemTextA(GetHwnd(), IDC_STATUS, text);
+        return;
+    }
+    KillTimer(GetHwnd(), kWaitTimer);
+    SetDlgItemTextA(GetHwnd(), IDC_STATUS, "");
+    GiveClosingBack();
+    services.SetExecutionState(ES_CONTINUOUS);
+    // A drive still held stays this window's until the program ends: so does the
+    // machine's one upgrade.
+    if (!HoldKept) ReleaseUpgradeLock();
+    if (!(GetWindowLongA(GetHwnd(), GWL_STYLE) & WS_DISABLED)) FocusItem(GetHwnd(), IDCANCEL);
+    EndIfExceptionPending();
+}
+
+void MainDialog::ReleaseUpgradeLock() {
+    services.ReleaseUpgradeLock(std::exchange(upgradeLock_, nullptr));
+}
+
+void MainDialog::GiveClosingBack() {
     HWND close = GetItem(IDCANCEL);
     EnableWindow(close, TRUE);
     SetWindowTextA(close, "Close");
@@ -374,8 +433,6 @@ void MainDialog::OnRunFinished() {
             SystemEntry<BlockReasonDestroy>("user32.dll", "ShutdownBlockReasonDestroy")) {
         destroy(GetHwnd());
     }
-    // A handler that threw during the run left the window open for the worker's sake.
-    EndIfExceptionPending();
 }
 
 bool MainDialog::StartWorker() {
@@ -393,7 +450,7 @@ bool MainDialog::StartWorker() {
     DWORD threadId = 0;
     HANDLE thread = CreateThread(nullptr, 0, &UpdateWorker, this, 0, &threadId);
     if (thread == nullptr) {
-        OnRunFinished();
+        OnRunFinished();   // gives the machine's upgrade back as well
         runDone_ = false;  // nothing ran: the user may try again
         EnableWindow(GetItem(IDC_UPGRADE), TRUE);
         return false;

@@ -48,8 +48,9 @@ class MainDialog : public Dialog {
 
     bool IsRunInProgress() const { return runInProgress_; }
     // Not while a run is in progress, not even for a handler's exception: the worker still
-    // writes through the window's transport and calls the window. The end of the run ends it.
-    bool MayEnd() const override { return !runInProgress_; }
+    // writes through the window's transport and calls the window. Nor while the drive may
+    // still be programming. The end of the run, or of that wait, ends it.
+    bool MayEnd() const override { return !Guarded(); }
     const UpdateJob& Job() const { return job; }
     const DriveTable& Drives() const { return driveTable; }
     int BrowseUsed() const { return browseUsed; }
@@ -99,6 +100,17 @@ class MainDialog : public Dialog {
     void ShowRunOnTaskbar();
     void AnnounceRunEnd();
     void SetClosingAllowed(bool allowed);
+    // During a run, and after one that left the drive perhaps still programming until
+    // the wait is over: the window refuses to end, and so does the session.
+    bool Guarded() const { return runInProgress_ || waitLeft_ > 0; }
+    // Takes the one upgrade of the machine for this window, or says why not; false: the
+    // command stops.
+    bool TakeUpgradeLock();
+    void ReleaseUpgradeLock();
+    void StartProgrammingWait();
+    void OnWaitTick();
+    // Close, the close box, the session and sleep are the user's again.
+    void GiveClosingBack();
     int Message(const char* text, const char* caption, UINT style);
 
     const AppServices& services;
@@ -120,6 +132,12 @@ class MainDialog : public Dialog {
     bool runInProgress_ = false;
     // A run has ended: the window's work is done, and only closing it remains.
     bool runDone_ = false;
+    // The run logged that the drive may still be programming; then, after the verdict,
+    // the seconds the window still waits as during a run.
+    bool mayBeProgramming_ = false;
+    UINT waitLeft_ = 0;
+    // The machine's one upgrade, from Upgrade to the end of the run and its wait.
+    HANDLE upgradeLock_ = nullptr;
 
     // The taskbar button's progress indicator, once the taskbar has made the button (the
     // system names the message at run time; 0 where it has none).
@@ -137,6 +155,11 @@ class MainDialog : public Dialog {
 extern MainDialog* ActiveMainDialog;
 // Returned by IsStopRequested. Nothing in the window raises it; the worker clears it.
 extern std::atomic<uint8_t> StopFlag;
+// What the job's drive hold tells of the run, cleared by each upgrade command: the engine
+// came to its first WRITE BUFFER (the hold is taken just before it), and the drive stays
+// held until the program ends.
+extern std::atomic<bool> DownloadBegun;
+extern std::atomic<bool> HoldKept;
 
 // The callbacks the window hands the engine in every job.
 void SetRevisionText(const char* text);

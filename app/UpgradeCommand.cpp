@@ -23,6 +23,21 @@ constexpr int kTextBufferSize = 512;
 // firmware updaters commonly require).
 constexpr BYTE kLowestBatteryPercent = 10;
 
+// The system's hold of the job's drive, seen through these two so the window learns how
+// far a run got and whether the drive stays held. Set on the window's thread before the
+// worker starts.
+DriveHold systemHold{};
+
+void* HoldNoted(const DriveRecord& drive) {
+    DownloadBegun = true;
+    return systemHold.Hold != nullptr ? systemHold.Hold(drive) : nullptr;
+}
+
+void KeepNoted(void* held) {
+    HoldKept = true;
+    if (systemHold.KeepUntilExit != nullptr) systemHold.KeepUntilExit(held);
+}
+
 }  // namespace
 
 bool MainDialog::BatteryTooLow() const {
@@ -64,8 +79,22 @@ bool MainDialog::FileRevisionIsNew(const char* product, const char* fileRevision
     return Message(text, "Warning!!", kQuestionStyle) == IDYES;
 }
 
+bool MainDialog::TakeUpgradeLock() {
+    // One name for the machine, across its sessions where it has them (2000 on): two
+    // drives on one IDE channel share its resets. 9x and NT 4 have one namespace, and no
+    // such prefix.
+    const bool sessions = transport.UsePassThrough == 1 && transport.isNT4OrOlder == 0;
+    const char* name = sessions ? "Global\\TelvioDriveUpgrade" : "TelvioDriveUpgrade";
+    if (services.TakeUpgradeLock(name, &upgradeLock_)) return true;
+    Message("Another Telvio window is upgrading a drive. Let it finish, then press Upgrade again.",
+            "Error!!", kStopStyle);
+    return false;
+}
+
 void MainDialog::StopCommand() {
     SetClosingAllowed(true);
+    // A refusal after the machine's upgrade was taken gives it back.
+    ReleaseUpgradeLock();
 }
 
 void MainDialog::OnUpgrade() {
@@ -177,6 +206,12 @@ void MainDialog::OnUpgrade() {
         return;
     }
 
+    // Nothing above sends a command; from here on the drive is this window's alone.
+    if (!TakeUpgradeLock()) {
+        StopCommand();
+        return;
+    }
+
     // Another program's lock would refuse the first WRITE BUFFER; the user can end it.
     uint8_t holder[kCallerNameLength] = {};
     if (services.DriveLockedByOther(transport, job.drive, holder)) {
@@ -214,7 +249,11 @@ void MainDialog::FillUpdateJob() {
     job.SetProgress = &telvio::SetProgress;
     job.IsStopRequested = &telvio::IsStopRequested;
     job.UsePassThrough = transport.UsePassThrough;
-    job.hold = DriveHoldFor(transport);
+    systemHold = DriveHoldFor(transport);
+    job.hold = DriveHold{HoldNoted, systemHold.Release, KeepNoted, systemHold.CommandHandle,
+                         systemHold.OtherHolder};
+    DownloadBegun = false;
+    HoldKept = false;
 }
 
 DWORD WINAPI UpdateWorker(void*) {
@@ -237,6 +276,8 @@ DWORD WINAPI UpdateWorker(void*) {
     }
     if (faulted) {
         window->AppendLog("ERR: internal error, the upgrade was stopped.");
+        // Past the first WRITE BUFFER the drive may be anywhere in its programming.
+        if (DownloadBegun) window->AppendLog(kMayStillProgramLine);
         window->AppendLog(kVerdictFailure);
         window->SetStatusText("");
     }

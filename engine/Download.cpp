@@ -126,6 +126,16 @@ void FlashEngine::LogRevisionNow(const char* revision) {
     AppendLog(line);
 }
 
+void FlashEngine::KeepIfSilent(const SenseData& sense, DriveHoldScope& held) {
+    // A drive that refused the block with sense data has not started programming. One
+    // that did not answer at all may have taken the checksum block, or mode 7, and be
+    // busy programming: any command the system sends it now (the door's unlock, media
+    // polling) can time out and reset it mid-flash.
+    if (HoldsSenseData(sense)) return;
+    held.KeepUntilExit();
+    AppendLog(kMayStillProgramLine);
+}
+
 void FlashEngine::LogCommandError(const SenseData& sense) {
     char line[48];
     std::snprintf(line, sizeof(line), "Execute command error!! %2X/%2X/%2X",
@@ -229,11 +239,13 @@ bool FlashEngine::Download() {
 
     if (!WriteChecksumBlock(sense) && !FailureAccepted(sense)) {
         LogCommandError(sense);
+        KeepIfSilent(sense, held);
         return false;
     }
     SetProgress(kProgressSaving);
     if (!SaveMicrocode(sense) && !FailureAccepted(sense)) {
         LogCommandError(sense);
+        KeepIfSilent(sense, held);
         return false;
     }
 
@@ -262,6 +274,7 @@ bool FlashEngine::Download() {
     } else if (readBack == ReadBack::NoAnswer && UsePassThrough) {
         AppendLog(kNoAnswerLine);
     }
+    if (readBack == ReadBack::NoAnswer) AppendLog(kMayStillProgramLine);
     SetProgress(100);
     return true;
 }

@@ -197,6 +197,9 @@ class FlashEngine {
     }
     uint32_t CursorAddress() const { return chunkIndex * kImageChunkSize + chunkOffset; }
     void LogCommandError(const SenseData& sense);
+    // After a failed checksum block or mode 7: a drive that gave no answer stays held until
+    // the program ends, and the log says why before the verdict.
+    void KeepIfSilent(const SenseData& sense, DriveHoldScope& held);
     // The revision the drive reports now, trailing blanks trimmed, when it gives one.
     ReadBack ReadBackRevision(char (&revision)[kRevisionChars + 1]);
     void LogRevisionNow(const char* revision);

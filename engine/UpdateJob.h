@@ -23,6 +23,11 @@ constexpr int kImagePathSize = 512;
 // The two lines a run ends its log with; the window tells the outcome by them.
 constexpr char kVerdictSuccess[] = "Please Restart Your Computer.";
 constexpr char kVerdictFailure[] = "Flashing is incorrect!!";
+// Logged just before the verdict when, after the first WRITE BUFFER, the drive stopped
+// answering: it may be programming its flash still. The window tells it by its text too,
+// and stays as during a run for a while after the verdict.
+constexpr char kMayStillProgramLine[] =
+    "Do not close Telvio or restart for 5 minutes: the drive may still be programming.";
 
 // SetProgress values that open and close the stretch in which the drive is told to take
 // the firmware and programs it: a fixed wait with nothing to measure.

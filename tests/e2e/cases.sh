@@ -28,17 +28,32 @@ $1
 EOF
 }
 
+GUARD="Do not close Telvio or restart for 5 minutes: the drive may still be programming."
+# After a verdict that left the drive perhaps still programming, the window stays as during
+# the run and counts down; the program is ended at the end of the case, not waited out.
+GUARDED=""  # the verdict of such a run
+guarded_steps=("wait-text 1014 \"Wait 4:5\" 5000" "expect-enabled 2 0" "force-click 2" "key esc"
+    "syscommand close" "close-message" "query-end-session 0" "query-suspend 0" "sleep 500"
+    "expect-enabled 2 0" "wait-text 1014 \"Wait 4:5\" 1000")
+# What the steps could not end (a step failed): every program the drive saw.
+end_recorded_programs() { kill -9 $(sed -n 's/^[a-z]* door=[a-z]* drive=[a-z0-9]* pid=\([0-9]*\) .*/\1/p' "$E2E_WORK/record.txt" | sort -u) 2>/dev/null; }
+
 # A whole upgrade: $1 Windows version, $2 image name, $3 image size (- for an image the
-# case wrote itself), $4 extra scenario. Leaves the window closed and the user's output
-# in user.out.
+# case wrote itself), $4 extra scenario. Leaves the window closed (or, with GUARDED, the
+# program ended) and the user's output in user.out.
 upgrade() {
     local version=$1 image=$E2E_WORK/$2
     one_drive "${4:-}"
     [ "$3" = - ] || e2e_image "$image" "$3"
     e2e_start "$version"
+    local finish=("wait-run 120000" read-log dump "click 2" "wait-exit 20000")
+    if [ -n "$GUARDED" ]; then
+        finish=("wait-text 1012 \"$GUARDED\" 120000" "${guarded_steps[@]}" read-log dump end-program)
+    fi
     e2e_user "attach 60000" "pick 1000 \"$NAME0\"" "expect-text 1016 \"$LABEL\"" \
-        "type 1028 \"$(winpath "$image")\"" "click 1015" "wait-run 120000" "read-log" dump \
-        "click 2" "wait-exit 20000" || fail "the scripted user stopped"
+        "type 1028 \"$(winpath "$image")\"" "click 1015" "${finish[@]}" ||
+        fail "the scripted user stopped"
+    [ -z "$GUARDED" ] || end_recorded_programs
     e2e_wait_telvio
 }
 
@@ -66,7 +81,11 @@ expect_success() {
     check "verdict" log_has "Please Restart Your Computer."
     check "no error line" bash -c "! grep -q 'log| ERR' '$E2E_WORK/user.out'"
     check "one mode 7" test "$(record_count 3b07)" = 1
-    check "Close gives back" grep -qF "[2] enabled=1 text=Close" "$E2E_WORK/user.out"
+    if [ -n "$GUARDED" ]; then
+        expect_guarded
+    else
+        check "Close gives back" grep -qF "[2] enabled=1 text=Close" "$E2E_WORK/user.out"
+    fi
     check "Upgrade stays off" grep -qF "[1015] enabled=0" "$E2E_WORK/user.out"
     check "revision persisted" grep -qx "${FILE_REVISION:-2.00}" "$E2E_WORK/state/main.revision"
     if [ -n "$FILE_REVISION" ]; then
@@ -77,12 +96,27 @@ expect_success() {
     check "only read-backs after mode 7" test -z "$(after_save | grep -v '^cdb=120000002400$')"
     check "one to three read-backs" test "$(after_save | wc -l)" -ge 1 -a "$(after_save | wc -l)" -le 3
     if [ -n "$readback" ]; then
-        check "read-back line before the verdict" test "$(log_lines | tail -2 | head -1)" = "$readback"
+        local before=2
+        [ -n "$GUARDED" ] && before=3
+        check "read-back line before the verdict" test "$(log_lines | tail -$before | head -1)" = "$readback"
         check "one read-back line" test "$(readback_lines)" = 1
     else
         check "no read-back line" test "$(readback_lines)" = 0
     fi
     check_download
+}
+
+# The window after a verdict that left the drive perhaps still programming (the scripted
+# user has checked the refusals): the line just before the verdict, Close grey through
+# the count-down, and the hold's descriptor never closed, so the drive stays held until
+# the program's end.
+expect_guarded() {
+    check "the line just before the verdict" test "$(log_lines | tail -2 | head -1)" = "$GUARD"
+    check "the line once" test "$(log_lines | grep -cxF "$GUARD")" = 1
+    check "Close stays grey" grep -qE '^\[2\] enabled=0 ' "$E2E_WORK/user.out"
+    check "the count-down" grep -qE '^\[1014\] enabled=. text=Wait 4:5[0-9]' "$E2E_WORK/user.out"
+    check "held" test -n "$(hold_fd)"
+    check "the hold never let go" test "$(hold_closes 1)" = 0
 }
 
 expect_failure_without_mode7() {
@@ -122,12 +156,35 @@ upgrade-xp-hex)
     # No answer after the flash: the drive may still be programming, so it is not asked
     # again, and the log says so in place of the revision. The hold lasts as long as the
     # program: its handle is never closed, only the program's end lets go of it.
+    # The window stays as during the run for five minutes after the verdict.
+    GUARDED="Please Restart Your Computer."
     upgrade winxp fw.hex 40000 "fault main opcode=0x12 after-save count=3 transport"
     expect_success "Firmware revision not read: the drive did not answer."
     check "one read-back" test "$(after_save | wc -l)" = 1
-    check "held" test -n "$(hold_fd)"
-    check "the hold never let go" test "$(hold_closes 1)" = 0
-    check "the drive's own handle closed at the end" test "$(main_closes)" -ge 1
+    ;;
+save-no-answer)
+    # Mode 7's call fails with no answer at all: the drive may have taken it and be
+    # programming. A second Telvio started meanwhile lists the drive, yet its Upgrade is
+    # refused and sends nothing: the first one holds the machine's upgrade through its wait.
+    GUARDED="Flashing is incorrect!!"
+    one_drive "fault main opcode=0x3B mode=7 count=1 transport"
+    e2e_image "$E2E_WORK/fw.bin" 8192
+    e2e_start winxp
+    second=$E2E_LAUNCH
+    refusal="Another Telvio window is upgrading a drive. Let it finish, then press Upgrade again."
+    pick_and_type=("pick 1000 \"$NAME0\"" "type 1028 \"$(winpath "$E2E_WORK/fw.bin")\"")
+    e2e_user "attach 60000" "${pick_and_type[@]}" "click 1015" \
+        "wait-text 1012 \"$GUARDED\" 120000" "${guarded_steps[@]}" read-log dump \
+        "$second" "attach 60000" "${pick_and_type[@]}" "click 1015" \
+        "msgbox Error!! \"$refusal\" ok" "wait-enabled 2 1 10000" "wait-enabled 1015 1 10000" \
+        "expect-text 1012 \"\"" "click 2" "wait-exit 20000" end-program ||
+        fail "the scripted user stopped"
+    end_recorded_programs
+    check "the drive's silence, then the line, then the verdict" test "$(log_lines | tail -3 | tr '\n' '|')" = "Execute command error!!  0/ 0/ 0|$GUARD|Flashing is incorrect!!|"
+    expect_guarded
+    check "the second window's box, owned by it" grep -qF "msgbox caption=Error!! text=$refusal buttons=OK topmost=0 owner-main=1" "$E2E_WORK/user.out"
+    first=$(sed -n 's/^cmd door=sgio drive=main pid=\([0-9]*\) .*cdb=3b.*/\1/p' "$E2E_WORK/record.txt" | head -1)
+    check "no WRITE BUFFER nor hold from the second" test "$(grep -E '^(cmd|lock) ' "$E2E_WORK/record.txt" | grep -v " pid=$first " | grep -cE 'cdb=3b|^lock ')" = 0
     ;;
 
 name-beyond-ascii-xp)

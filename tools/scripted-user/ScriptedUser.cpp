@@ -38,6 +38,7 @@
 //   screenshot main|dialog FILE     saves the window as a 24-bit BMP
 //   sleep MS
 //   wait-exit [MS]                  until the main window has gone
+//   end-program                     ends every program the steps launched that still runs
 //
 // Output lines: "[ID] text" for reads, "msgbox caption=... text=... buttons=..." for
 // message boxes. The first failing step ends the program with exit code 1 and a message.

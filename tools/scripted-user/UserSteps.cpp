@@ -322,6 +322,7 @@ bool RunStep(Session& s, const std::string& line, std::string& error) {
             return false;
         }
         CloseHandle(pi.hThread);
+        if (s.process) s.earlier.push_back(s.process);
         s.process = pi.hProcess;
         s.pid = pi.dwProcessId;
         return true;
@@ -699,6 +700,21 @@ bool RunStep(Session& s, const std::string& line, std::string& error) {
             error = "the program is still running";
             return false;
         }
+        return true;
+    }
+    if (verb == "end-program") {
+        // Ends every program the steps started that still runs, as the task manager would:
+        // a window that refuses to close is not waited out.
+        if (s.process) s.earlier.push_back(s.process);
+        s.process = nullptr;
+        int ended = 0;
+        for (HANDLE p : s.earlier) {
+            if (WaitForSingleObject(p, 0) == WAIT_TIMEOUT && TerminateProcess(p, 1)) ++ended;
+            WaitForSingleObject(p, DWORD(kDefaultWaitMs));
+            CloseHandle(p);
+        }
+        s.earlier.clear();
+        std::printf("programs ended %d\n", ended);
         return true;
     }
     error = "unknown step";

@@ -9,8 +9,9 @@
 namespace user {
 
 struct Session {
-    HANDLE process = nullptr;  // the program started by `launch`, if any
-    DWORD pid = 0;             // the program whose windows the steps look at
+    HANDLE process = nullptr;     // the program started by `launch`, if any
+    std::vector<HANDLE> earlier;  // programs an earlier `launch` started
+    DWORD pid = 0;                // the program whose windows the steps look at
     LARGE_INTEGER launchedAt{};
     HWND main = nullptr;
     HWND dialog = nullptr;  // the current dialog of the dialog-* steps

@@ -173,6 +173,19 @@ HWND FakeForegroundWindow() {
     return fakes.foreground;
 }
 
+bool FakeTakeUpgradeLock(const char* name, HANDLE* lock) {
+    fakes.lockName = name;
+    *lock = nullptr;
+    if (fakes.lockHeldElsewhere) return false;
+    ++fakes.lockTakes;
+    *lock = reinterpret_cast<HANDLE>(&fakes);
+    return true;
+}
+
+void FakeReleaseUpgradeLock(HANDLE lock) {
+    if (lock == reinterpret_cast<HANDLE>(&fakes)) ++fakes.lockReleases;
+}
+
 constexpr telvio::AppServices MakeFakeServices() {
     telvio::AppServices services{};
     services.SelectPlatform = &FakeSelectPlatform;
@@ -194,6 +207,9 @@ constexpr telvio::AppServices MakeFakeServices() {
     services.CloseTaskbarList = &FakeCloseTaskbarList;
     services.FlashTaskbarButton = &FakeFlashTaskbarButton;
     services.ForegroundWindow = &FakeForegroundWindow;
+    services.TakeUpgradeLock = &FakeTakeUpgradeLock;
+    services.ReleaseUpgradeLock = &FakeReleaseUpgradeLock;
+    services.programmingWaitSeconds = kProgrammingWaitSeconds;
     return services;
 }
 

@@ -21,6 +21,9 @@ struct FakeDrive {
     std::string product{};  // INQUIRY bytes 16..31 as read; empty: blank
 };
 
+// The wait after a run that left the drive perhaps still programming, shortened.
+constexpr UINT kProgrammingWaitSeconds = 2;
+
 struct ShownMessage {
     std::string text;
     std::string caption;
@@ -77,6 +80,12 @@ struct Fakes {
     std::vector<HRESULT> comBeforeOpen;
     std::vector<std::pair<telvio::TaskbarState, int>> taskbarShown;
     int flashes = 0;
+    // The machine's one upgrade: another program holds it; the name asked for, and how
+    // often it was taken and given back.
+    bool lockHeldElsewhere = false;
+    std::string lockName;
+    int lockTakes = 0;
+    int lockReleases = 0;
 };
 
 Fakes& TheFakes();

@@ -72,6 +72,8 @@ TEST(Run, NoRouteEndsTheWindowWhileARunIsInProgress) {
     EXPECT_TRUE(GetMenuState(menu, SC_CLOSE, MF_BYCOMMAND) & MF_GRAYED);
     // Kept awake from before the engine's first command ...
     EXPECT_EQ(TheFakes().executionStates, std::vector<DWORD>{kAwake});
+    EXPECT_EQ(TheFakes().lockTakes, 1);
+    EXPECT_EQ(TheFakes().lockReleases, 0);
 
     // Every way a window is asked to end: Close or Esc (the cancel command), Enter,
     // the close box and Alt+F4 (SC_CLOSE), and WM_CLOSE from anyone.
@@ -113,6 +115,7 @@ TEST(Run, NoRouteEndsTheWindowWhileARunIsInProgress) {
     EXPECT_EQ(engine.statesAtVerdict, std::vector<DWORD>{kAwake}) << "... to after the verdict";
     EXPECT_EQ(TheFakes().executionStates, kAwakeThenCleared);
     EXPECT_NE(window.Send(WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
+    EXPECT_EQ(TheFakes().lockReleases, 1) << "the machine's upgrade given back with the run";
 
     // One run per start of the program: even an Upgrade command sent straight to the
     // window, with a drive named and a browsed file, shows nothing and sends nothing.
@@ -261,6 +264,48 @@ TEST(Run, TaskbarButtonFollowsTheRun) {
         window.Command(IDCANCEL);
         EXPECT_EQ(window.WaitEnded(), IDCANCEL);
         EXPECT_EQ(TheFakes().taskbarCloses, c.taskbar ? 1 : 0);
+    }
+}
+
+// After a run that left the drive perhaps still programming (what the window refuses
+// meanwhile: the e2e case save-no-answer), the status line counts down, then everything is
+// given back, sleep too; the machine's upgrade only when the drive is not held to the end.
+// A fault past the first WRITE BUFFER is such a run too (one before it is not: the case
+// "fault on the worker" above).
+TEST(Run, TheWaitAfterADriveThatMayStillProgramEndsWithEverythingGivenBack) {
+    const std::string line = telvio::kMayStillProgramLine;
+    for (bool throws : {false, true}) {
+        SCOPED_TRACE(throws ? "a fault after the first WRITE BUFFER" : "no answer, still held");
+        apptest::ResetFakes();
+        TheFakes().engine = [throws](const telvio::UpdateJob& job) {
+            static int token;
+            job.hold.Hold(job.drive);  // as the engine does just before its first WRITE BUFFER
+            if (throws) throw std::runtime_error("injected");
+            job.hold.KeepUntilExit(&token);
+            job.AppendLog(telvio::kMayStillProgramLine);
+            job.AppendLog("Please Restart Your Computer.");
+        };
+        RunningWindow window;
+        window.SetText(IDC_FILE_BOX, "a.bin");
+        window.Click(IDC_UPGRADE);
+        ASSERT_TRUE(window.WaitFor([&] { return window.Text(IDC_STATUS) == "Wait 0:01"; }));
+        EXPECT_FALSE(IsWindowEnabled(window.Item(IDCANCEL)));
+        EXPECT_EQ(TheFakes().executionStates, (std::vector<DWORD>{kAwake, kAwake, ES_CONTINUOUS}));
+        ASSERT_TRUE(window.WaitFor([&] { return IsWindowEnabled(window.Item(IDCANCEL)) != 0; }));
+        window.Send(WM_NULL);  // the end of the wait has been handled in full
+        EXPECT_EQ(window.Text(IDC_STATUS), "");
+        EXPECT_EQ(window.Text(IDCANCEL), "Close");
+        EXPECT_NE(window.Send(WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
+        EXPECT_EQ(TheFakes().executionStates,
+                  (std::vector<DWORD>{kAwake, kAwake, ES_CONTINUOUS, ES_CONTINUOUS}));
+        EXPECT_EQ(TheFakes().lockName, "Global\\TelvioDriveUpgrade");
+        EXPECT_EQ(TheFakes().lockReleases, throws ? 1 : 0);
+        if (throws) {
+            EXPECT_EQ(window.Text(IDC_LOG), "ERR: internal error, the upgrade was stopped.\r\n" +
+                                                line + "\r\nFlashing is incorrect!!");
+        }
+        window.Command(IDCANCEL);
+        EXPECT_EQ(window.WaitEnded(), IDCANCEL);
     }
 }
 

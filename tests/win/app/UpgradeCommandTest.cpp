@@ -130,6 +130,9 @@ TEST_P(UpgradeCommandTest, StopsWithItsMessageOrStartsTheRun) {
     EXPECT_EQ(TheFakes().confirmCalls, c.browse ? 1 : 0) << c.what;
     if (c.runs) {
         ASSERT_TRUE(window.WaitFor([] { return TheFakes().engineRuns == 1; })) << c.what;
+        // The window's own hold still hands the engine the lock's handle and holder.
+        EXPECT_NE(TheFakes().lastJob.hold.CommandHandle, nullptr) << c.what;
+        EXPECT_NE(TheFakes().lastJob.hold.OtherHolder, nullptr) << c.what;
         ASSERT_TRUE(window.WaitFor([&] { return IsWindowEnabled(window.Item(IDCANCEL)) != 0; }));
         EXPECT_FALSE(IsWindowEnabled(window.Item(IDC_UPGRADE))) << c.what;
     } else {

@@ -130,9 +130,10 @@ TEST(PassThroughBlock, ReadBackAfterModeSeven) {
             return timesOut ? FALSE : TRUE;
         });
         const std::vector<std::string> log = WholeUpgrade(d.record, std::string(3 * 4096, 'Z'));
-        ASSERT_GE(log.size(), 2u);
+        ASSERT_GE(log.size(), 3u);
         EXPECT_EQ("Please Restart Your Computer.", log.back());
-        EXPECT_EQ(timesOut ? kNoAnswerLine : "Firmware revision now: 2.00", log[log.size() - 2]);
+        const size_t readBackLine = log.size() - (timesOut ? 3 : 2);
+        EXPECT_EQ(timesOut ? kNoAnswerLine : "Firmware revision now: 2.00", log[readBackLine]);
         ASSERT_EQ(6u, sent.size()) << "three blocks, checksum, save, one read-back";
         for (size_t i = 0; i < sent.size(); ++i) {
             EXPECT_EQ(i == 5 ? 0x12 : 0x3B, sent[i].first) << i;

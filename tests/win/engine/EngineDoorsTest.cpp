@@ -180,6 +180,7 @@ TEST_F(Door, RetriesAndTheChecksumRule) {
     std::vector<std::string> log = {"Check Sum : 0", "Please wait a minute.....", "dAddr is 8192\n",
                                     "dAddr is 8192\n"};
     if (state.UsePassThrough) log.push_back(telvio::kNoAnswerLine);
+    log.push_back(telvio::kMayStillProgramLine);
     log.push_back(kSuccess);
     EXPECT_EQ(Seen().log, log);
 
