@@ -36,8 +36,7 @@ __attribute__((visibility("default"))) int sigaction(int sig, const struct sigac
         errno = ENOSYS;
         return -1;
     }
-    if (sig == SIGUSR1 && act != NULL && act->sa_handler != SIG_DFL &&
-        act->sa_handler != SIG_IGN) {
+    if (sig == SIGUSR1 && act != NULL && act->sa_handler != SIG_DFL && act->sa_handler != SIG_IGN) {
         struct sigaction ignored = *act;
         ignored.sa_flags &= ~SA_SIGINFO;
         ignored.sa_handler = SIG_IGN;
@@ -47,4 +46,6 @@ __attribute__((visibility("default"))) int sigaction(int sig, const struct sigac
 }
 
 // Resolved before Wine starts any thread of its own.
-__attribute__((constructor)) static void ResolveEarly(void) { (void)NextSigaction(); }
+__attribute__((constructor)) static void ResolveEarly(void) {
+    (void)NextSigaction();
+}
