@@ -1,5 +1,6 @@
 # i386 Linux, for the libraries that 32-bit Wine loads while it runs under qemu: the
-# simulator's SG_IO library and the address-space reservation shortcut (build/host32).
+# simulator's SG_IO library, the address-space reservation shortcut and the signal
+# remedy (build/host32).
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-linux-gnu-gcc)

@@ -53,12 +53,13 @@ WINE=$loader_dir/lib/wine/wine64
 WINESERVER=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
 host32=${TELVIO_HOST32_DIR:-$(dirname "$TELVIO_BUILD_DIR")/host32}
 reserve=$host32/lib/libtelvio_high_half.so
+no_interrupt=$host32/lib/libtelvio_no_interrupt.so
 
 # One prefix per build tree, made once; parallel runs wait for the first to finish it.
 mkdir -p "$(dirname "$WINEPREFIX")"
 (
     flock 9
-    bash "$(dirname "$0")/wine32/make-loader.sh" "$loader_dir" "$reserve" 9>&-
+    bash "$(dirname "$0")/wine32/make-loader.sh" "$loader_dir" "$reserve" "$no_interrupt" 9>&-
     # Made with the 32-bit loader at hand, the prefix also gets its 32-bit half (syswow64);
     # a prefix made without it is made again once it is there.
     ready=$WINEPREFIX/.telvio-ready-wow64

@@ -32,8 +32,9 @@
 //   dialog-read ID                  prints a control text of the current dialog
 //   dialog-answer ok|cancel|esc|enter|close   closes the current dialog by that route
 //   browse PATH|cancel              Browser..., then types PATH into the file dialog or cancels
-//   reader ID                       asks a main-window control for its accessible object as
-//                                   a screen reader does; prints "[reader:ID] role=N name"
+//   reader [dialog] ID              asks a main-window control (or the current dialog's) for
+//                                   its accessible object as a screen reader does; prints
+//                                   "[reader:ID] role=N name" ("[reader:dialog:ID] ...")
 //   taskbar-created                 the taskbar's "TaskbarButtonCreated" to the main window
 //   screenshot main|dialog FILE     saves the window as a 24-bit BMP
 //   sleep MS

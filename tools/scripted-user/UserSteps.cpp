@@ -643,7 +643,15 @@ bool RunStep(Session& s, const std::string& line, std::string& error) {
     }
     if (verb == "reader") {
         if (!need(1) || !needMain()) return false;
-        HWND c = Control(s, nullptr, w[1], error);
+        // "reader dialog ID": a control of the current dialog.
+        const bool inDialog = w[1] == "dialog";
+        if (inDialog && !need(2)) return false;
+        if (inDialog && (!s.dialog || !IsWindow(s.dialog))) {
+            error = "no current dialog";
+            return false;
+        }
+        const std::string id = inDialog ? "dialog:" + w[2] : w[1];
+        HWND c = Control(s, inDialog ? s.dialog : nullptr, inDialog ? w[2] : w[1], error);
         if (!c) return false;
         // From another process, as readers ask: the object comes back marshalled.
         if (FAILED(CoInitialize(nullptr))) {
@@ -670,7 +678,7 @@ bool RunStep(Session& s, const std::string& line, std::string& error) {
         if (object) object->Release();
         CoUninitialize();
         // The role tells the control's own object from the one the system makes up.
-        std::printf("[reader:%s] role=%ld %s\n", w[1].c_str(),
+        std::printf("[reader:%s] role=%ld %s\n", id.c_str(),
                     role.vt == VT_I4 ? long(role.lVal) : -1L, name.c_str());
         return true;
     }
