@@ -35,7 +35,9 @@ HMODULE LoadSystemLibrary(const char* name) {
     size_t at = length;
     if (path[at - 1] != '\\') path[at++] = '\\';
     std::memcpy(path + at, name, nameLength + 1);
-    return LoadLibraryA(path);
+    // The DLL's own imports are looked for beside it, in the system directory, before the
+    // program's folder.
+    return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 void NarrowDllSearch() {
