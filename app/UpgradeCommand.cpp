@@ -222,6 +222,9 @@ void MainDialog::OnUpgrade() {
                       "The drive is in use by \"%s\". Close that program, then press Upgrade "
                       "again.",
                       shown);
+        // Given back before the box, which may stay up a long time: another window may
+        // upgrade another drive meanwhile.
+        ReleaseUpgradeLock();
         Message(text, "Error!!", kStopStyle);
         StopCommand();
         return;
