@@ -151,7 +151,8 @@ const Expected kMain[] = {
     {IDC_STATUS, "#130", "Static", 37, 73, 144, 8, kStaticType, SS_LEFT, SS_NOPREFIX, 0, 0},
     {kStatic, "#130", "Telvio", 209, 51, 37, 8, kStaticType, SS_LEFT, 0, 0, 0},
     {kStatic, "#128", "", 194, 7, 65, 88, kButtonType, BS_GROUPBOX, 0, 0, WS_EX_TRANSPARENT},
-    {kStatic, "#130", "Version  2.6.6  ", 205, 62, 49, 18, kStaticType, SS_LEFT, 0, 0, 0},
+    {kStatic, "#130", "Version  " TELVIO_PROJECT_VERSION "  ", 205, 62, 49, 18, kStaticType,
+     SS_LEFT, 0, 0, 0},
     {kStatic, "#130", "Device Revision:", 7, 56, 63, 8, kStaticType, SS_LEFT, 0, 0, 0},
     {IDC_REVISION, "#130", "Static", 71, 56, 57, 8, kStaticType, SS_LEFT,
      SS_CENTERIMAGE | SS_NOPREFIX, 0, 0},
@@ -176,7 +177,8 @@ const Expected kWarning[] = {
 
 const Expected kAbout[] = {
     {kStatic, "#130", "#128", 11, 17, 20, 20, kStaticType, SS_ICON, 0, 0, 0},
-    {kStatic, "#130", "Telvio Version 2.6.6", 40, 17, 119, 8, kStaticType, SS_LEFT, 0, 0, 0},
+    {kStatic, "#130", "Telvio Version " TELVIO_PROJECT_VERSION, 40, 17, 119, 8, kStaticType,
+     SS_LEFT, 0, 0, 0},
     {IDOK, "#128", "OK", 178, 7, 50, 14, kButtonType, BS_DEFPUSHBUTTON, WS_TABSTOP | WS_GROUP, 0, 0},
 };
 
