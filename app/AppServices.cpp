@@ -3,7 +3,7 @@
 #include <commdlg.h>
 
 #include "app/Taskbar.h"
-#include "framework/SystemEntry.h"
+#include "system/SystemEntry.h"
 #include "app/WarningDialog.h"
 #include "drive/Discovery.h"
 #include "drive/ExclusiveAccess.h"

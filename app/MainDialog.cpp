@@ -8,11 +8,11 @@
 
 #include "app/AboutDialog.h"
 #include "app/MessageFilter.h"
-#include "framework/SystemEntry.h"
+#include "system/SystemEntry.h"
 #include "app/UpgradeRules.h"
 #include "controls/SystemLook.h"
 #include "drive/Discovery.h"
-#include "drive/InquiryChain.h"
+#include "drive/ShownText.h"
 #include "resources/resource.h"
 
 namespace telvio {

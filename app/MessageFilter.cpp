@@ -1,6 +1,6 @@
 #include "app/MessageFilter.h"
 
-#include "framework/SystemEntry.h"
+#include "system/SystemEntry.h"
 
 namespace telvio {
 

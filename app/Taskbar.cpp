@@ -1,7 +1,7 @@
 #include "app/Taskbar.h"
 
 #include "app/MessageFilter.h"
-#include "framework/SystemEntry.h"
+#include "system/SystemEntry.h"
 
 #include <objbase.h>
 

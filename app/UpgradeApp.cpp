@@ -6,7 +6,7 @@
 #include <delayimp.h>
 
 #include "app/StartUp.h"
-#include "framework/SystemEntry.h"
+#include "system/SystemEntry.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include "app/UpgradeRules.h"
 #include "drive/Discovery.h"
 #include "drive/ExclusiveAccess.h"
-#include "drive/InquiryChain.h"
+#include "drive/ShownText.h"
 #include "engine/FlashEngine.h"
 #include "resources/resource.h"
 

@@ -5,7 +5,7 @@
 #include <new>
 #include <string>
 
-#include "framework/SystemEntry.h"
+#include "system/SystemEntry.h"
 
 namespace telvio {
 

@@ -2,7 +2,7 @@
 
 #include <type_traits>
 
-#include "framework/SystemEntry.h"
+#include "system/SystemEntry.h"
 
 namespace telvio {
 namespace {

@@ -9,10 +9,6 @@
 
 namespace telvio {
 
-// Control ids the drive list and the revision label have in the main window.
-constexpr int kDriveBoxId = 1000;
-constexpr int kRevisionLabelId = 1016;
-
 // Fills `table` (driveCount first set to 0) by the method the transport state picks:
 // ASPI, NT 4 and older, or NT 5 and later. Writes state.currentHandle.
 void DiscoverDrives(TransportState& state, DriveTable& table);
@@ -24,7 +20,7 @@ void ClassifyDrives(DriveTable& table);
 const DriveRecord* FindDrive(const DriveTable& table, const char* name);
 
 // The drive box's selection-accepted handler: shows the selected drive's revision in
-// the revision label of `dialog`.
+// the revision label of `dialog` (IDC_DRIVE_BOX and IDC_REVISION of resources/resource.h).
 void SelectDrive(HWND dialog, const DriveTable& table);
 
 }  // namespace telvio

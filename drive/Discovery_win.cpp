@@ -9,6 +9,8 @@
 #include "drive/InquiryChain.h"
 #include "drive/PassThroughBlock.h"
 #include "drive/Scsi.h"
+#include "drive/ShownText.h"
+#include "resources/resource.h"
 
 namespace telvio {
 namespace {
@@ -16,7 +18,6 @@ namespace {
 constexpr DWORD kGetInquiryData = 0x4100C;
 constexpr DWORD kGetCapabilities = 0x41010;
 constexpr DWORD kGetAddress = 0x41018;
-constexpr DWORD kPassThroughDirect = 0x4D014;
 static_assert(kGetInquiryData == IOCTL_SCSI_GET_INQUIRY_DATA, "control code");
 static_assert(kGetCapabilities == IOCTL_SCSI_GET_CAPABILITIES, "control code");
 static_assert(kGetAddress == IOCTL_SCSI_GET_ADDRESS, "control code");
@@ -55,20 +56,12 @@ HANDLE OpenLetter(char letter) {
                                nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
-// The pass-through block of the start-up probes (INQUIRY on NT 5, the capabilities page):
-// data in to the whole of `reply`, path/target/LUN 0, the short time-out.
+// A start-up probe (INQUIRY on NT 5, the capabilities page): data in to the whole of
+// `reply`, path/target 0, the short time-out.
 void PrepareProbe(PassThroughBlock& block, const uint8_t* cdb, uint8_t cdbLength, uint8_t* reply,
                   ULONG replyLength) {
-    std::memset(&block, 0, sizeof block);
-    block.sptd.Length = USHORT(kSptdSize);
-    block.sptd.CdbLength = cdbLength;
-    block.sptd.DataIn = SCSI_IOCTL_DATA_IN;
-    block.sptd.SenseInfoLength = kSenseInfoLength;
-    block.sptd.SenseInfoOffset = kSenseOffset;
-    block.sptd.DataTransferLength = replyLength;
-    block.sptd.TimeOutValue = kProbeTimeoutSeconds;
-    block.sptd.DataBuffer = reply;
-    std::memcpy(block.sptd.Cdb, cdb, cdbLength);
+    FillPassThroughBlock(block, {cdb, cdbLength, SCSI_IOCTL_DATA_IN, reply, replyLength,
+                                 kProbeTimeoutSeconds, 0, 0});
 }
 
 // A letter that gave no record keeps no handle open.
@@ -238,10 +231,7 @@ void DiscoverNt5(TransportState& state, DriveTable& table) {
         PassThroughBlock block;
         const uint8_t cdb[6] = {0x12, 0, 0, 0, 0x7F, 0};
         PrepareProbe(block, cdb, sizeof cdb, reply, sizeof reply);
-        DWORD returned = 0;
-        const BOOL ok = Device().deviceIoControl(state.currentHandle, kPassThroughDirect, &block,
-                                                 kPassThroughBlockSize, &block,
-                                                 kPassThroughBlockSize, &returned, nullptr);
+        const BOOL ok = SendPassThrough(state.currentHandle, block, kPassThroughBlockSize);
         // What the drive sent: the platform takes the rest off the transfer length, and
         // the 0xFF bytes beyond it are not the drive's.
         const size_t replied = block.sptd.DataTransferLength < sizeof reply
@@ -285,12 +275,7 @@ void ClassifyDrives(DriveTable& table) {
     for (int i = 0; i < table.driveCount && i < kDriveTableSlots; ++i) {
         DriveRecord* record = table.records[i];
         if (record == nullptr) continue;
-        DWORD returned = 0;
-        if (!Device().deviceIoControl(record->handle, kPassThroughDirect, &block,
-                                      kPassThroughBlockSize, &block, kPassThroughBlockSize,
-                                      &returned, nullptr)) {
-            continue;
-        }
+        if (!SendPassThrough(record->handle, block, kPassThroughBlockSize)) continue;
         // The capabilities page follows the 8-byte mode parameter header.
         const uint8_t readCaps = reply[10];
         const uint8_t writeCaps = reply[11];
@@ -312,21 +297,23 @@ const DriveRecord* FindDrive(const DriveTable& table, const char* name) {
 
 void SelectDrive(HWND dialog, const DriveTable& table) {
     char text[512] = " ";
-    const LRESULT selected = SendDlgItemMessageA(dialog, kDriveBoxId, CB_GETCURSEL, 0, 0);
+    const LRESULT selected = SendDlgItemMessageA(dialog, IDC_DRIVE_BOX, CB_GETCURSEL, 0, 0);
     if (selected != CB_ERR) {
         // An item longer than the buffer is left unread rather than written past its end.
-        const LRESULT length = SendDlgItemMessageA(dialog, kDriveBoxId, CB_GETLBTEXTLEN, WPARAM(selected), 0);
+        const LRESULT length =
+            SendDlgItemMessageA(dialog, IDC_DRIVE_BOX, CB_GETLBTEXTLEN, WPARAM(selected), 0);
         if (length >= 0 && length < LRESULT(sizeof text)) {
-            SendDlgItemMessageA(dialog, kDriveBoxId, CB_GETLBTEXT, WPARAM(selected), LPARAM(text));
+            SendDlgItemMessageA(dialog, IDC_DRIVE_BOX, CB_GETLBTEXT, WPARAM(selected),
+                                LPARAM(text));
         }
     }
-    SetDlgItemTextA(dialog, kRevisionLabelId, "    ");
+    SetDlgItemTextA(dialog, IDC_REVISION, "    ");
     for (int i = 0; i < table.driveCount && i < kDriveTableSlots; ++i) {
         const DriveRecord* record = table.records[i];
         if (record != nullptr && std::strcmp(record->displayName, text) == 0) {
             char shown[sizeof record->revision];
             CopyShownText(shown, record->revision, sizeof shown);
-            SetDlgItemTextA(dialog, kRevisionLabelId, shown);
+            SetDlgItemTextA(dialog, IDC_REVISION, shown);
         }
     }
 }

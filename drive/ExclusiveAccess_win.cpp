@@ -10,7 +10,7 @@
 #include "drive/DeviceCalls.h"
 #include "drive/InquiryChain.h"
 #include "drive/Scsi.h"
-#include "framework/SystemEntry.h"
+#include "system/SystemEntry.h"
 
 namespace telvio {
 namespace {

@@ -38,15 +38,6 @@ void CopyInquiryText(char* dst, const uint8_t* src, size_t available, size_t cou
 void CopyInquiryField(char* dst, const uint8_t* reply, size_t returned, size_t offset,
                       size_t count);
 
-// A copy of a drive record's text field (`size` bytes, the last kept for the terminator)
-// without the blanks that pad it at the end.
-void CopyTrimmedField(char* dst, const char* field, size_t size);
-
-// A copy of `src` (at most `size` - 1 characters, up to its NUL) as a window shows it: a
-// byte outside 0x20-0x7E becomes '?'. Under the UTF-8 code page the system would turn such
-// a byte into U+FFFD, and a box's text would then no longer equal the drive's.
-void CopyShownText(char* dst, const char* src, size_t size);
-
 // The texts a drive is known by, from its INQUIRY reply (`returned` bytes of it).
 struct InquiryNames {
     char identification[25];  // vendor (8) and product (16), the drive's own bytes

@@ -9,6 +9,7 @@
 #include <ntddscsi.h>
 
 #include <cstddef>
+#include <cstdint>
 
 namespace telvio {
 
@@ -30,5 +31,29 @@ static_assert(kSptdSize == 44 && kSenseOffset == 48 && kPassThroughBlockSize == 
 
 // IOCTL_SCSI_GET_CAPABILITIES reply.
 constexpr DWORD kCapabilitiesSize = 24;
+
+constexpr DWORD kPassThroughDirect = 0x4D014;
+static_assert(kPassThroughDirect == IOCTL_SCSI_PASS_THROUGH_DIRECT, "control code");
+
+// One command as the block carries it. Every pass-through command the program sends is
+// built from one of these, so the fields the system checks are set the same way for all.
+struct PassThroughRequest {
+    const uint8_t* cdb;
+    uint8_t cdbLength;  // at most 16
+    UCHAR dataIn;       // SCSI_IOCTL_DATA_IN or SCSI_IOCTL_DATA_OUT
+    void* data;         // as the adapter gets it, aligned where it has to be
+    ULONG length;
+    ULONG timeoutSeconds;
+    UCHAR pathId;  // the class driver puts its own device's address here anyway
+    UCHAR targetId;
+};
+
+// Zeroes `block` and fills it for `request` (LUN 0, the sense area after the filler).
+void FillPassThroughBlock(PassThroughBlock& block, const PassThroughRequest& request);
+
+// Sends `block` on `handle` through the device-call table, the whole block as the output
+// for the status, transfer count and sense to come back in. Of the input the system needs
+// the structure alone; `inputSize` says how much of the block is handed in.
+BOOL SendPassThrough(HANDLE handle, PassThroughBlock& block, DWORD inputSize);
 
 }  // namespace telvio

@@ -15,25 +15,9 @@ ASPI_CALL_SendCommand* aspiSendCommand = nullptr;
 
 namespace {
 
-constexpr DWORD kPassThroughDirect = 0x4D014;
-static_assert(kPassThroughDirect == IOCTL_SCSI_PASS_THROUGH_DIRECT, "control code");
-
 int ExecutePassThrough(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
                        uint8_t cdbLength, const uint8_t* cdb, SenseData& sense,
                        uint32_t timeoutSeconds, uint32_t& transferred) {
-    PassThroughBlock block;
-    std::memset(&block, 0, sizeof block);
-    std::memcpy(block.sptd.Cdb, cdb, cdbLength);
-    block.sptd.Length = USHORT(kSptdSize);
-    block.sptd.PathId = drive.adapter;
-    block.sptd.TargetId = drive.target;
-    block.sptd.Lun = 0;
-    block.sptd.CdbLength = cdbLength;
-    block.sptd.SenseInfoLength = kSenseInfoLength;
-    block.sptd.SenseInfoOffset = kSenseOffset;
-    block.sptd.TimeOutValue = timeoutSeconds;
-    block.sptd.DataTransferLength = length;
-
     // The adapter wants its data at an address with the mask bits clear: allocate mask
     // bytes more and round up inside the allocation.
     const uint64_t allocSize = uint64_t(length) + drive.alignMask;
@@ -45,18 +29,15 @@ int ExecutePassThrough(const DriveRecord& drive, uint8_t flags, uint32_t length,
     if (raw == nullptr) return 0;
     uint8_t* aligned =
         reinterpret_cast<uint8_t*>((uintptr_t(raw) + drive.alignMask) & ~uintptr_t(drive.alignMask));
-    block.sptd.DataBuffer = aligned;
+    const bool dataIn = (flags & SRB_DIR_IN) && !(flags & SRB_DIR_OUT);
+    if ((flags & SRB_DIR_OUT) && length) std::memcpy(aligned, data, length);
 
-    if (flags & SRB_DIR_OUT) {
-        block.sptd.DataIn = SCSI_IOCTL_DATA_OUT;
-        if (length) std::memcpy(aligned, data, length);
-    } else if (flags & SRB_DIR_IN) {
-        block.sptd.DataIn = SCSI_IOCTL_DATA_IN;
-    }
-
-    DWORD returned = 0;
-    const BOOL ok = Device().deviceIoControl(drive.handle, kPassThroughDirect, &block, kSptdSize,
-                                             &block, kPassThroughBlockSize, &returned, nullptr);
+    // A command that moves no data goes as data out, as the block always said it.
+    const UCHAR direction = dataIn ? SCSI_IOCTL_DATA_IN : SCSI_IOCTL_DATA_OUT;
+    PassThroughBlock block;
+    FillPassThroughBlock(block, {cdb, cdbLength, direction, aligned, length, timeoutSeconds,
+                                 drive.adapter, drive.target});
+    const BOOL ok = SendPassThrough(drive.handle, block, kSptdSize);
     int result = 0;
     if (!ok) {
         result = 0;
@@ -64,9 +45,7 @@ int ExecutePassThrough(const DriveRecord& drive, uint8_t flags, uint32_t length,
         std::memcpy(sense.bytes, block.sense, sizeof sense.bytes);
         result = 0;
     } else {
-        if ((flags & SRB_DIR_IN) && !(flags & SRB_DIR_OUT) && length) {
-            std::memcpy(data, aligned, length);
-        }
+        if (dataIn && length) std::memcpy(data, aligned, length);
         // The platform takes off what the drive did not send (an underrun is no error).
         transferred =
             block.sptd.DataTransferLength < length ? block.sptd.DataTransferLength : length;

@@ -4,7 +4,7 @@
 #include "drive/AspiEntries.h"
 #include "drive/DeviceCalls.h"
 #include "drive/Transport.h"
-#include "framework/PlatformCalls.h"
+#include "system/PlatformCalls.h"
 
 namespace telvio {
 

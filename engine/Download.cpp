@@ -6,6 +6,7 @@
 
 #include "drive/Aspi.h"
 #include "drive/InquiryChain.h"
+#include "drive/ShownText.h"
 #include "engine/ErrorMessages.h"
 #include "engine/FlashEngine.h"
 #include "engine/Platform.h"

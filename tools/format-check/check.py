@@ -14,7 +14,7 @@ import re
 import sys
 
 ROOT = pathlib.Path(__file__).resolve().parents[2]
-PRODUCT = ["app", "controls", "drive", "engine", "framework", "runtime"]
+PRODUCT = ["app", "controls", "drive", "engine", "framework", "runtime", "system"]
 SOURCES = {".c", ".cpp", ".h"}
 
 LITERAL = re.compile(r'//[^\n]*|/\*.*?\*/|\'(?:\\.|[^\'\\\n])*\'|"((?:\\.|[^"\\\n])*)"', re.S)

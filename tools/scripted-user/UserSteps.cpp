@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <functional>
 
+#include "resources/resource.h"
+
 namespace user {
 namespace {
 
@@ -14,11 +16,6 @@ constexpr int kDefaultWaitMs = 15000;
 constexpr int kPollMs = 20;
 constexpr DWORD kSendTimeoutMs = 10000;
 constexpr char kMainCaption[] = "KORVANE";
-constexpr int kUpgradeId = 1015;
-constexpr int kDriveBoxId = 1000;
-constexpr int kLogId = 1012;
-constexpr int kBrowseId = 1029;
-constexpr int kAboutCommand = 0x0010;
 
 std::string ClassOf(HWND window) {
     char name[64] = {};
@@ -77,7 +74,7 @@ int ToInt(const std::vector<std::string>& words, size_t i, int fallback) {
 }
 
 bool IsMain(HWND h) {
-    return ClassOf(h) == "#32770" && CaptionOf(h) == kMainCaption && GetDlgItem(h, kUpgradeId);
+    return ClassOf(h) == "#32770" && CaptionOf(h) == kMainCaption && GetDlgItem(h, IDC_UPGRADE);
 }
 
 HWND FindDialog(const Session& s, const std::string& caption) {
@@ -350,7 +347,8 @@ bool RunStep(Session& s, const std::string& line, std::string& error) {
                     auto found = TopLevels(s.pid, IsMain);
                     if (!found.empty()) s.main = found.front();
                 }
-                return s.main && Send(GetDlgItem(s.main, kDriveBoxId), CB_GETCOUNT, 0, 0) >= count;
+                return s.main &&
+                       Send(GetDlgItem(s.main, IDC_DRIVE_BOX), CB_GETCOUNT, 0, 0) >= count;
             })) {
             error = "the drive box did not list " + w[1] + " drive(s)";
             return false;
@@ -429,7 +427,7 @@ bool RunStep(Session& s, const std::string& line, std::string& error) {
     }
     if (verb == "syscommand") {
         if (!need(1) || !needMain()) return false;
-        WPARAM command = w[1] == "close" ? SC_CLOSE : w[1] == "about" ? kAboutCommand : 0;
+        WPARAM command = w[1] == "close" ? SC_CLOSE : w[1] == "about" ? IDM_ABOUTBOX : 0;
         if (!command) {
             error = "unknown system command " + w[1];
             return false;
@@ -496,7 +494,7 @@ bool RunStep(Session& s, const std::string& line, std::string& error) {
         // The end of a run: its verdict in the log and Close given back.
         if (!needMain()) return false;
         int ms = ToInt(w, 1, 120000);
-        HWND log = GetDlgItem(s.main, kLogId), close = GetDlgItem(s.main, IDCANCEL);
+        HWND log = GetDlgItem(s.main, IDC_LOG), close = GetDlgItem(s.main, IDCANCEL);
         if (!WaitFor(ms, [&] {
                 std::string text = TextOf(log);
                 return IsWindowEnabled(close) &&
@@ -537,7 +535,7 @@ bool RunStep(Session& s, const std::string& line, std::string& error) {
     }
     if (verb == "read-log") {
         if (!needMain()) return false;
-        HWND log = GetDlgItem(s.main, kLogId);
+        HWND log = GetDlgItem(s.main, IDC_LOG);
         std::string text = TextOf(log);
         for (const std::string& l : Lines(text)) std::printf("log| %s\n", l.c_str());
         // Whether the view shows the last line: where the last character sits.
@@ -552,12 +550,14 @@ bool RunStep(Session& s, const std::string& line, std::string& error) {
     }
     if (verb == "dump") {
         if (!needMain()) return false;
-        for (int id : {1000, 1014, 1016, 1028, 1015, 2}) {
+        for (int id :
+             {IDC_DRIVE_BOX, IDC_STATUS, IDC_REVISION, IDC_FILE_BOX, IDC_UPGRADE, IDCANCEL}) {
             HWND c = GetDlgItem(s.main, id);
             std::printf("[%d] enabled=%d text=%s\n", id, IsWindowEnabled(c) ? 1 : 0,
                         TextOf(c).c_str());
         }
-        std::printf("[1011] position=%d\n", int(Send(GetDlgItem(s.main, 1011), PBM_GETPOS, 0, 0)));
+        std::printf("[%d] position=%d\n", IDC_PROGRESS,
+                    int(Send(GetDlgItem(s.main, IDC_PROGRESS), PBM_GETPOS, 0, 0)));
         return true;
     }
     if (verb == "msgbox") {
@@ -623,7 +623,7 @@ bool RunStep(Session& s, const std::string& line, std::string& error) {
     }
     if (verb == "browse") {
         if (!need(1) || !needMain()) return false;
-        PostMessageA(GetDlgItem(s.main, kBrowseId), BM_CLICK, 0, 0);
+        PostMessageA(GetDlgItem(s.main, IDC_BROWSE), BM_CLICK, 0, 0);
         HWND open = nullptr;
         if (!WaitFor(kDefaultWaitMs, [&] { return (open = FindDialog(s, "Open")); })) {
             error = "the file dialog did not open";

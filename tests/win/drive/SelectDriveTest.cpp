@@ -7,6 +7,7 @@
 #include <string>
 
 #include "drive/Discovery.h"
+#include "resources/resource.h"
 
 namespace telvio::test {
 namespace {
@@ -18,10 +19,11 @@ struct Window {
     Window() {
         parent = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 300, 200, nullptr, nullptr,
                                  GetModuleHandleA(nullptr), nullptr);
-        combo = CreateWindowExA(0, "COMBOBOX", "", WS_CHILD | CBS_DROPDOWN | CBS_SORT | WS_VSCROLL, 0, 0, 200,
-                                100, parent, HMENU(INT_PTR(kDriveBoxId)), GetModuleHandleA(nullptr), nullptr);
+        combo = CreateWindowExA(0, "COMBOBOX", "", WS_CHILD | CBS_DROPDOWN | CBS_SORT | WS_VSCROLL,
+                                0, 0, 200, 100, parent, HMENU(INT_PTR(IDC_DRIVE_BOX)),
+                                GetModuleHandleA(nullptr), nullptr);
         label = CreateWindowExA(0, "STATIC", "Static", WS_CHILD, 0, 120, 100, 20, parent,
-                                HMENU(INT_PTR(kRevisionLabelId)), GetModuleHandleA(nullptr), nullptr);
+                                HMENU(INT_PTR(IDC_REVISION)), GetModuleHandleA(nullptr), nullptr);
     }
     ~Window() { DestroyWindow(parent); }
     std::string Label() const {

@@ -8,8 +8,8 @@
 #include <string>
 
 #include "drive/Transport.h"
-#include "framework/PlatformCalls.h"
-#include "framework/SystemEntry.h"
+#include "system/PlatformCalls.h"
+#include "system/SystemEntry.h"
 
 namespace telvio::test {
 namespace {

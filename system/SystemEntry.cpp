@@ -1,8 +1,8 @@
-#include "framework/SystemEntry.h"
+#include "system/SystemEntry.h"
 
 #include <cstring>
 
-#include "framework/PlatformCalls.h"
+#include "system/PlatformCalls.h"
 
 namespace telvio {
 

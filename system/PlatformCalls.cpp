@@ -1,6 +1,6 @@
-#include "framework/PlatformCalls.h"
+#include "system/PlatformCalls.h"
 
-#include "framework/SystemEntry.h"
+#include "system/SystemEntry.h"
 
 namespace telvio {
 
