@@ -322,6 +322,8 @@ bool RunStep(Session& s, const std::string& line, std::string& error) {
         if (s.process) s.earlier.push_back(s.process);
         s.process = pi.hProcess;
         s.pid = pi.dwProcessId;
+        // The steps that follow are the new program's: its window, once attached.
+        s.main = nullptr;
         return true;
     }
     if (verb == "attach") {
@@ -569,7 +571,14 @@ bool RunStep(Session& s, const std::string& line, std::string& error) {
         }
         std::string text = MessageText(box);
         bool topmost = (GetWindowLongA(box, GWL_EXSTYLE) & WS_EX_TOPMOST) != 0;
-        bool ownedByMain = s.main && GetWindow(box, GW_OWNER) == s.main;
+        // The main window of the box's own program, shown or not: a copy that ends at
+        // start-up shows its box before its window.
+        const HWND owner = GetWindow(box, GW_OWNER);
+        DWORD boxPid = 0, ownerPid = 0;
+        GetWindowThreadProcessId(box, &boxPid);
+        if (owner) GetWindowThreadProcessId(owner, &ownerPid);
+        bool ownedByMain =
+            owner && ((s.main && owner == s.main) || (ownerPid == boxPid && IsMain(owner)));
         std::printf("msgbox caption=%s text=%s buttons=%s topmost=%d owner-main=%d\n",
                     w[1].c_str(), text.c_str(), ButtonsOf(box).c_str(), topmost ? 1 : 0,
                     ownedByMain ? 1 : 0);
