@@ -39,8 +39,14 @@ void ChooseWithFileDialog(HWND owner, char* path, DWORD size) {
     ofn.lpstrFile = path;
     ofn.nMaxFile = size;
     ofn.Flags = 0;
+    // The dialog makes the browsed folder the process's current directory, OFN_NOCHANGEDIR
+    // or not, and where the system has no SetDllDirectoryA that folder stays in the DLL
+    // search of an elevated program: it is put back at once.
+    char directory[MAX_PATH + 1];
+    const DWORD length = GetCurrentDirectoryA(sizeof directory, directory);
     // On cancel or failure the buffer may hold anything (a needed size, say): no path.
     if (!GetOpenFileNameA(&ofn)) path[0] = '\0';
+    if (length > 0 && length < sizeof directory) SetCurrentDirectoryA(directory);
 }
 
 void RunFlashEngine(const UpdateJob& job) {
