@@ -87,6 +87,63 @@ void ReleaseNamedMutex(HANDLE lock) {
     CloseHandle(lock);
 }
 
+// Another copy holds the machine's one upgrade: the mutex exists only while a copy holds
+// it (TakeNamedMutex closes what it could not take). Opened, never waited on: asking takes
+// nothing. A mutex of another user's copy, which we may not open, is held all the same.
+bool NamedMutexHeld(const char* name) {
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, name);
+    if (mutex != nullptr) {
+        CloseHandle(mutex);
+        return true;
+    }
+    return GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+// Windows 7's power requests; the structure and the two request types as the SDK has them.
+struct ReasonContext {
+    ULONG version;
+    DWORD flags;
+    union {
+        struct {
+            HMODULE module;
+            ULONG id;
+            ULONG count;
+            LPWSTR* strings;
+        } detailed;
+        LPWSTR simple;
+    } reason;
+};
+constexpr DWORD kSimpleReason = 0x1;  // POWER_REQUEST_CONTEXT_SIMPLE_STRING
+constexpr int kDisplayRequired = 0;   // PowerRequestDisplayRequired
+constexpr int kSystemRequired = 1;    // PowerRequestSystemRequired
+using PowerCreateRequestCall = HANDLE(WINAPI*)(ReasonContext*);
+using PowerRequestCall = BOOL(WINAPI*)(HANDLE, int);
+
+HANDLE KeepDisplayAndSystemOn() {
+    const auto create =
+        SystemEntry<PowerCreateRequestCall>("kernel32.dll", "PowerCreateRequest");
+    const auto set = SystemEntry<PowerRequestCall>("kernel32.dll", "PowerSetRequest");
+    if (create == nullptr || set == nullptr) return nullptr;
+    static wchar_t reason[] = L"A drive firmware upgrade is in progress.";
+    ReasonContext context{};
+    context.flags = kSimpleReason;
+    context.reason.simple = reason;
+    const HANDLE request = create(&context);
+    if (request == INVALID_HANDLE_VALUE || request == nullptr) return nullptr;
+    set(request, kDisplayRequired);
+    set(request, kSystemRequired);
+    return request;
+}
+
+void LetDisplayAndSystemRest(HANDLE request) {
+    if (request == nullptr) return;
+    if (const auto clear = SystemEntry<PowerRequestCall>("kernel32.dll", "PowerClearRequest")) {
+        clear(request, kDisplayRequired);
+        clear(request, kSystemRequired);
+    }
+    CloseHandle(request);
+}
+
 HWND ForegroundWindowNow() {
     return GetForegroundWindow();
 }
@@ -114,6 +171,9 @@ constexpr AppServices MakeDefaults() {
     services.ForegroundWindow = &ForegroundWindowNow;
     services.TakeUpgradeLock = &TakeNamedMutex;
     services.ReleaseUpgradeLock = &ReleaseNamedMutex;
+    services.UpgradeHeldElsewhere = &NamedMutexHeld;
+    services.KeepPowerOn = &KeepDisplayAndSystemOn;
+    services.LetPowerRest = &LetDisplayAndSystemRest;
     // Long enough for a drive to finish programming its flash, however slow.
     services.programmingWaitSeconds = 5 * 60;
     return services;

@@ -61,6 +61,12 @@ struct AppServices {
     bool (*TakeUpgradeLock)(const char* name, HANDLE* lock);
     // Gives back what TakeUpgradeLock took, on the thread that took it; null does nothing.
     void (*ReleaseUpgradeLock)(HANDLE lock);
+    // Whether another copy holds the machine's upgrade, asked at start-up without taking it.
+    bool (*UpgradeHeldElsewhere)(const char* name);
+    // Windows 7 on: a power request that keeps the display and the system on, with its
+    // reason; null where the system has none. LetPowerRest ends it; null does nothing.
+    HANDLE (*KeepPowerOn)();
+    void (*LetPowerRest)(HANDLE request);
     // How long the window stays as during a run after a run that left the drive perhaps
     // still programming.
     UINT programmingWaitSeconds;
