@@ -159,6 +159,8 @@ TEST(ExclusiveAccess, LocksTheDriveForTheRunOrRunsAsBefore) {
         "ERR: Windows switches this drive off after 60 seconds without a "
         "command, and it needs 65 seconds to program its memory. See POWER "
         "SAVING in README.txt.";
+    std::string kPowerOffSooner = kPowerOff;  // within the ten seconds' margin
+    kPowerOffSooner.replace(kPowerOffSooner.find("65"), 2, "53");
     const Row rows[] = {
         {"granted", "xo", -1, true, false, false, false, "DVD-RW",
          "Dn Po Pn Pc Po Pn Pc Lo Ln Lq Lc",
@@ -182,6 +184,8 @@ TEST(ExclusiveAccess, LocksTheDriveForTheRunOrRunsAsBefore) {
          false, "DVD-RW", nullptr, " Ll Li Lp Lu Lc Hc", kPowerOff, true, 16},
         {"Zero Power ODD, 4 banks: asked on the hold, runs", "o", -1, false, false, false, false,
          "DVD-RW", nullptr, " Lc", nullptr, true, 4},
+        {"Zero Power ODD, 13 banks", "o", -1, true, false, false, false, "DVD-RW", nullptr,
+         " Ll Li Lp Lu Lc Hc", kPowerOffSooner.c_str(), true, 13},
         {"port does not answer, 16 banks", "o", -1, true, false, false, false, "DVD-RW", nullptr,
          " Ll Li Lp Lw+ Li Lu Lc Hc", nullptr, false, 16},
     };
