@@ -214,21 +214,6 @@ void NoteHolder(DriveLock& lock, const CdromExclusiveLockState& state) {
     ShowHolderName(state.callerName, lock.holder);
 }
 
-}  // namespace
-
-void ShowHolderName(const uint8_t (&name)[kCallerNameLength], char (&shown)[kShownHolderSize]) {
-    size_t n = 0;
-    for (; n < kCallerNameLength && name[n] != 0; ++n) {
-        const uint8_t c = name[n];
-        bool taken = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-        for (const char also : {' ', '.', ',', ':', ';', '-', '_'}) taken = taken || c == also;
-        shown[n] = taken ? static_cast<char>(c) : '?';
-    }
-    shown[n] = '\0';
-}
-
-namespace {
-
 // At the Upgrade command: the lock's state where the drive has one, asked on its interface
 // (opened and closed again, which sends the drive nothing). False where it has none.
 bool AskLockState(const TransportState& state, const DriveRecord& drive,
@@ -246,6 +231,17 @@ bool AskLockState(const TransportState& state, const DriveRecord& drive,
 }
 
 }  // namespace
+
+void ShowHolderName(const uint8_t (&name)[kCallerNameLength], char (&shown)[kShownHolderSize]) {
+    size_t n = 0;
+    for (; n < kCallerNameLength && name[n] != 0; ++n) {
+        const uint8_t c = name[n];
+        bool taken = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+        for (const char also : {' ', '.', ',', ':', ';', '-', '_'}) taken = taken || c == also;
+        shown[n] = taken ? static_cast<char>(c) : '?';
+    }
+    shown[n] = '\0';
+}
 
 bool DriveLockedByOther(const TransportState& state, const DriveRecord& drive,
                         uint8_t (&holder)[kCallerNameLength]) {
