@@ -4,6 +4,7 @@
 // before.
 #pragma once
 
+#include <cstdint>
 #include <exception>
 
 #include "drive/DriveRecord.h"
@@ -25,6 +26,11 @@ struct DriveHold {
     // What Hold found instead: the name of another program that holds the drive for
     // itself, fit to be shown; null (or a null member): none. The run then sends nothing.
     const char* (*OtherHolder)(void* held);
+    // How long the drive may go without a command before the system cuts its power, in
+    // milliseconds, as its port driver tells it to the handle the run holds it by; 0 when
+    // the system never does, or does not say. A hold put together without it says
+    // nothing, and the run goes on as it would have.
+    uint32_t (*PowerOffAfterMs)(void* held) = nullptr;
 };
 
 // Holds the drive for as long as it lives: from the first WRITE BUFFER to the end of the
@@ -58,6 +64,10 @@ class DriveHoldScope {
     const char* OtherHolder() const {
         return held_ != nullptr && hold_.OtherHolder != nullptr ? hold_.OtherHolder(held_)
                                                                 : nullptr;
+    }
+    uint32_t PowerOffAfterMs() const {
+        return held_ != nullptr && hold_.PowerOffAfterMs != nullptr ? hold_.PowerOffAfterMs(held_)
+                                                                    : 0;
     }
 
   private:

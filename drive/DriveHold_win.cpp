@@ -11,6 +11,7 @@
 
 #include "drive/DeviceCalls.h"
 #include "drive/ExclusiveAccess.h"
+#include "drive/StorageProperty.h"
 #include "drive/Transport.h"
 
 namespace telvio {
@@ -93,12 +94,22 @@ const char* OtherHolder(void* held) {
     return lock.heldByOther ? lock.holder : nullptr;
 }
 
+// While the drive is locked, the class driver passes the question on to the port driver
+// for the lock's handle only, and answers every other from what it kept, which holds no
+// power descriptor.
+uint32_t HeldPowerOffAfterMs(void* held) {
+    const HeldDrive& drive = *static_cast<HeldDrive*>(held);
+    const HANDLE asked = drive.lock.handle != INVALID_HANDLE_VALUE ? drive.lock.handle : drive.hold;
+    return asked != INVALID_HANDLE_VALUE ? PowerOffAfterMs(asked) : 0;
+}
+
 }  // namespace
 
 DriveHold DriveHoldFor(const TransportState& state) {
     // NT 4's class driver knows neither request, and ASPI has no handle to hold.
     if (state.UsePassThrough == 1 && state.isNT4OrOlder == 0)
-        return DriveHold{HoldDrive, ReleaseDrive, KeepDrive, LockedHandle, OtherHolder};
+        return DriveHold{HoldDrive,    ReleaseDrive, KeepDrive,
+                         LockedHandle, OtherHolder,  HeldPowerOffAfterMs};
     return DriveHold{};
 }
 

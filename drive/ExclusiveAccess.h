@@ -92,6 +92,12 @@ void ShowHolderName(const uint8_t (&name)[kCallerNameLength], char (&shown)[kSho
 bool DriveLockedByOther(const TransportState& state, const DriveRecord& drive,
                         uint8_t (&holder)[kCallerNameLength]);
 
+// At the Upgrade command, before anything is sent, where the drive has the lock (the
+// same drives DriveLockedByOther asks): whether a file system reads a disc in it. The
+// driver refuses the lock while one does, and without the lock any program may read the
+// disc between the blocks of a download. False wherever the lock is unknown.
+bool DiscReadable(const TransportState& state, const DriveRecord& drive);
+
 // What asking for the lock just before the first WRITE BUFFER came to.
 struct DriveLock {
     // Locked for this program: every later command of the run goes on this handle, as

@@ -163,10 +163,8 @@ DWORD RequestLock(HANDLE handle, uint32_t flags) {
     return GetLastError();
 }
 
-// Whether no file system reads a disc in the drive: none is in it, or none knows it and
-// the system mounted RAW, which the driver counts as mounted all the same. Only then may
-// the lock pass over the volume: a readable disc stays the file system's.
-bool NoFileSystemReads(char letter) {
+// Whether a file system reads a disc in the drive; `error` tells why not.
+bool FileSystemReads(char letter, DWORD& error) {
     char root[] = "?:\\";
     root[0] = letter;
     using SetErrorModeCall = UINT(WINAPI*)(UINT);
@@ -177,9 +175,17 @@ bool NoFileSystemReads(char letter) {
     char fileSystem[MAX_PATH + 1];
     const BOOL read = Device().getVolumeInformationA(root, nullptr, 0, nullptr, nullptr, nullptr,
                                                      fileSystem, sizeof fileSystem);
-    const DWORD error = GetLastError();
+    error = read ? ERROR_SUCCESS : GetLastError();
     if (setErrorMode != nullptr) setErrorMode(previous);
-    return !read && error != ERROR_PROC_NOT_FOUND;
+    return read != FALSE;
+}
+
+// Whether no file system reads a disc in the drive: none is in it, or none knows it and
+// the system mounted RAW, which the driver counts as mounted all the same. Only then may
+// the lock pass over the volume: a readable disc stays the file system's.
+bool NoFileSystemReads(char letter) {
+    DWORD error = ERROR_SUCCESS;
+    return !FileSystemReads(letter, error) && error != ERROR_PROC_NOT_FOUND;
 }
 
 // The locked handle reaches the drive discovery found: INQUIRY names it with the same
@@ -208,6 +214,22 @@ void NoteHolder(DriveLock& lock, const CdromExclusiveLockState& state) {
     ShowHolderName(state.callerName, lock.holder);
 }
 
+// At the Upgrade command: the lock's state where the drive has one, asked on its interface
+// (opened and closed again, which sends the drive nothing). False where it has none.
+bool AskLockState(const TransportState& state, const DriveRecord& drive,
+                  CdromExclusiveLockState& lockState) {
+    // Where a run holds its drive (DriveHoldFor); discovery's handle tells the number.
+    if (state.UsePassThrough != 1 || state.isNT4OrOlder != 0 || drive.handle == nullptr ||
+        drive.handle == INVALID_HANDLE_VALUE) {
+        return false;
+    }
+    const HANDLE handle = OpenDriveInterface(drive.handle);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    const bool answered = QueryLock(handle, lockState);
+    Device().closeHandle(handle);
+    return answered;
+}
+
 }  // namespace
 
 void ShowHolderName(const uint8_t (&name)[kCallerNameLength], char (&shown)[kShownHolderSize]) {
@@ -223,18 +245,19 @@ void ShowHolderName(const uint8_t (&name)[kCallerNameLength], char (&shown)[kSho
 
 bool DriveLockedByOther(const TransportState& state, const DriveRecord& drive,
                         uint8_t (&holder)[kCallerNameLength]) {
-    // Where a run holds its drive (DriveHoldFor); discovery's handle tells the number.
-    if (state.UsePassThrough != 1 || state.isNT4OrOlder != 0 || drive.handle == nullptr ||
-        drive.handle == INVALID_HANDLE_VALUE) {
-        return false;
-    }
-    const HANDLE handle = OpenDriveInterface(drive.handle);
-    if (handle == INVALID_HANDLE_VALUE) return false;
     CdromExclusiveLockState lockState;
-    const bool held = QueryLock(handle, lockState) && lockState.lockState != 0;
+    const bool held = AskLockState(state, drive, lockState) && lockState.lockState != 0;
     if (held) std::memcpy(holder, lockState.callerName, sizeof holder);
-    Device().closeHandle(handle);
     return held;
+}
+
+bool DiscReadable(const TransportState& state, const DriveRecord& drive) {
+    // Only where the lock exists: elsewhere (Wine above all) the volume may answer for a
+    // drive with no disc in it at all.
+    CdromExclusiveLockState lockState;
+    if (drive.letter == 0 || !AskLockState(state, drive, lockState)) return false;
+    DWORD error = ERROR_SUCCESS;
+    return FileSystemReads(drive.letter, error);
 }
 
 DriveLock LockDrive(const DriveRecord& drive, HANDLE letterHandle) {

@@ -35,6 +35,29 @@ bool HoldsSenseData(const SenseData& sense) {
     return responseCode >= 0x70 && responseCode <= 0x73;
 }
 
+// The system's clock and the drive's own pace may differ from the waits by some seconds;
+// a drive switched off as it finishes programming is lost all the same.
+constexpr uint32_t kPowerOffMarginMs = 10000;
+
+// The banks the drive programs after mode 7, a fixed wait each.
+uint32_t BanksToProgram(uint32_t imageEnd) {
+    return (imageEnd >> 16) & 0xFF;
+}
+
+// Whether a drive that the system switches off after `offAfterMs` without a command would
+// lose its power in the silence after mode 7 (nothing the program holds keeps it on, and
+// any command sent there as a keep-alive may time out and reset it); `line` then says so.
+bool PowerGoesWhileProgramming(uint32_t offAfterMs, uint32_t imageEnd, char (&line)[192]) {
+    const uint32_t silenceMs = BanksToProgram(imageEnd) * kBankWaitMs + kFinalWaitMs;
+    if (offAfterMs == 0 || offAfterMs > silenceMs + kPowerOffMarginMs) return false;
+    std::snprintf(line, sizeof line,
+                  "ERR: Windows switches this drive off after %u seconds without a command, and "
+                  "it needs %u seconds to program its memory. See POWER SAVING in README.txt.",
+                  static_cast<unsigned>((offAfterMs + 500) / 1000),
+                  static_cast<unsigned>(silenceMs / 1000));
+    return true;
+}
+
 void PutBigEndian24(uint8_t* out, uint32_t value) {
     out[0] = static_cast<uint8_t>(value >> 16);
     out[1] = static_cast<uint8_t>(value >> 8);
@@ -202,6 +225,11 @@ bool FlashEngine::Download() {
         AppendLog(busy);
         return false;
     }
+    char powerLine[192];
+    if (PowerGoesWhileProgramming(held.PowerOffAfterMs(), imageEnd, powerLine)) {
+        AppendLog(powerLine);
+        return false;
+    }
     // A drive locked for this run refuses every other handle, its letter's included.
     if (const DeviceHandle locked = held.CommandHandle()) drive.handle = locked;
     SenseData sense{};
@@ -251,7 +279,7 @@ bool FlashEngine::Download() {
     }
 
     // The drive programs its flash, a fixed time per bank, and is left alone meanwhile.
-    const uint32_t banks = (imageEnd >> 16) & 0xFF;
+    const uint32_t banks = BanksToProgram(imageEnd);
     for (uint32_t i = 0; i < banks; ++i) {
         SetProgress(static_cast<int>(20 + 3 * i));
         platform::SleepFor(kBankWaitMs);

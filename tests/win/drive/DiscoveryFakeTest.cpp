@@ -14,6 +14,7 @@
 #include "drive/AspiEntries.h"
 #include "drive/Discovery.h"
 #include "drive/PassThroughBlock.h"
+#include "drive/StorageProperty.h"
 #include "tests/win/drive/FakeDevice.h"
 #include "tests/win/drive/InquiryReply.h"
 
@@ -566,10 +567,10 @@ TEST(DriveHold, QuietsTheDriveFromTheFirstWriteBufferToTheEndOfTheRun) {
         const char* steps;  // what the device table saw, commands folded into "cmd+"
     };
     const Case cases[] = {
-        {"NT 5", 1, 0, 0x5A, 0, false, "open mcn eject cmd+ close"},
-        {"NT 5, mode 7 fails", 1, 0, 0x5A, 0, true, "open mcn eject cmd+"},
+        {"NT 5", 1, 0, 0x5A, 0, false, "open mcn eject power cmd+ close"},
+        {"NT 5, mode 7 fails", 1, 0, 0x5A, 0, true, "open mcn eject power cmd+"},
         {"NT 5, no media-change control", 1, 0, 0x5A, IOCTL_STORAGE_MCN_CONTROL, false,
-         "open mcn eject cmd+ close"},
+         "open mcn eject power cmd+ close"},
         {"NT 5, neither control", 1, 0, 0x5A, ~0u, false, "open mcn eject close cmd+"},
         {"NT 5, erased image", 1, 0, char(0xFF), 0, false, ""},
         {"NT 4", 1, 1, 0x5A, 0, false, "cmd+"},
@@ -612,6 +613,7 @@ TEST(DriveHold, QuietsTheDriveFromTheFirstWriteBufferToTheEndOfTheRun) {
                                      : step.kind == 'c'                            ? "close"
                                      : step.what == IOCTL_STORAGE_MCN_CONTROL      ? "mcn"
                                      : step.what == IOCTL_STORAGE_EJECTION_CONTROL ? "eject"
+                                     : step.what == kQueryStorageProperty          ? "power"
                                                                                    : "cmd";
             // Commands go through the drive's own handle, the hold through the other one.
             EXPECT_EQ(name == "cmd", step.handle == drive.handle) << name;

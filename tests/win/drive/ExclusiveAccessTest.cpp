@@ -5,12 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "drive/ExclusiveAccess.h"
 #include "drive/PassThroughBlock.h"
+#include "drive/StorageProperty.h"
 #include "tests/win/drive/FakeDevice.h"
 #include "tests/win/drive/InquiryReply.h"
 
@@ -33,7 +35,9 @@ struct Row {
     const char* product;                        // what INQUIRY names on an interface handle
     const char* asked;                          // the Upgrade command's steps; null: kAsked
     const char* run;                            // the run's steps after kFound ("!": all of them)
-    bool busy;                                  // the run ends with the holder's name
+    const char* refused;                        // the run ends with this line; null: it runs
+    bool zeroPower = false;  // the port answers: switched off after 60 s idle (else refuses)
+    int banks = 0;           // the image's 64 KiB banks; 0: two blocks
 };
 
 // cdrom.sys for one drive: the lock, keyed on one handle, refuses all others (the hold's
@@ -72,7 +76,7 @@ struct ClassDriver {
         owner = nullptr;
         return TRUE;
     }
-    BOOL Other(const IoCall& call, void* out) {
+    BOOL Other(const IoCall& call, void* out, DWORD outSize) {
         if (call.code == kGetDeviceNumber) {  // answered to anyone
             const uint32_t number[3] = {FILE_DEVICE_CD_ROM, uint32_t(fake.LetterOf(call.handle)),
                                         ~0u};
@@ -80,6 +84,12 @@ struct ClassDriver {
             return TRUE;
         }
         if (owner != nullptr && call.handle != owner) return Refuse(ERROR_ACCESS_DENIED);
+        if (call.code == kQueryStorageProperty) {  // filled in even where refused
+            const DevicePowerDescriptor power{20, 20, 1, 1, 1, 1, 1, 0, {}, 60000};
+            std::memcpy(out, &power, std::min<DWORD>(outSize, sizeof power));
+            const bool asked = call.inBytes.at(0) == kStorageDevicePowerProperty;
+            return row.zeroPower && asked ? TRUE : Refuse(ERROR_INVALID_FUNCTION);
+        }
         if (call.code != IOCTL_SCSI_PASS_THROUGH_DIRECT) return TRUE;
         SCSI_PASS_THROUGH_DIRECT& s = static_cast<PassThroughBlock*>(out)->sptd;
         if (row.silent && saved) return Refuse(ERROR_SEM_TIMEOUT);
@@ -94,17 +104,19 @@ struct ClassDriver {
         fake.SetHandler(kExclusiveAccessControl, [this](const IoCall& c, void* out, DWORD size) {
             return Exclusive(c, out, size);
         });
-        for (DWORD code : {DWORD(IOCTL_STORAGE_MCN_CONTROL), DWORD(IOCTL_STORAGE_EJECTION_CONTROL),
-                           kGetDeviceNumber, DWORD(IOCTL_SCSI_PASS_THROUGH_DIRECT)}) {
-            fake.SetHandler(code,
-                            [this](const IoCall& c, void* out, DWORD) { return Other(c, out); });
+        for (DWORD code :
+             {DWORD(IOCTL_STORAGE_MCN_CONTROL), DWORD(IOCTL_STORAGE_EJECTION_CONTROL),
+              kGetDeviceNumber, DWORD(IOCTL_SCSI_PASS_THROUGH_DIRECT), kQueryStorageProperty}) {
+            fake.SetHandler(code, [this](const IoCall& c, void* out, DWORD size) {
+                return Other(c, out, size);
+            });
         }
     }
 };
 
 // From step `from` on, a role and an action each: the Drive's own handle, the Hold, an
 // interface opened to be numbered (Probe) or for the Lock; open, close, number, query,
-// lock, unlock, inquiry, write buffer ("w+": several in a row), mcn, eject.
+// lock, unlock, inquiry, write buffer ("w+": several in a row), mcn, eject, power.
 std::string Steps(FakeDevice& fake, size_t from, HANDLE drive) {
     std::string seen, last;
     size_t n = 0;  // fake.calls[n]: the next control step's call
@@ -124,6 +136,7 @@ std::string Steps(FakeDevice& fake, size_t from, HANDLE drive) {
             : s.what == IOCTL_SCSI_PASS_THROUGH_DIRECT
                 ? (in.at(offsetof(SCSI_PASS_THROUGH_DIRECT, Cdb)) == 0x12 ? 'i' : 'w')
             : s.what == kGetDeviceNumber          ? 'n'
+            : s.what == kQueryStorageProperty     ? 'p'
             : s.what == IOCTL_STORAGE_MCN_CONTROL ? 'm'
                                                   : 'e';
         const std::string step{role, action};
@@ -140,25 +153,41 @@ std::string Steps(FakeDevice& fake, size_t from, HANDLE drive) {
 TEST(ExclusiveAccess, LocksTheDriveForTheRunOrRunsAsBefore) {
     const char kAsked[] = "Dn Po Pn Pc Lo Ln Lq Lc";
     const std::string kFound = "Ho Hm He Hn Po Pn Pc Lo Ln Lq";
-    const char kToday[] = " Dw+ Di Hc";  // the run as before the lock, on the drive's own handle
+    const char kToday[] = " Hp Dw+ Di Hc";  // the run as before the lock, on the drive's own handle
+    const char kBusy[] = "ERR: the drive is in use by \"Burn??Pro?\".";
+    const char kPowerOff[] =
+        "ERR: Windows switches this drive off after 60 seconds without a "
+        "command, and it needs 65 seconds to program its memory. See POWER "
+        "SAVING in README.txt.";
+    std::string kPowerOffSooner = kPowerOff;  // within the ten seconds' margin
+    kPowerOffSooner.replace(kPowerOffSooner.find("65"), 2, "53");
     const Row rows[] = {
         {"granted", "xo", -1, true, false, false, false, "DVD-RW",
          "Dn Po Pn Pc Po Pn Pc Lo Ln Lq Lc",
-         "!Ho Hm He Hn Po Pn Pc Po Pn Pc Lo Ln Lq Ll Li Lw+ Li Lu Lc Hc", false},
-        {"held by another", "o", 0, true, false, false, false, "DVD-RW", nullptr, " Lc Hc", true},
+         "!Ho Hm He Hn Po Pn Pc Po Pn Pc Lo Ln Lq Ll Li Lp Lw+ Li Lu Lc Hc", nullptr},
+        {"held by another", "o", 0, true, false, false, false, "DVD-RW", nullptr, " Lc Hc", kBusy},
         {"taken since the query", "o", 2, true, false, false, false, "DVD-RW", nullptr,
-         " Ll Lq Lc Hc", true},
-        {"not supported", "o", -1, false, false, false, false, "DVD-RW", nullptr, " Lc", false},
+         " Ll Lq Lc Hc", kBusy},
+        {"not supported (a volume answers, as under Wine)", "o", -1, false, false, true, false,
+         "DVD-RW", nullptr, " Lc", nullptr},
         {"mounted, a file system reads it", "o", -1, true, true, true, false, "DVD-RW", nullptr,
-         " Ll Lc", false},
+         " Ll Lc", nullptr},
         {"mounted, nothing reads it (RAW)", "o", -1, true, true, false, false, "DVD-RW", nullptr,
-         " Ll Ll Li Lw+ Li Lu Lc Hc", false},
+         " Ll Ll Li Lp Lw+ Li Lu Lc Hc", nullptr},
         {"no matching interface", "x", -1, true, false, false, false, "DVD-RW", "Dn Po Pn Pc",
-         "!Ho Hm He Hn Po Pn Pc", false},
+         "!Ho Hm He Hn Po Pn Pc", nullptr},
         {"INQUIRY names another drive", "o", -1, true, false, false, false, "CD-ROM", nullptr,
-         " Ll Li Lu Lc", false},
+         " Ll Li Lu Lc", nullptr},
         {"no answer after mode 7: both kept", "o", -1, true, false, false, true, "DVD-RW", nullptr,
-         " Ll Li Lw+ Li", false},
+         " Ll Li Lp Lw+ Li", nullptr},
+        {"Zero Power ODD, 16 banks: asked on the lock, nothing sent", "o", -1, true, false, false,
+         false, "DVD-RW", nullptr, " Ll Li Lp Lu Lc Hc", kPowerOff, true, 16},
+        {"Zero Power ODD, 4 banks: asked on the hold, runs", "o", -1, false, false, false, false,
+         "DVD-RW", nullptr, " Lc", nullptr, true, 4},
+        {"Zero Power ODD, 13 banks", "o", -1, true, false, false, false, "DVD-RW", nullptr,
+         " Ll Li Lp Lu Lc Hc", kPowerOffSooner.c_str(), true, 13},
+        {"port does not answer, 16 banks", "o", -1, true, false, false, false, "DVD-RW", nullptr,
+         " Ll Li Lp Lw+ Li Lu Lc Hc", nullptr, false, 16},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(r.what);
@@ -191,14 +220,16 @@ TEST(ExclusiveAccess, LocksTheDriveForTheRunOrRunsAsBefore) {
         EXPECT_EQ(r.asked ? r.asked : kAsked, Steps(fake, 1, drive.handle));
         const size_t asked = fake.steps.size(), askedCalls = fake.calls.size();
         const std::vector<std::string> log =
-            WholeUpgrade(drive, std::string(2 * 4096, 'Z'), DriveHoldFor(state), 1);
-        const bool today = std::strchr(r.run, 'w') == nullptr && !r.busy;
+            WholeUpgrade(drive, std::string(r.banks ? r.banks * 0x10000 : 2 * 4096, 'Z'),
+                         DriveHoldFor(state), 1);
+        const bool today = std::strchr(r.run, 'w') == nullptr && !r.refused;
         EXPECT_EQ(
             (r.run[0] == '!' ? std::string(r.run + 1) : kFound + r.run) + (today ? kToday : ""),
             Steps(fake, asked, drive.handle));
-        EXPECT_EQ(r.busy ? "Flashing is incorrect!!" : "Please Restart Your Computer.", log.back());
-        if (r.busy) {
-            EXPECT_EQ("ERR: the drive is in use by \"Burn??Pro?\".", log.at(log.size() - 2));
+        EXPECT_EQ(r.refused ? "Flashing is incorrect!!" : "Please Restart Your Computer.",
+                  log.back());
+        if (r.refused) {
+            EXPECT_EQ(r.refused, log.at(log.size() - 2));
         }
         // Each handle but the drive's own is closed once, save the lock and the hold that a
         // silent drive keeps; no lock of ours outlives a run that ended.
@@ -229,6 +260,43 @@ TEST(ExclusiveAccess, LocksTheDriveForTheRunOrRunsAsBefore) {
         if (r.mounted && !r.readable) {
             EXPECT_EQ(kLockIgnoreVolume, blocks.at(2).at(4));
         }
+        // The disc in the tray, asked at the Upgrade command only where the lock exists.
+        EXPECT_EQ(r.knowsLock && r.readable && std::strchr(r.interfaces, 'o') != nullptr,
+                  DiscReadable(state, drive));
+    }
+}
+
+// The bus, asked before an upgrade on the letter with no data rights (a mounted disc's
+// file system would take any other open).
+TEST(StorageProperty, TellsUsbAndFireWireFromTheRest) {
+    const struct {
+        const char* what;
+        int32_t busType;
+        bool answered, external;
+    } rows[] = {{"USB", kBusTypeUsb, true, true},
+                {"FireWire", kBusType1394, true, true},
+                {"SATA", 0xB, true, false},
+                {"no answer", kBusTypeUsb, false, false}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.what);
+        FakeDevice fake;
+        fake.AddLetter('d');
+        fake.SetHandler(kQueryStorageProperty, [&r](const IoCall& call, void* out, DWORD size) {
+            StorageDeviceDescriptor reply{};
+            reply.busType = r.busType;  // filled in even where refused
+            std::memcpy(out, &reply, std::min<DWORD>(size, sizeof reply));
+            if (r.answered && call.inBytes.at(0) == kStorageDeviceProperty) return TRUE;
+            SetLastError(ERROR_INVALID_FUNCTION);
+            return FALSE;
+        });
+        DriveRecord drive{};
+        drive.letter = 'd';
+        TransportState state;
+        state.UsePassThrough = 1;
+        EXPECT_EQ(r.external, DriveOnExternalBus(state, drive));
+        ASSERT_EQ(1u, fake.handles.size());
+        EXPECT_EQ(0u, fake.opens[fake.handles[0]].second);
+        EXPECT_EQ(1, fake.closes[fake.handles[0]]);
     }
 }
 
