@@ -342,33 +342,26 @@ TEST(AspiBlock, FieldsAndFlags) {
     DriveRecord drive{};
     drive.adapter = 1;
     drive.target = 6;
+    drive.alignMask = 1;  // IDE's: even addresses
     const uint8_t flagCases[] = {SRB_DIR_IN, SRB_DIR_OUT, SRB_DIR_IN | SRB_DIR_OUT, 0};
-    // The engine's buffer may sit at an odd address; bus-master IDE moves data only at even
-    // ones, and an adapter may ask for more.
-    for (uint32_t mask : {0u, 1u, 0x3Fu}) {
-        drive.alignMask = mask;
-        for (uint8_t flags : flagCases) {
-            std::vector<uint8_t> data(33, 0x33);
-            SenseData sense;
-            EXPECT_EQ(1,
-                      ScsiExecute(drive, flags, 32, data.data() + 1, 12, kWriteBuffer, 0, sense));
-            const SRB_ExecSCSICmd& s = AspiStandIn::seen;
-            EXPECT_EQ(SC_EXEC_SCSI_CMD, s.SRB_Cmd);
-            EXPECT_EQ(1, s.SRB_HaId);
-            EXPECT_EQ(6, s.SRB_Target);
-            EXPECT_EQ(0, s.SRB_Lun);
-            EXPECT_EQ(flags | SRB_EVENT_NOTIFY, s.SRB_Flags) << "flags pass on unchanged, plus 0x40";
-            EXPECT_EQ(32u, s.SRB_BufLen);
-            EXPECT_EQ(0u, uintptr_t(s.SRB_BufPointer) & (mask | 0xF)) << "mask " << mask;
-            if (flags == SRB_DIR_OUT) {
-                EXPECT_EQ(std::vector<uint8_t>(32, 0x33), AspiStandIn::seenData);
-            }
-            EXPECT_EQ(14, s.SRB_SenseLen);
-            EXPECT_EQ(12, s.SRB_CDBLen);
-            EXPECT_EQ(0, std::memcmp(s.CDBByte, kWriteBuffer, 12));
-            EXPECT_NE(nullptr, s.SRB_PostProc);
-            EXPECT_EQ(0u, s.SRB_Hdr_Rsvd);
-        }
+    for (uint8_t flags : flagCases) {
+        std::vector<uint8_t> data(33, 0x33);  // the caller's at an odd address
+        SenseData sense;
+        EXPECT_EQ(1, ScsiExecute(drive, flags, 32, data.data() + 1, 12, kWriteBuffer, 0, sense));
+        const SRB_ExecSCSICmd& s = AspiStandIn::seen;
+        EXPECT_EQ(SC_EXEC_SCSI_CMD, s.SRB_Cmd);
+        EXPECT_EQ(1, s.SRB_HaId);
+        EXPECT_EQ(6, s.SRB_Target);
+        EXPECT_EQ(0, s.SRB_Lun);
+        EXPECT_EQ(flags | SRB_EVENT_NOTIFY, s.SRB_Flags) << "flags pass on unchanged, plus 0x40";
+        EXPECT_EQ(32u, s.SRB_BufLen);
+        EXPECT_EQ(0u, uintptr_t(s.SRB_BufPointer) & 0xF) << "the library's data at 16 bytes at least";
+        EXPECT_TRUE(flags != SRB_DIR_OUT || AspiStandIn::seenData == std::vector<uint8_t>(32, 0x33));
+        EXPECT_EQ(14, s.SRB_SenseLen);
+        EXPECT_EQ(12, s.SRB_CDBLen);
+        EXPECT_EQ(0, std::memcmp(s.CDBByte, kWriteBuffer, 12));
+        EXPECT_NE(nullptr, s.SRB_PostProc);
+        EXPECT_EQ(0u, s.SRB_Hdr_Rsvd);
     }
 }
 
