@@ -149,8 +149,7 @@ int ExecuteAspi(const DriveRecord& drive, uint8_t flags, uint32_t length, void* 
         HeapFree(GetProcessHeap(), 0, request);
         return 0;
     }
-    uint8_t* area =
-        reinterpret_cast<uint8_t*>((uintptr_t(request + 1) + mask) & ~uintptr_t(mask));
+    uint8_t* area = reinterpret_cast<uint8_t*>((uintptr_t(request + 1) + mask) & ~uintptr_t(mask));
     if ((flags & SRB_DIR_OUT) && length) std::memcpy(area, data, length);
     SRB_ExecSCSICmd& srb = request->srb;
     FillExecRequest(srb, drive, flags, length, area, cdbLength, cdb);

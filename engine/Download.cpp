@@ -44,8 +44,8 @@ void FlashEngine::Run() {
 
 bool FlashEngine::SendWriteBuffer(uint8_t flags, uint32_t length, void* data, const uint8_t* cdb,
                                   SenseData& sense, uint32_t timeoutSeconds, CommandEnd* end) {
-    const int done = ScsiExecute(drive, flags, length, data, kCdbLength, cdb, UsePassThrough,
-                                 sense, timeoutSeconds, nullptr, end);
+    const int done = ScsiExecute(drive, flags, length, data, kCdbLength, cdb, UsePassThrough, sense,
+                                 timeoutSeconds, nullptr, end);
     return done != 0 && SenseKeyByte(sense) == 0;
 }
 

@@ -140,7 +140,7 @@ int telvio::ScsiExecute(const DriveRecord&, uint8_t flags, uint32_t length, void
     const uint32_t offset = uint32_t{cdb[3]} << 16 | uint32_t{cdb[4]} << 8 | cdb[5];
     // Only a data block may be given up; the drive may start programming on the others.
     if (timeoutSeconds != (cdb[1] == 6 && offset >= 32 ? telvio::kDataBlockTimeoutSeconds
-                                                         : telvio::kAmpleTimeoutSeconds))
+                                                       : telvio::kAmpleTimeoutSeconds))
         Fail("a WRITE BUFFER with the wrong time-out");
     const uint32_t paramLength = uint32_t{cdb[6]} << 16 | uint32_t{cdb[7]} << 8 | cdb[8];
     if (cdb[1] == 7) {

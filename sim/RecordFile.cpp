@@ -61,7 +61,9 @@ std::string FormatRecordLine(const RecordEntry& e) {
                   unsigned(c.timeoutSeconds), cdb.c_str(), unsigned(c.dataDigest),
                   unsigned(c.status), unsigned(c.sense.key), unsigned(c.sense.asc),
                   unsigned(c.sense.ascq),
-                  c.timedOut ? "timeout" : c.transportFailed ? "fail" : "ok");
+                  c.timedOut          ? "timeout"
+                  : c.transportFailed ? "fail"
+                                      : "ok");
     return line;
 }
 

@@ -355,8 +355,10 @@ TEST(AspiBlock, FieldsAndFlags) {
         EXPECT_EQ(0, s.SRB_Lun);
         EXPECT_EQ(flags | SRB_EVENT_NOTIFY, s.SRB_Flags) << "flags pass on unchanged, plus 0x40";
         EXPECT_EQ(32u, s.SRB_BufLen);
-        EXPECT_EQ(0u, uintptr_t(s.SRB_BufPointer) & 0xF) << "the library's data at 16 bytes at least";
-        EXPECT_TRUE(flags != SRB_DIR_OUT || AspiStandIn::seenData == std::vector<uint8_t>(32, 0x33));
+        EXPECT_EQ(0u, uintptr_t(s.SRB_BufPointer) & 0xF)
+            << "the library's data at 16 bytes at least";
+        EXPECT_TRUE(flags != SRB_DIR_OUT ||
+                    AspiStandIn::seenData == std::vector<uint8_t>(32, 0x33));
         EXPECT_EQ(14, s.SRB_SenseLen);
         EXPECT_EQ(12, s.SRB_CDBLen);
         EXPECT_EQ(0, std::memcmp(s.CDBByte, kWriteBuffer, 12));
