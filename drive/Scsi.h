@@ -17,9 +17,25 @@ struct SenseData {
     uint8_t bytes[32];
 };
 
+// Sense data is there only when the drive itself answered with a check condition: a
+// fixed or descriptor format response code. Both doors leave the area zero otherwise.
+inline bool HoldsSenseData(const SenseData& sense) {
+    const uint8_t responseCode = sense.bytes[0] & 0x7F;
+    return responseCode >= 0x70 && responseCode <= 0x73;
+}
+
 // Firmware programming can take a long while, so commands are given ample time: this
 // many seconds on the pass-through, and no bound at all on the ASPI wait.
 constexpr uint32_t kAmpleTimeoutSeconds = 0xFFFF;
+
+// How a command ended, as far as the door can tell. After a check condition the drive
+// has answered and its sense is in hand; after no answer the drive, or the bus it sits
+// on, may have been reset, and what it held may be gone.
+enum class CommandEnd : uint8_t {
+    Good,
+    CheckCondition,  // the drive answered with a status and its sense
+    NoAnswer,        // the call failed, the time-out ran out, or no sense came back
+};
 
 // Sends one command block. Returns 1 when the command completed with good status, 0
 // otherwise. `sense` is cleared on entry (first 16 bytes) and filled only from the
@@ -35,8 +51,11 @@ constexpr uint32_t kAmpleTimeoutSeconds = 0xFFFF;
 // status (0 otherwise): what the pass-through wrote back into the request's
 // DataTransferLength, at most `length`; ASPI tells no such count, so `length` there. A
 // drive may send less than it was asked for, and the rest of the buffer is not its data.
+// `end`, when given, gets how the command ended: on ASPI from the request block's target
+// and adapter status, on the pass-through from the call's result and the sense written.
 int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
                 uint8_t cdbLength, const uint8_t* cdb, uint8_t usePassThrough, SenseData& sense,
-                uint32_t timeoutSeconds = kAmpleTimeoutSeconds, uint32_t* transferred = nullptr);
+                uint32_t timeoutSeconds = kAmpleTimeoutSeconds, uint32_t* transferred = nullptr,
+                CommandEnd* end = nullptr);
 
 }  // namespace telvio

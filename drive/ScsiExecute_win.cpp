@@ -17,7 +17,7 @@ namespace {
 
 int ExecutePassThrough(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
                        uint8_t cdbLength, const uint8_t* cdb, SenseData& sense,
-                       uint32_t timeoutSeconds, uint32_t& transferred) {
+                       uint32_t timeoutSeconds, uint32_t& transferred, CommandEnd& end) {
     // The adapter wants its data at an address with the mask bits clear: allocate mask
     // bytes more and round up inside the allocation.
     const uint64_t allocSize = uint64_t(length) + drive.alignMask;
@@ -43,12 +43,15 @@ int ExecutePassThrough(const DriveRecord& drive, uint8_t flags, uint32_t length,
         result = 0;
     } else if (block.sptd.ScsiStatus != 0) {
         std::memcpy(sense.bytes, block.sense, sizeof sense.bytes);
+        // A status without sense is no answer the engine can read: the port's own.
+        end = HoldsSenseData(sense) ? CommandEnd::CheckCondition : CommandEnd::NoAnswer;
         result = 0;
     } else {
         if (dataIn && length) std::memcpy(data, aligned, length);
         // The platform takes off what the drive did not send (an underrun is no error).
         transferred =
             block.sptd.DataTransferLength < length ? block.sptd.DataTransferLength : length;
+        end = CommandEnd::Good;
         result = 1;
     }
     Device().heapFree(heap, 0, raw);
@@ -71,10 +74,13 @@ void FillExecRequest(SRB_ExecSCSICmd& srb, const DriveRecord& drive, uint8_t fla
 }
 
 // The result of an execute request that has ended.
-int EndedRequest(const SRB_ExecSCSICmd& srb, SenseData& sense) {
+int EndedRequest(const SRB_ExecSCSICmd& srb, SenseData& sense, CommandEnd& end) {
     // The library writes SRB_Status from its own thread; read it as it stands now.
     const volatile uint8_t* status = &srb.SRB_Status;
-    if (*status == SS_COMP) return 1;
+    if (*status == SS_COMP) {
+        end = CommandEnd::Good;
+        return 1;
+    }
     // On CHECK CONDITION the library has fetched the drive's sense into the block. A
     // drive that is busy taking its firmware says so there, and only there.
     if (srb.SRB_TargStat == STATUS_CHKCOND) {
@@ -83,65 +89,53 @@ int EndedRequest(const SRB_ExecSCSICmd& srb, SenseData& sense) {
         std::memset(sense.bytes, 0, sizeof sense.bytes);
         std::memcpy(sense.bytes, srb.SenseArea, senseLength);
     }
+    // The drive answered only when the adapter carried the exchange and the target gave a
+    // status of its own: after a selection time-out or a bus reset the adapter speaks
+    // for a drive that said nothing.
+    end = srb.SRB_HaStat == HASTAT_OK && srb.SRB_TargStat == STATUS_CHKCOND
+              ? CommandEnd::CheckCondition
+              : CommandEnd::NoAnswer;
     return 0;
-}
-
-int ExecuteAspi(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
-                uint8_t cdbLength, const uint8_t* cdb, SenseData& sense) {
-    if (aspiSendCommand == nullptr) return 0;
-    SRB_ExecSCSICmd srb;
-    FillExecRequest(srb, drive, flags, length, static_cast<uint8_t*>(data), cdbLength, cdb);
-
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (event == nullptr) return 0;
-    srb.SRB_Flags |= SRB_EVENT_NOTIFY;
-    srb.SRB_PostProc = event;
-    ResetEvent(event);
-
-    const uint32_t sent = aspiSendCommand(&srb);
-    if (sent == SS_PENDING) {
-        if (WaitForSingleObject(event, INFINITE) == WAIT_OBJECT_0) ResetEvent(event);
-    }
-    CloseHandle(event);
-    return EndedRequest(srb, sense);
 }
 
 // A request with a bounded wait may be given up while the library still holds it, and
 // the library may write the block, fill the data area and signal the event after that.
 // So all three live on the heap, apart from the caller's buffer and stack, and go back
 // only once the event says the library is done with them.
-struct BoundedRequest {
+struct AspiRequest {
     SRB_ExecSCSICmd srb;
     HANDLE event;
-    // `length` bytes of data area follow.
+    // The data area follows, aligned.
 };
 
-void ReleaseRequest(BoundedRequest* request) {
-    CloseHandle(request->event);
-    HeapFree(GetProcessHeap(), 0, request);
-}
+// Bus-master IDE moves data only at even addresses, and an adapter may want more (the
+// mask its host adapter inquiry gave): the data area is aligned to that mask, and to 16
+// bytes at least, whatever the caller's buffer is.
+constexpr uint32_t kAspiLeastAlignMask = 0xF;
 
-int ExecuteAspiBounded(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
-                       uint8_t cdbLength, const uint8_t* cdb, SenseData& sense,
-                       uint32_t timeoutSeconds) {
+int ExecuteAspi(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
+                uint8_t cdbLength, const uint8_t* cdb, SenseData& sense, uint32_t timeoutSeconds,
+                CommandEnd& end) {
     if (aspiSendCommand == nullptr) return 0;
-    if (length > 0xFFFFFFFFu - sizeof(BoundedRequest)) return 0;
-    auto* request = static_cast<BoundedRequest*>(
-        HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(BoundedRequest) + length));
+    const uint32_t mask = drive.alignMask | kAspiLeastAlignMask;
+    const uint64_t size = uint64_t(sizeof(AspiRequest)) + mask + length;
+    if (size > 0xFFFFFFFFu) return 0;
+    auto* request =
+        static_cast<AspiRequest*>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, SIZE_T(size)));
     if (request == nullptr) return 0;
     request->event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (request->event == nullptr) {
         HeapFree(GetProcessHeap(), 0, request);
         return 0;
     }
-    uint8_t* area = reinterpret_cast<uint8_t*>(request + 1);
+    uint8_t* area = reinterpret_cast<uint8_t*>((uintptr_t(request + 1) + mask) & ~uintptr_t(mask));
     if ((flags & SRB_DIR_OUT) && length) std::memcpy(area, data, length);
     SRB_ExecSCSICmd& srb = request->srb;
     FillExecRequest(srb, drive, flags, length, area, cdbLength, cdb);
     srb.SRB_Flags |= SRB_EVENT_NOTIFY;
     srb.SRB_PostProc = request->event;
 
-    const DWORD bound = timeoutSeconds * 1000;
+    const DWORD bound = timeoutSeconds < kAmpleTimeoutSeconds ? timeoutSeconds * 1000 : INFINITE;
     if (aspiSendCommand(&srb) == SS_PENDING &&
         WaitForSingleObject(request->event, bound) != WAIT_OBJECT_0) {
         // No abort: an abort sent to a drive still busy programming its flash may make
@@ -149,9 +143,10 @@ int ExecuteAspiBounded(const DriveRecord& drive, uint8_t flags, uint32_t length,
         // event) rather than be freed under it; the caller sends nothing more.
         return 0;
     }
-    const int result = EndedRequest(srb, sense);
+    const int result = EndedRequest(srb, sense, end);
     if ((flags & SRB_DIR_IN) && !(flags & SRB_DIR_OUT) && length) std::memcpy(data, area, length);
-    ReleaseRequest(request);
+    CloseHandle(request->event);
+    HeapFree(GetProcessHeap(), 0, request);
     return result;
 }
 
@@ -159,11 +154,14 @@ int ExecuteAspiBounded(const DriveRecord& drive, uint8_t flags, uint32_t length,
 
 int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
                 uint8_t cdbLength, const uint8_t* cdb, uint8_t usePassThrough, SenseData& sense,
-                uint32_t timeoutSeconds, uint32_t* transferred) {
+                uint32_t timeoutSeconds, uint32_t* transferred, CommandEnd* end) {
     std::memset(sense.bytes, 0, 16);
     uint32_t moved = 0;
     uint32_t& count = transferred != nullptr ? *transferred : moved;
     count = 0;
+    CommandEnd ended = CommandEnd::NoAnswer;
+    CommandEnd& how = end != nullptr ? *end : ended;
+    how = CommandEnd::NoAnswer;
     if (cdbLength > 16) return 0;
     // A time-out of 0 would be no time at all; nothing beyond the ample one is needed.
     if (timeoutSeconds == 0 || timeoutSeconds > kAmpleTimeoutSeconds) {
@@ -171,12 +169,10 @@ int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* 
     }
     if (usePassThrough) {
         return ExecutePassThrough(drive, flags, length, data, cdbLength, cdb, sense, timeoutSeconds,
-                                  count);
+                                  count, how);
     }
     const int result =
-        timeoutSeconds < kAmpleTimeoutSeconds
-            ? ExecuteAspiBounded(drive, flags, length, data, cdbLength, cdb, sense, timeoutSeconds)
-            : ExecuteAspi(drive, flags, length, data, cdbLength, cdb, sense);
+        ExecuteAspi(drive, flags, length, data, cdbLength, cdb, sense, timeoutSeconds, how);
     if (result == 1) count = length;
     return result;
 }

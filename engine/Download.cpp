@@ -28,13 +28,6 @@ bool FailureAccepted(const SenseData& sense) {
            SenseQualifierByte(sense) == 0x07;
 }
 
-// Sense data is there only when the drive itself answered with a check condition; both
-// transports leave the area zero after a time-out or a failed call.
-bool HoldsSenseData(const SenseData& sense) {
-    const uint8_t responseCode = sense.bytes[0] & 0x7F;
-    return responseCode >= 0x70 && responseCode <= 0x73;
-}
-
 // The system's clock and the drive's own pace may differ from the waits by some seconds;
 // a drive switched off as it finishes programming is lost all the same.
 constexpr uint32_t kPowerOffMarginMs = 10000;
@@ -74,20 +67,21 @@ void FlashEngine::Run() {
 }
 
 bool FlashEngine::SendWriteBuffer(uint8_t flags, uint32_t length, void* data, const uint8_t* cdb,
-                                  SenseData& sense) {
-    const int done =
-        ScsiExecute(drive, flags, length, data, kCdbLength, cdb, UsePassThrough, sense);
+                                  SenseData& sense, uint32_t timeoutSeconds, CommandEnd* end) {
+    const int done = ScsiExecute(drive, flags, length, data, kCdbLength, cdb, UsePassThrough, sense,
+                                 timeoutSeconds, nullptr, end);
     return done != 0 && SenseKeyByte(sense) == 0;
 }
 
-bool FlashEngine::WriteDataBlock(uint32_t bufferOffset, SenseData& sense) {
+bool FlashEngine::WriteDataBlock(uint32_t bufferOffset, SenseData& sense, CommandEnd* end) {
     uint8_t cdb[kCdbLength] = {kWriteBuffer, kModeDownload, 0x00};
     PutBigEndian24(cdb + 3, bufferOffset);
     PutBigEndian24(cdb + 6, kDataBlockSize);
     // The transport gets a copy, so a library that writes into its buffer cannot touch
     // the image.
     std::memcpy(blockArea, imageChunks[chunkIndex] + chunkOffset, kDataBlockSize);
-    return SendWriteBuffer(SRB_DIR_OUT, kDataBlockSize, blockArea, cdb, sense);
+    return SendWriteBuffer(SRB_DIR_OUT, kDataBlockSize, blockArea, cdb, sense,
+                           dataBlockTimeoutSeconds, end);
 }
 
 bool FlashEngine::WriteChecksumBlock(SenseData& sense) {
@@ -244,15 +238,22 @@ bool FlashEngine::Download() {
         runningSum = static_cast<uint16_t>(sum);
 
         bool sent = false;
-        for (int attempt = 0; attempt < kBlockAttempts && !sent; ++attempt) {
-            sent = WriteDataBlock(blockAddress + kChecksumBlockSize, sense);
+        bool lost = false;
+        for (int attempt = 0; attempt < kBlockAttempts && !sent && !lost; ++attempt) {
+            CommandEnd end = CommandEnd::NoAnswer;
+            sent = WriteDataBlock(blockAddress + kChecksumBlockSize, sense, &end);
             if (!sent) {
                 std::snprintf(line, sizeof(line), "dAddr is %d\n", static_cast<int>(blockAddress));
                 AppendLog(line);
+                // Sending the block again would only fill a buffer whose earlier blocks
+                // may be gone; nothing is saved yet, so the drive keeps its firmware.
+                lost = end == CommandEnd::NoAnswer ||
+                       ((SenseKeyByte(sense) & 0x0F) == 0x06 && SenseCodeByte(sense) == 0x29);
             }
         }
         if (!sent) {
             LogCommandError(sense);
+            if (lost) AppendLog(kDownloadLostLine);
             return false;
         }
 

@@ -28,7 +28,9 @@ FlashEngine::FlashEngine(const UpdateJob& job)
       SetStatusText(job.SetStatusText ? job.SetStatusText : IgnoreText),
       SetProgress(job.SetProgress ? job.SetProgress : IgnoreProgress),
       IsStopRequested(job.IsStopRequested ? job.IsStopRequested : NeverStop),
-      hold(job.hold) {
+      hold(job.hold),
+      dataBlockTimeoutSeconds(job.dataBlockTimeoutSeconds ? job.dataBlockTimeoutSeconds
+                                                          : kDataBlockTimeoutSeconds) {
     // The window's path may fill the whole array; the copy is always terminated.
     std::memcpy(imagePath, job.imagePath, sizeof(imagePath));
     imagePath[sizeof(imagePath) - 1] = '\0';

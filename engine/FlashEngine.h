@@ -40,6 +40,11 @@ constexpr uint32_t kReadBackTimeoutSeconds = 35;
 constexpr uint8_t kInquiryLength = 36;
 // In place of the revision line, on the pass-through, when the read-back got no answer.
 constexpr char kNoAnswerLine[] = "Firmware revision not read: the drive did not answer.";
+// After a data block that got no answer, or that the drive answered with a reset's unit
+// attention: its download buffer, and the blocks already sent into it, may be gone.
+constexpr char kDownloadLostLine[] =
+    "ERR: the drive was reset or did not answer during the download; nothing was saved, it "
+    "keeps its old firmware.";
 constexpr uint32_t kRevisionOffset = 32;
 constexpr uint32_t kRevisionChars = 4;
 
@@ -118,8 +123,9 @@ class FlashEngine {
     // The 16-bit sum of the banks a HEX load addressed, chunk by chunk.
     uint16_t HexImageChecksum() const;
 
-    // Each sends one WRITE BUFFER; true when the drive took it with a clear sense key.
-    bool WriteDataBlock(uint32_t bufferOffset, SenseData& sense);
+    // Each sends one WRITE BUFFER; true when the drive took it with a clear sense key. A
+    // data block waits dataBlockTimeoutSeconds at most; `end` gets how it ended.
+    bool WriteDataBlock(uint32_t bufferOffset, SenseData& sense, CommandEnd* end = nullptr);
     bool WriteChecksumBlock(SenseData& sense);
     bool SaveMicrocode(SenseData& sense);
 
@@ -204,7 +210,9 @@ class FlashEngine {
     ReadBack ReadBackRevision(char (&revision)[kRevisionChars + 1]);
     void LogRevisionNow(const char* revision);
     bool SendWriteBuffer(uint8_t flags, uint32_t length, void* data, const uint8_t* cdb,
-                         SenseData& sense);
+                         SenseData& sense, uint32_t timeoutSeconds = kAmpleTimeoutSeconds,
+                         CommandEnd* end = nullptr);
+    uint32_t dataBlockTimeoutSeconds;
 
     // The memory the buffer came from: a seam swapped during the run still releases it
     // where it belongs.

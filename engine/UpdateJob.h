@@ -34,6 +34,11 @@ constexpr char kMayStillProgramLine[] =
 constexpr int kProgressSaving = 15;
 constexpr int kProgressProgrammed = 90;
 
+// Until the checksum block a drive has only taken data into its buffer, and stopping
+// harms nothing: a data block may wait this long. A block that never ends would
+// otherwise hold a window that cannot close, nor let Windows shut down.
+constexpr uint32_t kDataBlockTimeoutSeconds = 60;
+
 struct UpdateJob {
     DriveRecord drive;
     char imagePath[kImagePathSize];
@@ -46,6 +51,8 @@ struct UpdateJob {
     IsStopRequestedCallback IsStopRequested;
     uint8_t UsePassThrough;  // 1: NT pass-through, 0: ASPI
     DriveHold hold;          // members null: the drive is not held
+    // Tests shorten it; 0 stands for the default.
+    uint32_t dataBlockTimeoutSeconds = kDataBlockTimeoutSeconds;
 };
 
 }  // namespace telvio

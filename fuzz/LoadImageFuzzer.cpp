@@ -122,7 +122,8 @@ void CheckRawFile(const uint8_t* file, size_t size, const std::string& path) {
 // builds and reads every byte it hands over.
 int telvio::ScsiExecute(const DriveRecord&, uint8_t flags, uint32_t length, void* data,
                         uint8_t cdbLength, const uint8_t* cdb, uint8_t, SenseData& sense,
-                        uint32_t timeoutSeconds, uint32_t*) {
+                        uint32_t timeoutSeconds, uint32_t*, telvio::CommandEnd* end) {
+    if (end != nullptr) *end = telvio::CommandEnd::Good;
     std::memset(sense.bytes, 0, 16);
     if (saves != 0) {
         // After the save only the revision is read back, once when the drive answers.
@@ -136,9 +137,11 @@ int telvio::ScsiExecute(const DriveRecord&, uint8_t flags, uint32_t length, void
         return 1;
     }
     if (cdbLength != 12 || cdb[0] != 0x3B) Fail("not a 12-byte WRITE BUFFER");
-    if (timeoutSeconds != telvio::kAmpleTimeoutSeconds)
-        Fail("a WRITE BUFFER with a short time-out");
     const uint32_t offset = uint32_t{cdb[3]} << 16 | uint32_t{cdb[4]} << 8 | cdb[5];
+    // Only a data block may be given up; the drive may start programming on the others.
+    if (timeoutSeconds != (cdb[1] == 6 && offset >= 32 ? telvio::kDataBlockTimeoutSeconds
+                                                       : telvio::kAmpleTimeoutSeconds))
+        Fail("a WRITE BUFFER with the wrong time-out");
     const uint32_t paramLength = uint32_t{cdb[6]} << 16 | uint32_t{cdb[7]} << 8 | cdb[8];
     if (cdb[1] == 7) {
         if (flags != 0x08 || length != 4096 || paramLength != 0) Fail("save command shape");

@@ -23,9 +23,12 @@ namespace telvio {
 
 int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* data,
                 uint8_t cdbLength, const uint8_t* cdb, uint8_t usePassThrough, SenseData& sense,
-                uint32_t timeoutSeconds, uint32_t* transferred) {
+                uint32_t timeoutSeconds, uint32_t* transferred, CommandEnd* end) {
     std::memset(sense.bytes, 0, 16);
     if (transferred != nullptr) *transferred = 0;
+    CommandEnd ended = CommandEnd::NoAnswer;
+    CommandEnd& how = end != nullptr ? *end : ended;
+    how = CommandEnd::NoAnswer;
     sim::SimDrive* simDrive = sim::attached;
     if (simDrive == nullptr || cdbLength > 16 || cdb == nullptr) return 0;
     if (length > 0 && data == nullptr) return 0;
@@ -42,8 +45,10 @@ int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* 
         if (r.status == STATUS_CHKCOND) {
             std::memset(sense.bytes, 0, sizeof sense.bytes);
             std::memcpy(sense.bytes, r.sense.data(), std::min(r.sense.size(), SENSE_LEN));
+            how = CommandEnd::CheckCondition;
         }
         if (r.status != STATUS_GOOD) return 0;
+        how = CommandEnd::Good;
         // The library tells no count: the whole buffer, as the Windows side reports.
         if (transferred != nullptr) *transferred = length;
         return 1;
@@ -61,8 +66,10 @@ int ScsiExecute(const DriveRecord& drive, uint8_t flags, uint32_t length, void* 
         std::memset(sense.bytes, 0, sizeof sense.bytes);
         std::memcpy(sense.bytes, r.sense.data(),
                     std::min<size_t>(r.sense.size(), sim::kPassThroughSenseLength));
+        how = CommandEnd::CheckCondition;
         return 0;
     }
+    how = CommandEnd::Good;
     if (dir == sim::Dir::In && length > 0) std::memcpy(bytes, transfer.data(), length);
     if (transferred != nullptr) *transferred = dir == sim::Dir::In ? r.transferred : length;
     return 1;

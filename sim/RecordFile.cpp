@@ -60,7 +60,10 @@ std::string FormatRecordLine(const RecordEntry& e) {
                   unsigned(c.target), unsigned(c.lun), DirName(c.dir), unsigned(c.length),
                   unsigned(c.timeoutSeconds), cdb.c_str(), unsigned(c.dataDigest),
                   unsigned(c.status), unsigned(c.sense.key), unsigned(c.sense.asc),
-                  unsigned(c.sense.ascq), c.transportFailed ? "fail" : "ok");
+                  unsigned(c.sense.ascq),
+                  c.timedOut          ? "timeout"
+                  : c.transportFailed ? "fail"
+                                      : "ok");
     return line;
 }
 
@@ -124,8 +127,9 @@ bool ParseRecordLine(const std::string& line, RecordEntry& entry) {
     }
     c.opcode = c.cdb[0];
     const std::string& transport = f["transport"];
-    if (transport != "ok" && transport != "fail") return false;
-    c.transportFailed = transport == "fail";
+    if (transport != "ok" && transport != "fail" && transport != "timeout") return false;
+    c.transportFailed = transport != "ok";
+    c.timedOut = transport == "timeout";
     entry = e;
     return true;
 }

@@ -322,13 +322,16 @@ class LineParser {
         bool hasSense = o.count("sense") != 0;
         if (!Text(o, "sense", sense, problem)) return false;
         bool transport = o.erase("transport") != 0;
+        bool noAnswer = o.erase("no-answer") != 0;
         f.afterSave = o.erase("after-save") != 0;
         if (!NoneLeft(o, problem)) return false;
-        if (hasSense == transport)
-            return Fail(problem, "'fault' wants either sense=K/AA/QQ or transport");
+        if (int(hasSense) + int(transport) + int(noAnswer) != 1)
+            return Fail(problem, "'fault' wants either sense=K/AA/QQ, transport or no-answer");
         if (hasSense && !ParseSense(sense, f.sense))
             return Fail(problem, "'sense' is KEY/ASC/ASCQ in hexadecimal, e.g. 05/24/00");
-        f.kind = transport ? Fault::Kind::TransportFail : Fault::Kind::CheckCondition;
+        f.kind = transport  ? Fault::Kind::TransportFail
+                 : noAnswer ? Fault::Kind::NoAnswer
+                            : Fault::Kind::CheckCondition;
         if (opcode != uint64_t(-1)) f.opcode = int(opcode);
         if (mode != uint64_t(-1)) f.mode = int(mode);
         if (offset != uint64_t(-1)) f.bufferOffset = int64_t(offset);

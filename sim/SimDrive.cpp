@@ -131,9 +131,11 @@ Result SimDrive::Execute(const uint8_t* cdb, uint8_t cdbLength, Dir dir, uint8_t
         cdbLength >= 2 && rec.opcode == kWriteBuffer && (rec.cdb[1] & 0x1F) == kModeDownloadAndSave;
     if (Fault* fault = MatchFault(rec.cdb.data(), std::min<uint8_t>(cdbLength, 16))) {
         --fault->count;
-        if (fault->kind == Fault::Kind::TransportFail) {
+        if (fault->kind != Fault::Kind::CheckCondition) {
             result.transportOk = false;
+            result.timedOut = fault->kind == Fault::Kind::NoAnswer;
             rec.transportFailed = true;
+            rec.timedOut = result.timedOut;
             if (dir == Dir::Out) rec.dataDigest = Fnv1a(data, length);
             record_.push_back(rec);
             sawSave_ = sawSave_ || save;

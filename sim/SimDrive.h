@@ -47,6 +47,10 @@ struct Fault {
     enum class Kind : uint8_t {
         CheckCondition,  // the command ends with CHECK CONDITION and `sense`
         TransportFail,   // the call that carries the command fails (SG_IO error, ASPI SS_ERR)
+        // The drive never answers: the time-out the request carried runs out, reported at
+        // once (SG_IO fails with ETIMEDOUT), or, where none is carried, the request stays
+        // pending (ASPI).
+        NoAnswer,
     };
     int opcode = -1;
     int mode = -1;
@@ -73,11 +77,13 @@ struct CommandRecord {
     uint8_t status = 0;       // SCSI status returned (0 good, 2 check condition)
     SenseCode sense;          // when status is 2
     bool transportFailed = false;
+    bool timedOut = false;  // a NoAnswer fault: transportFailed too
 };
 
 // The outcome of one command.
 struct Result {
     bool transportOk = true;          // false: the carrying call itself failed
+    bool timedOut = false;            // and the drive never answered (a NoAnswer fault)
     uint8_t status = 0;               // SCSI status byte
     std::array<uint8_t, 18> sense{};  // fixed-format sense, valid when status is 2
     uint32_t transferred = 0;         // bytes moved

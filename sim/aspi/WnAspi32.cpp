@@ -58,13 +58,15 @@ uint32_t GetDevType(SRB_GDEVBlock* srb) {
     return srb->SRB_Status = SS_COMP;
 }
 
-// Runs an execute request on its drive and fills the block; returns the final status.
+// Runs an execute request on its drive and fills the block; returns the final status, or
+// SS_PENDING for a drive that never answers: that request is never completed.
 uint8_t Serve(SRB_ExecSCSICmd* srb, size_t drive) {
     const sim::Dir dir = sim::AspiDirection(srb->SRB_Flags, srb->CDBByte[0]);
     const bool moves = dir != sim::Dir::None;
     sim::Result r = sim::ProcessRuntime().Execute(
         drive, "aspi", srb->CDBByte, srb->SRB_CDBLen, dir, moves ? srb->SRB_BufPointer : nullptr,
         moves ? srb->SRB_BufLen : 0, srb->SRB_HaId, srb->SRB_Target, srb->SRB_Lun, 0);
+    if (r.timedOut) return SS_PENDING;
     if (!r.transportOk) {
         srb->SRB_HaStat = kSelectionTimeout;
         srb->SRB_TargStat = STATUS_GOOD;
@@ -85,6 +87,13 @@ void Complete(SRB_ExecSCSICmd* srb, uint8_t status) {
     if (event != nullptr) SetEvent(event);
 }
 
+// Serves a request and ends it, unless its drive never answers.
+uint8_t ServeAndComplete(SRB_ExecSCSICmd* srb, size_t drive) {
+    const uint8_t status = Serve(srb, drive);
+    if (status != SS_PENDING) Complete(srb, status);
+    return status;
+}
+
 struct DeferredJob {
     SRB_ExecSCSICmd* srb;
     size_t drive;
@@ -95,7 +104,7 @@ DWORD WINAPI DeferredThread(void* param) {
     DeferredJob job = *static_cast<DeferredJob*>(param);
     delete static_cast<DeferredJob*>(param);
     Sleep(kDeferMilliseconds);
-    Complete(job.srb, Serve(job.srb, job.drive));
+    ServeAndComplete(job.srb, job.drive);
     // The reference taken for this thread keeps the library mapped until it has left.
     FreeLibraryAndExitThread(job.self, 0);
 }
@@ -110,12 +119,10 @@ uint32_t ExecScsiCmd(SRB_ExecSCSICmd* srb) {
         (srb->SRB_BufLen > 0 && srb->SRB_BufPointer == nullptr))
         return srb->SRB_Status = kInvalidSrb;
 
-    if (!adapter->deferred) {
-        uint8_t status = Serve(srb, size_t(drive));
-        Complete(srb, status);
-        return status;
-    }
     srb->SRB_Status = SS_PENDING;
+    if (!adapter->deferred) {
+        return ServeAndComplete(srb, size_t(drive));
+    }
     auto* job = new DeferredJob{srb, size_t(drive), nullptr};
     GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
                        reinterpret_cast<LPCSTR>(&DeferredThread), &job->self);
@@ -125,9 +132,7 @@ uint32_t ExecScsiCmd(SRB_ExecSCSICmd* srb) {
         // No thread to defer to: serve it now rather than leave the caller waiting.
         if (job->self != nullptr) FreeLibrary(job->self);
         delete job;
-        uint8_t status = Serve(srb, size_t(drive));
-        Complete(srb, status);
-        return status;
+        return ServeAndComplete(srb, size_t(drive));
     }
     CloseHandle(thread);
     return SS_PENDING;

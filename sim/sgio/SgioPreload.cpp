@@ -194,7 +194,8 @@ int ServeSgIo(const sim::LetterSpec& letter, sg_io_hdr_t* h) {
         letter.drive, "sgio", h->cmdp, h->cmd_len, dir,
         static_cast<uint8_t*>(dir == sim::Dir::None ? nullptr : h->dxferp), length, letter.pathId,
         letter.targetId, letter.lun, h->timeout / 1000);
-    if (!r.transportOk) return errno = EIO, -1;
+    // A time-out the drive let run out is reported at once; the record keeps what it was.
+    if (!r.transportOk) return errno = r.timedOut ? ETIMEDOUT : EIO, -1;
     h->status = r.status;
     h->masked_status = uint8_t(r.status >> 1);
     h->msg_status = 0;

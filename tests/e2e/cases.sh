@@ -203,6 +203,16 @@ block-fails)
     check "six retry lines" test "$(grep -c 'log| dAddr is 8192' "$E2E_WORK/user.out")" = 6
     check "the drive's sense" log_has "Execute command error!!  3/ C/ 0"
     ;;
+block-no-answer)
+    # The drive never answers a data block (it reports the request's 60 s as run out at
+    # once): the run stops, sends nothing more and gives the drive back.
+    upgrade winxp fw.bin 65536 "fault main opcode=0x3B mode=6 offset=0x2020 count=6 no-answer"
+    expect_failure_without_mode7
+    lost="ERR: the drive was reset or did not answer during the download; nothing was saved, it keeps its old firmware."
+    check "one attempt, the line, the verdict" test "$(log_lines | tail -4 | tr '\n' '|')" = "dAddr is 8192|Execute command error!!  0/ 0/ 0|$lost|Flashing is incorrect!!|"
+    check "the block's 60 s" test "$(grep -c 'timeout=60 cdb=3b0600002020.* transport=timeout$' "$E2E_WORK/record.txt")" = 1
+    check "the hold let go" test "$(hold_closes 1)" = 1
+    ;;
 checksum-fails | checksum-fails-aspi)
     version=nt40
     [ "$case_name" = checksum-fails-aspi ] && version=win98

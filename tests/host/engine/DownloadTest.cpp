@@ -165,7 +165,9 @@ TEST_F(DownloadTest, HexRunAsTheWindowAndTheDriveSeeIt) {
         EXPECT_EQ(c.adapter, 1);
         EXPECT_EQ(c.target, 2);
         EXPECT_EQ(c.dataDigest, sim::Fnv1a(expectedImage.data() + i * 4096, 4096));
+        EXPECT_EQ(c.timeoutSeconds, 60u) << "block " << i;
     }
+    EXPECT_EQ(record[16].timeoutSeconds, telvio::kAmpleTimeoutSeconds);
     const std::array<uint8_t, 16> checksumCdb = {0x3B, 0x06, 0, 0, 0, 0, 0, 0, 0x20, 0, 0, 0};
     EXPECT_EQ(record[16].cdb, checksumCdb);
     EXPECT_EQ(record[16].dir, sim::Dir::Out);
@@ -674,6 +676,46 @@ INSTANTIATE_TEST_SUITE_P(
                      ' ', "2.\xC9", "2.?"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// After a reset or no answer the drive's download buffer may be gone: the run stops at the
+// first failed attempt, before the checksum block, and gives the drive back. Any other
+// refusal keeps its six attempts, on either door.
+TEST_F(DownloadTest, ADataBlockEndsTheRunAtOnceOnlyWhenTheBufferMayBeGone) {
+    using Kind = sim::Fault::Kind;
+    const struct {
+        Kind kind;
+        sim::SenseCode sense;
+        uint8_t usePassThrough;
+        size_t attempts;
+        const char* errorLine;
+    } cases[] = {{Kind::NoAnswer, {}, 1, 1, kNoSense},
+                 {Kind::CheckCondition, {6, 0x29, 0}, 1, 1, "Execute command error!!  6/29/ 0"},
+                 {Kind::CheckCondition, {3, 0x0C, 0}, 0, 6, "Execute command error!!  3/ C/ 0"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.errorLine);
+        drive = sim::SimDrive();
+        sim::Fault fault;
+        fault.opcode = kWriteBuffer;
+        fault.bufferOffset = 0x1020;
+        fault.count = 6;
+        fault.kind = c.kind;
+        fault.sense = c.sense;
+        drive.AddFault(fault);
+        holdSteps.clear();
+        RunFile(ZeroSumHex(), true, c.usePassThrough,
+                [](telvio::UpdateJob& job) { job.hold = RecordingHold(); });
+        std::vector<std::string> log = {"Check Sum : 0", "Please wait a minute....."};
+        log.insert(log.end(), c.attempts, RetryLine(0x1000));
+        log.push_back(c.errorLine);
+        if (c.attempts == 1) log.push_back(telvio::kDownloadLostLine);
+        log.push_back(kFailure);
+        EXPECT_EQ(Seen().log, log);
+        EXPECT_EQ(drive.Record().size(), 1 + c.attempts) << "more than the data blocks went out";
+        EXPECT_EQ(holdSteps, (std::vector<std::string>{"hold", "release"}));
+        // The pass-through's request carries the data block's bound; ASPI carries none.
+        EXPECT_EQ(drive.Record().back().timeoutSeconds, c.usePassThrough ? 60u : 0u);
+    }
+}
+
 // ---- stop requests ----
 
 TEST_F(DownloadTest, StopBeforeABlockEndsTheRun) {
@@ -762,8 +804,9 @@ TEST_F(DownloadTest, DriveDetachedFailsTheFirstBlock) {
     sim::AttachHostDrive(nullptr);
     RunFile(ZeroSumHex(), true);
     std::vector<std::string> expected = {"Check Sum : 0", "Please wait a minute....."};
-    for (int i = 0; i < 6; ++i) expected.push_back(RetryLine(0));
+    expected.push_back(RetryLine(0));
     expected.push_back(kNoSense);
+    expected.push_back(telvio::kDownloadLostLine);
     expected.push_back(kFailure);
     EXPECT_EQ(Seen().log, expected);
 }

@@ -120,7 +120,7 @@ TEST_F(EngineDoors, RawImageReachesTheDriveWhole) {
         EXPECT_EQ(c.target, job.drive.target) << i;
         EXPECT_EQ(c.status, 0) << i;
         if (state.UsePassThrough) {
-            EXPECT_EQ(c.timeoutSeconds, 65535u) << i;
+            EXPECT_EQ(c.timeoutSeconds, i < 4 ? 60u : 65535u) << i;
         }
     }
     for (uint32_t b = 0; b < 4; ++b) {
@@ -196,6 +196,23 @@ TEST_F(Door, RetriesAndTheChecksumRule) {
     EXPECT_EQ(rec[4].command.status, 0);
     EXPECT_EQ(rec[20].command.status, 2);
     EXPECT_TRUE(rec[21].command.transportFailed);
+}
+
+// On ASPI the request block tells an adapter that found no drive (a selection time-out)
+// and a request still pending when the wait ends from the drive's own refusal (retried in
+// Door.RetriesAndTheChecksumRule): either may have emptied the drive's buffer.
+using LostBlock = Door;
+
+TEST_F(LostBlock, NoAnswerToADataBlockEndsTheRunAtOnce) {
+    job.dataBlockTimeoutSeconds = 1;
+    for (uint8_t target : {0, 1}) {
+        job.drive.target = target;
+        Run(ZeroSumHex(), true);
+        EXPECT_THAT(Seen().log, ElementsAre("Check Sum : 0", "Please wait a minute.....",
+                                            "dAddr is 0\n", "Execute command error!!  0/ 0/ 0",
+                                            telvio::kDownloadLostLine, "Flashing is incorrect!!"));
+    }
+    EXPECT_EQ(Recorded().size(), 2u) << "one data block each, nothing more";
 }
 
 }  // namespace
