@@ -166,7 +166,7 @@ std::optional<LRESULT> MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lPa
             return TRUE;
         case UpgradeRun::kRunOutcomeMessage:
             run.OnOutcome(*reinterpret_cast<const RunOutcome*>(lParam));
-            if (run.Failed()) ShowRunOnTaskbar();
+            if (run.Failed()) ShowRunOnTaskbar();  // as soon as the verdict is known
             return TRUE;
         case UpgradeRun::kRunFinishedMessage:
             // A handler that threw during the run left the window open for the worker's sake.
