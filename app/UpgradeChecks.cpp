@@ -39,12 +39,10 @@ bool AskYesNo(UpgradeAnswer& answer, const char* text) {
 // machine's upgrade and sends anything, and the questions come before the battery, which
 // is read once the user has answered them.
 const UpgradeChecks::Check UpgradeChecks::kSequence[] = {
-    &UpgradeChecks::FileGiven,       &UpgradeChecks::ModelAgrees,
-    &UpgradeChecks::WarningConfirmed, &UpgradeChecks::DirectoryKnown,
-    &UpgradeChecks::EndingKnown,     &UpgradeChecks::DriveNamed,
-    &UpgradeChecks::PathGiven,       &UpgradeChecks::PathReachable,
-    &UpgradeChecks::ImageNamesDrive, &UpgradeChecks::RevisionIsNew,
-    &UpgradeChecks::BatteryLasts,
+    &UpgradeChecks::FileGiven,      &UpgradeChecks::ModelAgrees,   &UpgradeChecks::WarningConfirmed,
+    &UpgradeChecks::DirectoryKnown, &UpgradeChecks::EndingKnown,   &UpgradeChecks::DriveNamed,
+    &UpgradeChecks::PathGiven,      &UpgradeChecks::PathReachable, &UpgradeChecks::ImageNamesDrive,
+    &UpgradeChecks::RevisionIsNew,  &UpgradeChecks::BatteryLasts,
 };
 
 UpgradeAnswer UpgradeChecks::Next() {
