@@ -21,8 +21,8 @@ DWORD QueryCurrentDirectoryA(DWORD size, char* buffer) {
     return GetCurrentDirectoryA(size, buffer);
 }
 
-INT_PTR RunWarningDialog(HWND owner) {
-    WarningDialog dialog;
+INT_PTR RunWarningDialog(HWND owner, const char* model, const char* revision) {
+    WarningDialog dialog(model, revision);
     return dialog.DoModal(owner);
 }
 
@@ -49,9 +49,9 @@ void ChooseWithFileDialog(HWND owner, char* path, DWORD size) {
     if (length > 0 && length < sizeof directory) SetCurrentDirectoryA(directory);
 }
 
-void RunFlashEngine(const UpdateJob& job) {
+void RunFlashEngine(const UpdateJob& job, RunOutcome& outcome) {
     FlashEngine engine(job);
-    engine.Run();
+    engine.Run(outcome);
 }
 
 // Windows 95 and NT 4 lack these two.

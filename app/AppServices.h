@@ -29,12 +29,14 @@ struct AppServices {
     uint8_t (*ReleaseTransport)(TransportState& state, DriveTable& table);
     int (*ShowMessage)(HWND owner, const char* text, const char* caption, UINT style);
     DWORD (*QueryCurrentDirectory)(DWORD size, char* buffer);
-    // The warning dialog, run modally with `owner` as its owner; returns its result.
-    INT_PTR (*ConfirmUpgrade)(HWND owner);
+    // The warning dialog naming the drive and its revision, run modally with `owner` as its
+    // owner; returns its result.
+    INT_PTR (*ConfirmUpgrade)(HWND owner, const char* model, const char* revision);
     // The file-open dialog; writes the chosen path, or the empty text when none was.
     void (*ChooseImageFile)(HWND owner, char* path, DWORD size);
-    // One run of the engine over the worker's own copy of the job.
-    void (*RunEngine)(const UpdateJob& job);
+    // One run of the engine over the worker's own copy of the job; `outcome` follows it as
+    // it goes, so that it still tells how far a run got that an exception cut short.
+    void (*RunEngine)(const UpdateJob& job, RunOutcome& outcome);
     // SetThreadExecutionState where the system has it (from Windows 98 and 2000 on);
     // elsewhere nothing happens and 0 comes back.
     DWORD (*SetExecutionState)(DWORD flags);

@@ -2,13 +2,11 @@
 
 #include <commctrl.h>
 
-#include <cstdio>
-#include <cstring>
+#include <string>
 #include <utility>
 
 #include "app/AboutDialog.h"
 #include "app/MessageFilter.h"
-#include "system/SystemEntry.h"
 #include "app/UpgradeRules.h"
 #include "controls/SystemLook.h"
 #include "drive/Discovery.h"
@@ -18,47 +16,21 @@
 namespace telvio {
 
 MainDialog* ActiveMainDialog = nullptr;
-std::atomic<uint8_t> StopFlag{0};
-std::atomic<bool> DownloadBegun{false};
-std::atomic<bool> HoldKept{false};
-std::string MainDialog::sharedModelText;
-std::string MainDialog::sharedRevisionText;
 
 namespace {
-
-// Shutdown-block reasons exist from Vista on; older systems just get the refusal.
-using BlockReasonCreate = BOOL(WINAPI*)(HWND, LPCWSTR);
-using BlockReasonDestroy = BOOL(WINAPI*)(HWND);
 
 // WM_COPYGLOBALDATA, which carries a drop's file list across processes; no header names it.
 constexpr UINT kCopyGlobalDataMessage = 0x0049;
 
-// The once-a-second count-down while the drive may still be programming.
-constexpr UINT_PTR kWaitTimer = 1;
-constexpr UINT kWaitTickMs = 1000;
-
-// Through the dialog manager, so that the default-button look follows the focus.
-void FocusItem(HWND dialog, int id) {
-    SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, id)), TRUE);
-}
-
 }  // namespace
 
 MainDialog::MainDialog(const AppServices& services)
-    : Dialog(IDD_TELVIO_DIALOG), services(services) {
+    : Dialog(IDD_TELVIO_DIALOG), services(services), run(services) {
     appIcon = LoadIconA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDR_MAINFRAME));
 }
 
 MainDialog::~MainDialog() {
     if (ActiveMainDialog == this) ActiveMainDialog = nullptr;
-}
-
-std::string MainDialog::GetModelText() {
-    return sharedModelText;
-}
-
-std::string MainDialog::GetRevisionText() {
-    return sharedRevisionText;
 }
 
 void MainDialog::DoDataExchange() {
@@ -92,7 +64,6 @@ BOOL MainDialog::OnInitDialog() {
         EnableWindow(revisionLabel.GetHwnd(), FALSE);
     }
 
-    std::memset(modelList, 0, sizeof modelList);
     modelCount = 2;
     services.ClassifyDrives(driveTable);
     return TRUE;
@@ -137,7 +108,7 @@ bool MainDialog::OnCommand(WORD id, WORD code, HWND control) {
             if (code == CBN_SELENDOK) SelectDrive(GetHwnd(), driveTable);
             return true;
         case IDCANCEL:  // Close, Esc, the close box: never during a run or its wait
-            if (!Guarded()) EndDialog(IDCANCEL);
+            if (!run.Guarded()) EndDialog(IDCANCEL);
             return true;
         case IDOK:  // Enter: the window has no OK button, so it ends nothing
             return true;
@@ -157,16 +128,16 @@ std::optional<LRESULT> MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lPa
         case WM_CLOSE:
             // Refused during a run whatever sent it; otherwise it becomes the cancel
             // command as usual.
-            if (Guarded()) return 0;
+            if (run.Guarded()) return 0;
             return std::nullopt;
         case WM_QUERYENDSESSION:
             // A session that ends mid-flash leaves a dead drive.
-            if (Guarded()) return FALSE;
+            if (run.Guarded()) return FALSE;
             return std::nullopt;
         case WM_POWERBROADCAST:
             // So does a suspend: 98, Me, 2000 and XP ask every window before a user or
             // the battery sends the machine to sleep (Vista and later no longer ask).
-            if (Guarded() && (wParam == PBT_APMQUERYSUSPEND || wParam == PBT_APMQUERYSTANDBY)) {
+            if (run.Guarded() && (wParam == PBT_APMQUERYSUSPEND || wParam == PBT_APMQUERYSTANDBY)) {
                 return BROADCAST_QUERY_DENY;
             }
             return std::nullopt;
@@ -174,8 +145,8 @@ std::optional<LRESULT> MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lPa
             if (OnPaintMinimised()) return 0;
             return std::nullopt;
         case WM_TIMER:
-            if (wParam != kWaitTimer) return std::nullopt;
-            OnWaitTick();
+            if (wParam != UpgradeRun::kWaitTimer) return std::nullopt;
+            if (run.OnWaitTick()) EndIfExceptionPending();
             return 0;
         case WM_DROPFILES:
             OnDropFiles(reinterpret_cast<HDROP>(wParam));
@@ -190,15 +161,17 @@ std::optional<LRESULT> MainDialog::OnMessage(UINT msg, WPARAM wParam, LPARAM lPa
         case kAppendLogMessage:
             AppendLogNow(reinterpret_cast<const char*>(lParam));
             return TRUE;
-        case kRunStartedMessage:
-            OnRunStarted();
+        case UpgradeRun::kRunStartedMessage:
+            EnableWindow(GetItem(IDC_UPGRADE), FALSE);
             return TRUE;
-        case kRunFinishedMessage:
-            OnRunFinished();
-            // Close is the one way on. Not while a box of ours is up: the focus is there.
-            if (!Guarded() && !(GetWindowLongA(GetHwnd(), GWL_STYLE) & WS_DISABLED)) {
-                FocusItem(GetHwnd(), IDCANCEL);
-            }
+        case UpgradeRun::kRunOutcomeMessage:
+            run.OnOutcome(*reinterpret_cast<const RunOutcome*>(lParam));
+            if (run.Failed()) ShowRunOnTaskbar();  // as soon as the verdict is known
+            return TRUE;
+        case UpgradeRun::kRunFinishedMessage:
+            // A handler that threw during the run left the window open for the worker's sake.
+            if (run.OnFinished()) EndIfExceptionPending();
+            if (!run.Guarded()) FocusClose(GetHwnd());
             AnnounceRunEnd();
             return TRUE;
         case kProgressMessage:
@@ -216,7 +189,7 @@ std::optional<LRESULT> MainDialog::OnSysCommand(UINT id) {
         return 0;
     }
     // The close box is refused during a run, like WM_CLOSE.
-    if ((id & 0xFFF0) == SC_CLOSE && Guarded()) return 0;
+    if ((id & 0xFFF0) == SC_CLOSE && run.Guarded()) return 0;
     return std::nullopt;
 }
 
@@ -264,7 +237,7 @@ void MainDialog::AcceptDroppedFiles() {
 void MainDialog::OnDropFiles(HDROP drop) {
     // Not while a run is in progress, nor while the upgrade command waits for an answer
     // (the window is disabled then): the path is the command's by then.
-    if (!runInProgress_ && IsWindowEnabled(GetHwnd())) {
+    if (!run.InProgress() && IsWindowEnabled(GetHwnd())) {
         const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
         for (UINT i = 0; i < count; ++i) {
             char path[sizeof job.imagePath] = {};
@@ -334,9 +307,9 @@ void MainDialog::OnTaskbarButtonCreated() {
 void MainDialog::ShowRunOnTaskbar() {
     if (taskbar_ == nullptr) return;
     TaskbarState state = TaskbarState::Normal;
-    if (runFailed_) {
+    if (run.Failed()) {
         state = TaskbarState::Error;
-    } else if (!runInProgress_) {
+    } else if (!run.InProgress()) {
         state = TaskbarState::None;
     } else if (progress_ >= kProgressSaving && progress_ < kProgressProgrammed) {
         state = TaskbarState::Indeterminate;
@@ -352,16 +325,6 @@ void MainDialog::AnnounceRunEnd() {
 
 void MainDialog::AppendLogNow(const char* text) {
     if (text == nullptr) return;
-    if (runInProgress_ && std::strcmp(text, kVerdictFailure) == 0) {
-        runFailed_ = true;
-        ShowRunOnTaskbar();
-    }
-    if (runInProgress_ && !mayBeProgramming_ && std::strcmp(text, kMayStillProgramLine) == 0) {
-        mayBeProgramming_ = true;
-        // The worker keeps the system awake only until it ends; this thread lives
-        // through the wait.
-        services.SetExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
-    }
     HWND edit = logEdit.GetHwnd();
     // Appended at the end, never rewritten: earlier lines are the record of the run.
     int length = GetWindowTextLengthA(edit);
@@ -371,92 +334,6 @@ void MainDialog::AppendLogNow(const char* text) {
     // The caret stands after the new line: bringing it into view puts the last line at
     // the bottom. Scrolling by the line count would leave it alone at the top on Windows.
     SendMessageA(edit, EM_SCROLLCARET, 0, 0);
-}
-
-void MainDialog::OnRunStarted() {
-    EnableWindow(GetItem(IDC_UPGRADE), FALSE);
-}
-
-void MainDialog::OnRunFinished() {
-    StopFlag = 0;
-    runInProgress_ = false;
-    runDone_ = true;
-    if (mayBeProgramming_) {
-        StartProgrammingWait();
-        return;
-    }
-    GiveClosingBack();
-    ReleaseUpgradeLock();
-    // A handler that threw during the run left the window open for the worker's sake.
-    EndIfExceptionPending();
-}
-
-void MainDialog::StartProgrammingWait() {
-    waitLeft_ = services.programmingWaitSeconds;
-    // Without a timer the window would refuse to end for ever: it gives everything back now.
-    if (waitLeft_ == 0 || SetTimer(GetHwnd(), kWaitTimer, kWaitTickMs, nullptr) == 0) {
-        waitLeft_ = 1;
-        OnWaitTick();
-    }
-}
-
-void MainDialog::OnWaitTick() {
-    if (waitLeft_ == 0) return;
-    if (--waitLeft_ > 0) {
-        char text[24];
-        std::snprintf(text, sizeof text, "Wait %u:%02u", waitLeft_ / 60, waitLeft_ % 60);
-        SetDlgItemTextA(GetHwnd(), IDC_STATUS, text);
-        return;
-    }
-    KillTimer(GetHwnd(), kWaitTimer);
-    SetDlgItemTextA(GetHwnd(), IDC_STATUS, "");
-    GiveClosingBack();
-    services.SetExecutionState(ES_CONTINUOUS);
-    // A drive still held stays this window's until the program ends: so does the
-    // machine's one upgrade.
-    if (!HoldKept) ReleaseUpgradeLock();
-    if (!(GetWindowLongA(GetHwnd(), GWL_STYLE) & WS_DISABLED)) FocusItem(GetHwnd(), IDCANCEL);
-    EndIfExceptionPending();
-}
-
-void MainDialog::ReleaseUpgradeLock() {
-    services.ReleaseUpgradeLock(std::exchange(upgradeLock_, nullptr));
-}
-
-void MainDialog::GiveClosingBack() {
-    HWND close = GetItem(IDCANCEL);
-    EnableWindow(close, TRUE);
-    SetWindowTextA(close, "Close");
-    HMENU menu = GetSystemMenu(GetHwnd(), FALSE);
-    if (menu) EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | MF_ENABLED);
-    if (auto destroy =
-            SystemEntry<BlockReasonDestroy>("user32.dll", "ShutdownBlockReasonDestroy")) {
-        destroy(GetHwnd());
-    }
-}
-
-bool MainDialog::StartWorker() {
-    runInProgress_ = true;
-    // A disabled button keeps the focus but takes no key: the keyboard goes on in the log.
-    if (GetFocus() == GetItem(IDC_UPGRADE)) FocusItem(GetHwnd(), IDC_LOG);
-    // Upgrade goes off before the worker exists, so a second click cannot start another.
-    EnableWindow(GetItem(IDC_UPGRADE), FALSE);
-    HMENU menu = GetSystemMenu(GetHwnd(), FALSE);
-    if (menu) EnableMenuItem(menu, SC_CLOSE, MF_BYCOMMAND | MF_GRAYED);
-    if (auto create = SystemEntry<BlockReasonCreate>("user32.dll", "ShutdownBlockReasonCreate")) {
-        create(GetHwnd(), L"A drive firmware upgrade is in progress.");
-    }
-    // Windows 95/98 fail CreateThread when the thread-id pointer is null.
-    DWORD threadId = 0;
-    HANDLE thread = CreateThread(nullptr, 0, &UpdateWorker, this, 0, &threadId);
-    if (thread == nullptr) {
-        OnRunFinished();   // gives the machine's upgrade back as well
-        runDone_ = false;  // nothing ran: the user may try again
-        EnableWindow(GetItem(IDC_UPGRADE), TRUE);
-        return false;
-    }
-    CloseHandle(thread);
-    return true;
 }
 
 }  // namespace telvio

@@ -1,6 +1,7 @@
 #include "app/WarningDialog.h"
 
-#include "app/MainDialog.h"
+#include <utility>
+
 #include "controls/SystemLook.h"
 #include "resources/resource.h"
 
@@ -30,11 +31,10 @@ constexpr char kQuestion[] =
 
 }  // namespace
 
-WarningDialog::WarningDialog() : Dialog(IDD_WARNING) {}
+WarningDialog::WarningDialog(std::string model, std::string revision)
+    : Dialog(IDD_WARNING), modelText(std::move(model)), revisionText(std::move(revision)) {}
 
 void WarningDialog::DoDataExchange() {
-    modelText = MainDialog::GetModelText();
-    revisionText = MainDialog::GetRevisionText();
     SetDlgItemTextA(GetHwnd(), IDC_MODEL_TEXT, modelText.c_str());
     SetDlgItemTextA(GetHwnd(), IDC_REVISION_TEXT, revisionText.c_str());
 

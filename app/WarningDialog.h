@@ -11,7 +11,8 @@ namespace telvio {
 
 class WarningDialog : public Dialog {
   public:
-    WarningDialog();
+    // The drive as the drive box names it, and the revision the revision label shows.
+    WarningDialog(std::string model, std::string revision);
 
     const std::string& ModelText() const { return modelText; }
     const std::string& RevisionText() const { return revisionText; }

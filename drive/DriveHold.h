@@ -39,9 +39,11 @@ struct DriveHold {
 // may have left the drive anywhere in its download or its programming, keeps it held.
 class DriveHoldScope {
   public:
-    DriveHoldScope(const DriveHold& hold, const DriveRecord& drive)
+    // `kept`, when given, becomes true once something held is kept until the end.
+    DriveHoldScope(const DriveHold& hold, const DriveRecord& drive, bool* kept = nullptr)
         : hold_(hold),
           held_(hold.Hold != nullptr ? hold.Hold(drive) : nullptr),
+          kept_(kept),
           exceptions_(std::uncaught_exceptions()) {}
     ~DriveHoldScope() {
         if (std::uncaught_exceptions() > exceptions_) {
@@ -54,6 +56,7 @@ class DriveHoldScope {
     DriveHoldScope& operator=(const DriveHoldScope&) = delete;
 
     void KeepUntilExit() {
+        if (held_ != nullptr && kept_ != nullptr) *kept_ = true;
         if (held_ != nullptr && hold_.KeepUntilExit != nullptr) hold_.KeepUntilExit(held_);
         held_ = nullptr;
     }
@@ -73,6 +76,7 @@ class DriveHoldScope {
   private:
     DriveHold hold_;
     void* held_;
+    bool* kept_;
     int exceptions_;
 };
 

@@ -59,8 +59,10 @@ void PutBigEndian24(uint8_t* out, uint32_t value) {
 
 }  // namespace
 
-void FlashEngine::Run() {
-    const bool ok = Download();
+void FlashEngine::Run(RunOutcome& outcome) {
+    outcome = RunOutcome{};
+    const bool ok = Download(outcome);
+    outcome.succeeded = ok;
     AppendLog(ok ? kVerdictSuccess : kVerdictFailure);
     SetStatusText("");
     ReleaseImage();
@@ -144,7 +146,8 @@ void FlashEngine::LogRevisionNow(const char* revision) {
     AppendLog(line);
 }
 
-void FlashEngine::KeepIfSilent(const SenseData& sense, DriveHoldScope& held) {
+void FlashEngine::KeepIfSilent(const SenseData& sense, DriveHoldScope& held,
+                               RunOutcome& outcome) {
     // A drive that refused the block with sense data has not started programming. One
     // that did not answer at all may have taken the checksum block, or mode 7, and be
     // busy programming: any command the system sends it now (the door's unlock, media
@@ -152,6 +155,7 @@ void FlashEngine::KeepIfSilent(const SenseData& sense, DriveHoldScope& held) {
     if (HoldsSenseData(sense)) return;
     held.KeepUntilExit();
     AppendLog(kMayStillProgramLine);
+    outcome.mayBeProgramming = true;
 }
 
 void FlashEngine::LogCommandError(const SenseData& sense) {
@@ -163,7 +167,7 @@ void FlashEngine::LogCommandError(const SenseData& sense) {
     AppendLog(line);
 }
 
-bool FlashEngine::Download() {
+bool FlashEngine::Download(RunOutcome& outcome) {
     imageChecksum = 0;
     switch (LoadImage()) {
         case LoadOutcome::ReadFailure:
@@ -212,7 +216,8 @@ bool FlashEngine::Download() {
     }
 
     // From here until the run has ended the drive may be programming its flash.
-    DriveHoldScope held(hold, drive);
+    outcome.downloadBegun = true;
+    DriveHoldScope held(hold, drive, &outcome.holdKept);
     if (const char* holder = held.OtherHolder()) {
         char busy[96];
         std::snprintf(busy, sizeof busy, "ERR: the drive is in use by \"%s\".", holder);
@@ -269,13 +274,13 @@ bool FlashEngine::Download() {
 
     if (!WriteChecksumBlock(sense) && !FailureAccepted(sense)) {
         LogCommandError(sense);
-        KeepIfSilent(sense, held);
+        KeepIfSilent(sense, held, outcome);
         return false;
     }
     SetProgress(kProgressSaving);
     if (!SaveMicrocode(sense) && !FailureAccepted(sense)) {
         LogCommandError(sense);
-        KeepIfSilent(sense, held);
+        KeepIfSilent(sense, held, outcome);
         return false;
     }
 
@@ -304,7 +309,10 @@ bool FlashEngine::Download() {
     } else if (readBack == ReadBack::NoAnswer && UsePassThrough) {
         AppendLog(kNoAnswerLine);
     }
-    if (readBack == ReadBack::NoAnswer) AppendLog(kMayStillProgramLine);
+    if (readBack == ReadBack::NoAnswer) {
+        AppendLog(kMayStillProgramLine);
+        outcome.mayBeProgramming = true;
+    }
     SetProgress(100);
     return true;
 }

@@ -106,9 +106,15 @@ class FlashEngine {
     FlashEngine& operator=(const FlashEngine&) = delete;
 
     // One complete upgrade with its verdict in the log; gives the image buffer back.
-    void Run();
+    // `outcome` follows the run as it goes.
+    void Run(RunOutcome& outcome);
+    RunOutcome Run() {
+        RunOutcome outcome{};
+        Run(outcome);
+        return outcome;
+    }
     // Load, send, save and wait. False after any failure, which is already logged.
-    bool Download();
+    bool Download(RunOutcome& outcome);
 
     // Reads imagePath into a fresh image buffer; the file is closed before it returns.
     LoadOutcome LoadImage();
@@ -205,7 +211,7 @@ class FlashEngine {
     void LogCommandError(const SenseData& sense);
     // After a failed checksum block or mode 7: a drive that gave no answer stays held until
     // the program ends, and the log says why before the verdict.
-    void KeepIfSilent(const SenseData& sense, DriveHoldScope& held);
+    void KeepIfSilent(const SenseData& sense, DriveHoldScope& held, RunOutcome& outcome);
     // The revision the drive reports now, trailing blanks trimmed, when it gives one.
     ReadBack ReadBackRevision(char (&revision)[kRevisionChars + 1]);
     void LogRevisionNow(const char* revision);

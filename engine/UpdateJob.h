@@ -20,12 +20,11 @@ using IsStopRequestedCallback = uint8_t (*)();
 
 constexpr int kImagePathSize = 512;
 
-// The two lines a run ends its log with; the window tells the outcome by them.
+// The two lines a run ends its log with.
 constexpr char kVerdictSuccess[] = "Please Restart Your Computer.";
 constexpr char kVerdictFailure[] = "Flashing is incorrect!!";
 // Logged just before the verdict when, after the first WRITE BUFFER, the drive stopped
-// answering: it may be programming its flash still. The window tells it by its text too,
-// and stays as during a run for a while after the verdict.
+// answering: it may be programming its flash still.
 constexpr char kMayStillProgramLine[] =
     "Do not close Telvio or restart for 5 minutes: the drive may still be programming.";
 
@@ -38,6 +37,15 @@ constexpr int kProgressProgrammed = 90;
 // harms nothing: a data block may wait this long. A block that never ends would
 // otherwise hold a window that cannot close, nor let Windows shut down.
 constexpr uint32_t kDataBlockTimeoutSeconds = 60;
+
+// How a run ended, which the window acts on; its log only tells the user. Filled as the
+// run goes, so that a run cut short by an exception still tells how far it got.
+struct RunOutcome {
+    bool succeeded;         // the verdict
+    bool downloadBegun;     // it came to its first WRITE BUFFER (the hold is taken just before)
+    bool mayBeProgramming;  // the drive stopped answering after it: it may be programming still
+    bool holdKept;          // the drive stays held until the program ends
+};
 
 struct UpdateJob {
     DriveRecord drive;

@@ -68,14 +68,15 @@ int FakeShowMessage(HWND, const char* text, const char* caption, UINT style) {
 }
 
 DWORD FakeQueryCurrentDirectory(DWORD size, char* buffer) {
-    if (fakes.currentDirectoryFails) return 0;
     return GetCurrentDirectoryA(size, buffer);
 }
 
-INT_PTR FakeConfirmUpgrade(HWND owner) {
+INT_PTR FakeConfirmUpgrade(HWND owner, const char* model, const char* revision) {
     ++fakes.confirmCalls;
+    fakes.warnedModel = model;
+    fakes.warnedRevision = revision;
     if (fakes.realWarning) {
-        fakes.warningResult = telvio::DefaultServices().ConfirmUpgrade(owner);
+        fakes.warningResult = telvio::DefaultServices().ConfirmUpgrade(owner, model, revision);
         return fakes.warningResult;
     }
     return fakes.confirmAnswer;
@@ -86,11 +87,12 @@ void FakeChooseImageFile(HWND, char* path, DWORD size) {
     path[size - 1] = '\0';
 }
 
-void FakeRunEngine(const telvio::UpdateJob& job) {
+void FakeRunEngine(const telvio::UpdateJob& job, telvio::RunOutcome& outcome) {
     ++fakes.engineRuns;
     fakes.lastJob = job;
+    outcome.succeeded = true;
     if (fakes.engine) {
-        fakes.engine(job);
+        fakes.engine(job, outcome);
     } else {
         job.AppendLog("Please Restart Your Computer.");
     }

@@ -37,7 +37,6 @@ struct Fakes {
     uint8_t bindResult = 1;
     bool discoverThrows = false;  // discovery runs out of memory
     std::vector<FakeDrive> drives;
-    bool currentDirectoryFails = false;
     INT_PTR confirmAnswer = IDOK;
     int messageAnswer = IDOK;  // what every message box answers
     bool realWarning = false;  // show the real warning dialog instead of answering
@@ -49,8 +48,9 @@ struct Fakes {
     // The name another program holds the drive by, as its driver hands it back (at most 64
     // bytes are given); empty: nobody holds it.
     std::string lockHolder;
-    // Runs on the worker in place of the engine; the default logs one line.
-    std::function<void(const telvio::UpdateJob&)> engine;
+    // Runs on the worker in place of the engine, given the outcome of a good run to change;
+    // the default logs one line.
+    std::function<void(const telvio::UpdateJob&, telvio::RunOutcome&)> engine;
     // The taskbar: whether the system gives out a taskbar list, which window is in front.
     bool taskbarAvailable = true;
     // Each list given out holds the system's own as well (COM on the window's thread).
@@ -66,6 +66,7 @@ struct Fakes {
     int classifyCalls = 0;
     int releaseCalls = 0;
     int confirmCalls = 0;
+    std::string warnedModel, warnedRevision;  // what the last warning was given to show
     int engineRuns = 0;
     telvio::UpdateJob lastJob{};
     std::vector<ShownMessage> messages;

@@ -34,7 +34,7 @@ struct HeldEngine {
 HeldEngine* held = nullptr;
 
 void StartHeldRun(RunningWindow& window) {
-    TheFakes().engine = [](const telvio::UpdateJob& job) {
+    TheFakes().engine = [](const telvio::UpdateJob& job, telvio::RunOutcome&) {
         job.SetStatusText("Updating.....");
         job.SetProgress(40);
         held->entered = true;
@@ -198,7 +198,7 @@ TEST(Run, RealLookupsReachTheSystem) {
 // programming time as indeterminate and ends cleared or in the error state; a window not
 // in front has its button flashed when the run ends. Without a taskbar list, nothing. An
 // exception out of the engine ends the run as a failure too, with its own line, and
-// leaves the window to be closed.
+// leaves the window to be closed. The window reads the verdict from the outcome alone.
 TEST(Run, TaskbarButtonFollowsTheRun) {
     using S = telvio::TaskbarState;
     struct Case {
@@ -217,11 +217,12 @@ TEST(Run, TaskbarButtonFollowsTheRun) {
         apptest::ResetFakes();
         TheFakes().taskbarAvailable = c.taskbar;
         const Case run = c;
-        TheFakes().engine = [run](const telvio::UpdateJob& job) {
+        TheFakes().engine = [run](const telvio::UpdateJob& job, telvio::RunOutcome& outcome) {
             job.SetStatusText("Updating.....");
             for (int p : {0, 5, 10}) job.SetProgress(p);
             if (run.throws) throw std::runtime_error("injected");
             if (run.fails) {
+                outcome.succeeded = false;
                 job.AppendLog("Flashing is incorrect!!");
                 return;
             }
@@ -277,11 +278,11 @@ TEST(Run, TheWaitAfterADriveThatMayStillProgramEndsWithEverythingGivenBack) {
     for (bool throws : {false, true}) {
         SCOPED_TRACE(throws ? "a fault after the first WRITE BUFFER" : "no answer, still held");
         apptest::ResetFakes();
-        TheFakes().engine = [throws](const telvio::UpdateJob& job) {
-            static int token;
-            job.hold.Hold(job.drive);  // as the engine does just before its first WRITE BUFFER
+        TheFakes().engine = [throws](const telvio::UpdateJob& job, telvio::RunOutcome& outcome) {
+            outcome.downloadBegun = true;  // as the engine notes before its first WRITE BUFFER
             if (throws) throw std::runtime_error("injected");
-            job.hold.KeepUntilExit(&token);
+            outcome.mayBeProgramming = true;
+            outcome.holdKept = true;
             job.AppendLog(telvio::kMayStillProgramLine);
             job.AppendLog("Please Restart Your Computer.");
         };
@@ -314,13 +315,14 @@ constexpr int kLines = 200;
 
 TEST(Run, LogKeepsEveryLineInOrderAndShowsTheLast) {
     apptest::ResetFakes();
-    TheFakes().engine = [](const telvio::UpdateJob& job) {
+    TheFakes().engine = [](const telvio::UpdateJob& job, telvio::RunOutcome& outcome) {
         char line[64];
         job.AppendLog("Check Sum : 1A2B");
         for (int i = 0; i < kLines; ++i) {
             std::snprintf(line, sizeof line, "Execute command error!! %2X/%2X/%2X", 2, 4, i % 256);
             job.AppendLog(line);
         }
+        outcome.succeeded = false;
         job.AppendLog("Flashing is incorrect!!");
     };
     RunningWindow window;
