@@ -7,6 +7,7 @@
 #include "app/WarningDialog.h"
 #include "drive/Discovery.h"
 #include "drive/ExclusiveAccess.h"
+#include "drive/StorageProperty.h"
 #include "engine/FlashEngine.h"
 
 namespace telvio {
@@ -172,6 +173,9 @@ constexpr AppServices MakeDefaults() {
     services.TakeUpgradeLock = &TakeNamedMutex;
     services.ReleaseUpgradeLock = &ReleaseNamedMutex;
     services.UpgradeHeldElsewhere = &NamedMutexHeld;
+    services.DiscReadable = &DiscReadable;
+    services.DriveOnExternalBus = &DriveOnExternalBus;
+    services.dataBlockTimeoutSeconds = kDataBlockTimeoutSeconds;
     services.KeepPowerOn = &KeepDisplayAndSystemOn;
     services.LetPowerRest = &LetDisplayAndSystemRest;
     // Long enough for a drive to finish programming its flash, however slow.

@@ -69,6 +69,13 @@ struct AppServices {
     // reason; null where the system has none. LetPowerRest ends it; null does nothing.
     HANDLE (*KeepPowerOn)();
     void (*LetPowerRest)(HANDLE request);
+    // Of the chosen drive, before anything is sent: a disc a file system reads (only where
+    // the drive has the class driver's lock), and a drive behind USB or FireWire.
+    bool (*DiscReadable)(const TransportState& state, const DriveRecord& drive);
+    bool (*DriveOnExternalBus)(const TransportState& state, const DriveRecord& drive);
+    // How long a data block may take before the run stops: until the checksum block the
+    // drive has only taken data into its buffer.
+    uint32_t dataBlockTimeoutSeconds;
     // How long the window stays as during a run after a run that left the drive perhaps
     // still programming.
     UINT programmingWaitSeconds;

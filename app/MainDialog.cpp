@@ -47,6 +47,16 @@ BOOL MainDialog::OnInitDialog() {
     pictures.Fit(GetHwnd());
 
     services.SelectPlatform(transport);
+    // Discovery's probes time out on a drive that is busy programming, and a command that
+    // times out has the class driver reset it: while another copy upgrades, or waits for
+    // a drive that may still be programming, this one binds and sends nothing.
+    if (services.UpgradeHeldElsewhere(UpgradeRun::LockName(transport))) {
+        Message("Another Telvio window is upgrading a drive, or waiting for one that may still "
+                "be programming. Let it finish, then start Telvio again.",
+                "Error!!", kStopStyle);
+        EndDialog(IDCANCEL);
+        return TRUE;
+    }
     taskbarMessage_ = services.TaskbarButtonMessage(GetHwnd());
     AcceptDroppedFiles();
 

@@ -25,9 +25,9 @@ bool Refuse(UpgradeAnswer& answer, std::string text, const char* caption,
     return true;
 }
 
-bool AskYesNo(UpgradeAnswer& answer, const char* text) {
+bool AskYesNo(UpgradeAnswer& answer, std::string text) {
     answer.door = UpgradeDoor::Ask;
-    answer.text = text;
+    answer.text = std::move(text);
     answer.caption = "Warning!!";
     answer.style = kQuestionStyle;
     return true;
@@ -41,8 +41,9 @@ bool AskYesNo(UpgradeAnswer& answer, const char* text) {
 const UpgradeChecks::Check UpgradeChecks::kSequence[] = {
     &UpgradeChecks::FileGiven,      &UpgradeChecks::ModelAgrees,   &UpgradeChecks::WarningConfirmed,
     &UpgradeChecks::DirectoryKnown, &UpgradeChecks::EndingKnown,   &UpgradeChecks::DriveNamed,
-    &UpgradeChecks::PathGiven,      &UpgradeChecks::PathReachable, &UpgradeChecks::ImageNamesDrive,
-    &UpgradeChecks::RevisionIsNew,  &UpgradeChecks::BatteryLasts,
+    &UpgradeChecks::PathGiven,      &UpgradeChecks::PathReachable, &UpgradeChecks::NoDiscIn,
+    &UpgradeChecks::BusHolds,       &UpgradeChecks::ImageNamesDrive, &UpgradeChecks::RevisionIsNew,
+    &UpgradeChecks::BatteryLasts,
 };
 
 UpgradeAnswer UpgradeChecks::Next() {
@@ -135,6 +136,37 @@ bool UpgradeChecks::PathReachable(UpgradeAnswer& answer) {
     return Refuse(answer, text, "Error!!");
 }
 
+// The driver refuses its lock while a file system has the disc mounted, and the lock is
+// never forced over one: Explorer, an indexer or a virus scanner could read the disc
+// between the blocks and while the drive programs its flash.
+bool UpgradeChecks::NoDiscIn(UpgradeAnswer& answer) {
+    if (!facts_.DiscReadable(drive_)) return false;
+    return Refuse(answer,
+                  "Take the disc out of the drive and close the tray, then press Upgrade again. "
+                  "While a disc is in the drive, Windows and other programs can read it during "
+                  "the upgrade.",
+                  "Error!!");
+}
+
+// A bridge that drops the connection, resets or browns out while the drive programs its
+// flash ruins the drive; the user can take most of that risk away.
+bool UpgradeChecks::BusHolds(UpgradeAnswer& answer) {
+    if (!facts_.ExternalBus(drive_)) return false;
+    NameProduct();
+    const std::string text =
+        "The drive \"" + std::string(shownProduct_) +
+        "\" is connected through USB or FireWire. If that connection drops while the drive "
+        "programs its memory, the drive is ruined. Plug it straight into the computer, not into "
+        "a hub, give it its own power supply if it has one, and do not touch the cable until the "
+        "upgrade has ended.\n\nUpgrade now?";
+    return AskYesNo(answer, text);
+}
+
+void UpgradeChecks::NameProduct() {
+    CopyTrimmedField(product_, drive_.product, sizeof product_);
+    CopyShownText(shownProduct_, product_, sizeof shownProduct_);
+}
+
 // A drive's firmware answers INQUIRY itself, so its image nearly always holds the product
 // name the drive reports; one that does not may be another model's. Images their maker
 // packed do not either, so the user decides. A file that does not load is not asked
@@ -142,10 +174,9 @@ bool UpgradeChecks::PathReachable(UpgradeAnswer& answer) {
 // the next; it looks for the drive's own bytes, and the questions name the drive as the
 // window shows it.
 bool UpgradeChecks::ImageNamesDrive(UpgradeAnswer& answer) {
-    CopyTrimmedField(product_, drive_.product, sizeof product_);
+    NameProduct();
     probe_.drive = drive_;
     findings_ = facts_.Examine(probe_, product_);
-    CopyShownText(shownProduct_, product_, sizeof shownProduct_);
     if (shownProduct_[0] == '\0' || findings_.naming != ImageNaming::NotNamed) return false;
     char text[192];
     std::snprintf(text, sizeof text,

@@ -42,6 +42,11 @@ class UpgradeFacts {
     virtual ImageFindings Examine(const UpdateJob& job, const char* product) = 0;
     // False when the system cannot tell (no such call): no reason to refuse.
     virtual bool PowerStatus(uint8_t& acLine, uint8_t& batteryPercent) = 0;
+    // Of the chosen drive, asked of the storage stack without a command to the drive: a
+    // file system reads a disc in it (only where the drive can be locked), and it sits
+    // behind USB or FireWire.
+    virtual bool DiscReadable(const DriveRecord& drive) = 0;
+    virtual bool ExternalBus(const DriveRecord& drive) = 0;
 };
 
 enum class UpgradeDoor : uint8_t {
@@ -88,6 +93,8 @@ class UpgradeChecks {
     bool DriveNamed(UpgradeAnswer& answer);
     bool PathGiven(UpgradeAnswer& answer);
     bool PathReachable(UpgradeAnswer& answer);
+    bool NoDiscIn(UpgradeAnswer& answer);
+    bool BusHolds(UpgradeAnswer& answer);
     bool ImageNamesDrive(UpgradeAnswer& answer);
     bool RevisionIsNew(UpgradeAnswer& answer);
     bool BatteryLasts(UpgradeAnswer& answer);
@@ -100,6 +107,8 @@ class UpgradeChecks {
     ImageFindings findings_{};
     char product_[sizeof drive_.product] = {};  // trimmed, as the image holds it
     char shownProduct_[sizeof drive_.product] = {};
+    // The drive's product name for the questions: trimmed, and as the window shows it.
+    void NameProduct();
 };
 
 }  // namespace telvio

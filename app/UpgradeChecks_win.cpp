@@ -42,6 +42,13 @@ class MainDialog::Facts : public UpgradeFacts {
         return true;
     }
 
+    bool DiscReadable(const DriveRecord& drive) override {
+        return w.services.DiscReadable(w.transport, drive);
+    }
+    bool ExternalBus(const DriveRecord& drive) override {
+        return w.services.DriveOnExternalBus(w.transport, drive);
+    }
+
   private:
     static std::string Text(HWND control) {
         char text[kTextBufferSize] = {};
@@ -98,6 +105,7 @@ void MainDialog::FillUpdateJob(const DriveRecord& chosen) {
     job.IsStopRequested = &telvio::IsStopRequested;
     job.UsePassThrough = transport.UsePassThrough;
     job.hold = DriveHoldFor(transport);
+    job.dataBlockTimeoutSeconds = services.dataBlockTimeoutSeconds;
 }
 
 }  // namespace telvio

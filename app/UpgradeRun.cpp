@@ -39,16 +39,16 @@ void FocusClose(HWND dialog) {
     if (!(GetWindowLongA(dialog, GWL_STYLE) & WS_DISABLED)) FocusItem(dialog, IDCANCEL);
 }
 
+const char* UpgradeRun::LockName(const TransportState& transport) {
+    const bool sessions = transport.UsePassThrough == 1 && transport.isNT4OrOlder == 0;
+    return sessions ? "Global\\TelvioDriveUpgrade" : "TelvioDriveUpgrade";
+}
+
 UpgradeAnswer UpgradeRun::Start(HWND window, const TransportState& transport,
                                 const DriveRecord& drive) {
     window_ = window;
     // Nothing before this sends a command; from here on the drive is this window's alone.
-    // One name for the machine, across its sessions where it has them (2000 on): two
-    // drives on one IDE channel share its resets. 9x and NT 4 have one namespace, and no
-    // such prefix.
-    const bool sessions = transport.UsePassThrough == 1 && transport.isNT4OrOlder == 0;
-    const char* name = sessions ? "Global\\TelvioDriveUpgrade" : "TelvioDriveUpgrade";
-    if (!services_.TakeUpgradeLock(name, &upgradeLock_)) {
+    if (!services_.TakeUpgradeLock(LockName(transport), &upgradeLock_)) {
         return Refusal(
             "Another Telvio window is upgrading a drive. Let it finish, then press Upgrade again.");
     }
@@ -82,6 +82,7 @@ bool UpgradeRun::StartWorker() {
     if (auto create = SystemEntry<BlockReasonCreate>("user32.dll", "ShutdownBlockReasonCreate")) {
         create(window_, L"A drive firmware upgrade is in progress.");
     }
+    powerRequest_ = services_.KeepPowerOn();
     // Windows 95/98 fail CreateThread when the thread-id pointer is null.
     DWORD threadId = 0;
     HANDLE thread = CreateThread(nullptr, 0, &UpdateWorker, ActiveMainDialog, 0, &threadId);
@@ -100,7 +101,7 @@ void UpgradeRun::OnOutcome(const RunOutcome& outcome) {
     outcomeKnown_ = true;
     // The worker keeps the system awake only until it ends; this thread lives through the
     // wait.
-    if (outcome.mayBeProgramming) services_.SetExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+    if (outcome.mayBeProgramming) services_.SetExecutionState(kKeepAwake);
 }
 
 bool UpgradeRun::OnFinished() {
@@ -156,6 +157,7 @@ void UpgradeRun::GiveClosingBack() {
             SystemEntry<BlockReasonDestroy>("user32.dll", "ShutdownBlockReasonDestroy")) {
         destroy(window_);
     }
+    services_.LetPowerRest(std::exchange(powerRequest_, nullptr));
 }
 
 DWORD WINAPI UpdateWorker(void*) {
@@ -166,7 +168,7 @@ DWORD WINAPI UpdateWorker(void*) {
     SendMessageA(hwnd, UpgradeRun::kRunStartedMessage, 0, 0);
     // A machine that suspends while the drive programs its flash leaves a dead drive: the
     // system stays awake from the first command to the verdict, whatever the verdict.
-    services.SetExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+    services.SetExecutionState(UpgradeRun::kKeepAwake);
     RunOutcome outcome{};
     bool faulted = false;
     try {

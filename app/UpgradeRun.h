@@ -23,10 +23,18 @@ class UpgradeRun {
     static constexpr UINT kRunFinishedMessage = WM_APP + 3;
     // lParam: the RunOutcome, handed over while the worker still keeps the system awake.
     static constexpr UINT kRunOutcomeMessage = WM_APP + 5;
+    // What the run and its wait keep on: the system, and the screen, since a Modern
+    // Standby machine lets the drive go to low power (STOP UNIT) once the screen is off.
+    static constexpr DWORD kKeepAwake = ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED;
     // The once-a-second count-down while the drive may still be programming.
     static constexpr UINT_PTR kWaitTimer = 1;
 
     explicit UpgradeRun(const AppServices& services) : services_(services) {}
+
+    // The machine's one upgrade, by name. One name for the machine, across its sessions
+    // where it has them (2000 on): two drives on one IDE channel share its resets. 9x and
+    // NT 4 have one namespace, and no such prefix.
+    static const char* LockName(const TransportState& transport);
 
     // From the start of the worker to the end of its run.
     bool InProgress() const { return inProgress_; }
@@ -64,6 +72,9 @@ class UpgradeRun {
     UINT waitLeft_ = 0;
     // The machine's one upgrade, from Upgrade to the end of the run and its wait.
     HANDLE upgradeLock_ = nullptr;
+    // Windows 7 on: the display and the system kept on, from the worker's start to the end
+    // of the run or of its wait.
+    HANDLE powerRequest_ = nullptr;
 };
 
 // Returned by IsStopRequested. Nothing in the window raises it; the worker clears it.

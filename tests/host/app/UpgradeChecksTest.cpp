@@ -23,6 +23,8 @@ struct FakeFacts : telvio::UpgradeFacts {
     bool powerKnown = false;
     uint8_t acLine = 1;
     uint8_t percent = 100;
+    bool disc = false;
+    bool usb = false;
 
     FakeFacts() {
         std::strcpy(drive.displayName, "VENDOR  MODEL(0)");
@@ -41,6 +43,8 @@ struct FakeFacts : telvio::UpgradeFacts {
     telvio::ImageFindings Examine(const telvio::UpdateJob&, const char*) override {
         return findings;
     }
+    bool DiscReadable(const telvio::DriveRecord& d) override { return disc && d.target == 3; }
+    bool ExternalBus(const telvio::DriveRecord& d) override { return usb && d.target == 3; }
     bool PowerStatus(uint8_t& ac, uint8_t& share) override {
         ac = acLine;
         share = percent;
@@ -103,6 +107,21 @@ const Row kRows[] = {
      "is not visible to a program run as an administrator: copy the file to a folder on this "
      "computer.",
      "Error!!", 0x10},
+    {"a disc in the tray, before any question about the image",
+     [](FakeFacts& f) {
+         f.disc = f.usb = true;
+         f.findings.naming = telvio::ImageNaming::NotNamed;
+     },
+     UpgradeDoor::Refuse,
+     "Take the disc out of the drive and close the tray, then press Upgrade again. While a disc "
+     "is in the drive, Windows and other programs can read it during the upgrade.",
+     "Error!!", 0x10},
+    {"a drive behind USB or FireWire", [](FakeFacts& f) { f.usb = true; }, UpgradeDoor::Ask,
+     "The drive \"SIM DVD-RW\" is connected through USB or FireWire. If that connection drops "
+     "while the drive programs its memory, the drive is ruined. Plug it straight into the "
+     "computer, not into a hub, give it its own power supply if it has one, and do not touch the "
+     "cable until the upgrade has ended.\n\nUpgrade now?",
+     "Warning!!", 0x134},
     {"another model's file",
      [](FakeFacts& f) { f.findings.naming = telvio::ImageNaming::NotNamed; }, UpgradeDoor::Ask,
      "This file does not name the drive \"SIM DVD-RW\".\nFirmware for another model can leave "

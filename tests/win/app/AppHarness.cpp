@@ -188,6 +188,23 @@ void FakeReleaseUpgradeLock(HANDLE lock) {
     if (lock == reinterpret_cast<HANDLE>(&fakes)) ++fakes.lockReleases;
 }
 
+bool FakeUpgradeHeldElsewhere(const char*) {
+    return false;
+}
+
+HANDLE FakeKeepPowerOn() {
+    ++fakes.powerRequestsOpen;
+    return reinterpret_cast<HANDLE>(&fakes.powerRequestsOpen);
+}
+
+void FakeLetPowerRest(HANDLE request) {
+    if (request == reinterpret_cast<HANDLE>(&fakes.powerRequestsOpen)) --fakes.powerRequestsOpen;
+}
+
+bool FakeNotAsked(const telvio::TransportState&, const telvio::DriveRecord&) {
+    return false;
+}
+
 constexpr telvio::AppServices MakeFakeServices() {
     telvio::AppServices services{};
     services.SelectPlatform = &FakeSelectPlatform;
@@ -211,6 +228,12 @@ constexpr telvio::AppServices MakeFakeServices() {
     services.ForegroundWindow = &FakeForegroundWindow;
     services.TakeUpgradeLock = &FakeTakeUpgradeLock;
     services.ReleaseUpgradeLock = &FakeReleaseUpgradeLock;
+    services.UpgradeHeldElsewhere = &FakeUpgradeHeldElsewhere;
+    services.KeepPowerOn = &FakeKeepPowerOn;
+    services.LetPowerRest = &FakeLetPowerRest;
+    services.DiscReadable = &FakeNotAsked;
+    services.DriveOnExternalBus = &FakeNotAsked;
+    services.dataBlockTimeoutSeconds = telvio::kDataBlockTimeoutSeconds;
     services.programmingWaitSeconds = kProgrammingWaitSeconds;
     return services;
 }

@@ -87,6 +87,8 @@ struct Fakes {
     std::string lockName;
     int lockTakes = 0;
     int lockReleases = 0;
+    // Windows 7's power requests for the display and the system still made and not ended.
+    int powerRequestsOpen = 0;
 };
 
 Fakes& TheFakes();

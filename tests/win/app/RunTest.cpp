@@ -19,7 +19,7 @@ using apptest::TheFakes;
 
 namespace {
 
-const DWORD kAwake = ES_CONTINUOUS | ES_SYSTEM_REQUIRED;
+const DWORD kAwake = ES_CONTINUOUS | ES_SYSTEM_REQUIRED | ES_DISPLAY_REQUIRED;
 const std::vector<DWORD> kAwakeThenCleared = {kAwake, ES_CONTINUOUS};
 
 // An engine that holds the run open until the test lets it go.
@@ -27,6 +27,7 @@ struct HeldEngine {
     HANDLE release = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     std::atomic<bool> entered{false};
     std::vector<DWORD> statesAtVerdict;
+    int powerRequestsAtVerdict = 0;
     HWND log = nullptr;
     std::string logAtVerdict;  // as the window showed it once the verdict was logged
     ~HeldEngine() { CloseHandle(release); }
@@ -41,6 +42,7 @@ void StartHeldRun(RunningWindow& window) {
         WaitForSingleObject(held->release, 20000);
         job.AppendLog("Please Restart Your Computer.");
         held->statesAtVerdict = TheFakes().executionStates;
+        held->powerRequestsAtVerdict = TheFakes().powerRequestsOpen;
         char text[64] = {};
         GetWindowTextA(held->log, text, sizeof text);
         held->logAtVerdict = text;
@@ -114,6 +116,8 @@ TEST(Run, NoRouteEndsTheWindowWhileARunIsInProgress) {
     EXPECT_EQ(window.Text(IDC_LOG), "Please Restart Your Computer.");
     EXPECT_EQ(engine.statesAtVerdict, std::vector<DWORD>{kAwake}) << "... to after the verdict";
     EXPECT_EQ(TheFakes().executionStates, kAwakeThenCleared);
+    EXPECT_EQ(engine.powerRequestsAtVerdict, 1);
+    EXPECT_EQ(TheFakes().powerRequestsOpen, 0);
     EXPECT_NE(window.Send(WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
     EXPECT_EQ(TheFakes().lockReleases, 1) << "the machine's upgrade given back with the run";
 
@@ -292,6 +296,7 @@ TEST(Run, TheWaitAfterADriveThatMayStillProgramEndsWithEverythingGivenBack) {
         ASSERT_TRUE(window.WaitFor([&] { return window.Text(IDC_STATUS) == "Wait 0:01"; }));
         EXPECT_FALSE(IsWindowEnabled(window.Item(IDCANCEL)));
         EXPECT_EQ(TheFakes().executionStates, (std::vector<DWORD>{kAwake, kAwake, ES_CONTINUOUS}));
+        EXPECT_EQ(TheFakes().powerRequestsOpen, 1);
         ASSERT_TRUE(window.WaitFor([&] { return IsWindowEnabled(window.Item(IDCANCEL)) != 0; }));
         window.Send(WM_NULL);  // the end of the wait has been handled in full
         EXPECT_EQ(window.Text(IDC_STATUS), "");
@@ -299,6 +304,7 @@ TEST(Run, TheWaitAfterADriveThatMayStillProgramEndsWithEverythingGivenBack) {
         EXPECT_NE(window.Send(WM_QUERYENDSESSION, 0, ENDSESSION_LOGOFF), FALSE);
         EXPECT_EQ(TheFakes().executionStates,
                   (std::vector<DWORD>{kAwake, kAwake, ES_CONTINUOUS, ES_CONTINUOUS}));
+        EXPECT_EQ(TheFakes().powerRequestsOpen, 0);
         EXPECT_EQ(TheFakes().lockName, "Global\\TelvioDriveUpgrade");
         EXPECT_EQ(TheFakes().lockReleases, throws ? 1 : 0);
         if (throws) {
