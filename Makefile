@@ -1,7 +1,8 @@
 # Telvio: build and test wrapper around the CMake trees.
 #   make test    install what is missing, build every configuration, run every test
-#   make build   the product trees only (host, win64, win32, and host32: the i386 Linux
-#                libraries that the 32-bit program's Wine loads under qemu)
+#   make build   every tree, without running anything: host, win64, win32, host32 (the
+#                i386 Linux libraries that the 32-bit program's Wine loads under qemu)
+#                and fuzz
 #   make bench   benchmarks (Release, native) and the program's start-up under Wine
 #   make fuzz    a long fuzzing campaign (clang, ASan and UBSan)
 #   make demo    one whole upgrade of a simulated drive through the real windows
