@@ -18,10 +18,7 @@ constexpr uint8_t kLowestBatteryPercent = 10;
 
 bool Refuse(UpgradeAnswer& answer, std::string text, const char* caption,
             unsigned style = kStopStyle) {
-    answer.door = UpgradeDoor::Refuse;
-    answer.text = std::move(text);
-    answer.caption = caption;
-    answer.style = style;
+    answer = Refusal(std::move(text), caption, style);
     return true;
 }
 
@@ -45,6 +42,15 @@ const UpgradeChecks::Check UpgradeChecks::kSequence[] = {
     &UpgradeChecks::BusHolds,       &UpgradeChecks::ImageNamesDrive, &UpgradeChecks::RevisionIsNew,
     &UpgradeChecks::BatteryLasts,
 };
+
+UpgradeAnswer Refusal(std::string text, const char* caption, unsigned style) {
+    UpgradeAnswer answer;
+    answer.door = UpgradeDoor::Refuse;
+    answer.text = std::move(text);
+    answer.caption = caption;
+    answer.style = style;
+    return answer;
+}
 
 UpgradeAnswer UpgradeChecks::Next() {
     UpgradeAnswer answer;

@@ -73,6 +73,10 @@ struct UpgradeAnswer {
     uint8_t isHexFile = 1;
 };
 
+// A refusal with a box: the answer of a check, and of the run when it cannot start.
+UpgradeAnswer Refusal(std::string text, const char* caption = "Error!!",
+                      unsigned style = kStopStyle);
+
 class UpgradeChecks {
   public:
     explicit UpgradeChecks(UpgradeFacts& facts) : facts_(facts) {}

@@ -20,15 +20,6 @@ using BlockReasonDestroy = BOOL(WINAPI*)(HWND);
 
 constexpr UINT kWaitTickMs = 1000;
 
-UpgradeAnswer Refusal(const char* text) {
-    UpgradeAnswer answer;
-    answer.door = UpgradeDoor::Refuse;
-    answer.text = text;
-    answer.caption = "Error!!";
-    answer.style = kStopStyle;
-    return answer;
-}
-
 }  // namespace
 
 void FocusItem(HWND dialog, int id) {
